@@ -1,0 +1,88 @@
+#include "binding/slab_pool.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "binding/page_pool.h"
+
+namespace qmx {
+namespace {
+
+uint16_t ReadLink(const char* slot) {
+  uint16_t link;
+  std::memcpy(&link, slot, sizeof link);
+  return link;
+}
+
+void WriteLink(char* slot, uint16_t link) { std::memcpy(slot, &link, sizeof link); }
+
+}  // namespace
+
+SlabPool::SlabPool(size_t slotSize)
+    : slotSize_(slotSize < sizeof(uint16_t) ? sizeof(uint16_t) : slotSize),
+      firstSlot_(static_cast<uint16_t>((sizeof(PageHeader) + slotSize_ - 1) / slotSize_)),
+      slotCount_(static_cast<uint16_t>(kPageSize / slotSize_)) {
+  assert(slotCount_ > firstSlot_);
+}
+
+SlabPool::~SlabPool() {
+  // Every slot has been returned by the time a context is destroyed, so every
+  // page is on the free list.
+  while (withFree_ != nullptr) {
+    PageHeader* page = withFree_;
+    Unlink(page);
+    ReleasePage(page);
+    --pages_;
+  }
+  assert(pages_ == 0);
+}
+
+void SlabPool::LinkFront(PageHeader* page) {
+  page->prev = nullptr;
+  page->next = withFree_;
+  if (withFree_ != nullptr) withFree_->prev = page;
+  withFree_ = page;
+}
+
+void SlabPool::Unlink(PageHeader* page) {
+  if (page->prev != nullptr) page->prev->next = page->next;
+  if (page->next != nullptr) page->next->prev = page->prev;
+  if (withFree_ == page) withFree_ = page->next;
+  page->prev = page->next = nullptr;
+}
+
+SlabPool::PageHeader* SlabPool::NewPage() {
+  auto* page = static_cast<PageHeader*>(AcquirePage());
+  page->pageSize = static_cast<uint32_t>(kPageSize);
+  page->used = 0;
+  page->firstFree = firstSlot_;
+  char* base = reinterpret_cast<char*>(page);
+  for (uint16_t i = firstSlot_; i < slotCount_; ++i) {
+    WriteLink(base + i * slotSize_, static_cast<uint16_t>(i + 1 < slotCount_ ? i + 1 : 0));
+  }
+  ++pages_;
+  LinkFront(page);
+  return page;
+}
+
+void* SlabPool::Allocate() {
+  PageHeader* page = withFree_ != nullptr ? withFree_ : NewPage();
+  char* slot = reinterpret_cast<char*>(page) + page->firstFree * slotSize_;
+  page->firstFree = ReadLink(slot);
+  ++page->used;
+  if (page->firstFree == 0) Unlink(page);
+  return slot;
+}
+
+void SlabPool::Free(void* slot) {
+  auto address = reinterpret_cast<uintptr_t>(slot);
+  auto* page = reinterpret_cast<PageHeader*>(address & ~(uintptr_t{kPageSize} - 1));
+  auto index = static_cast<uint16_t>((address - reinterpret_cast<uintptr_t>(page)) / slotSize_);
+  bool wasFull = page->firstFree == 0;
+  WriteLink(static_cast<char*>(slot), page->firstFree);
+  page->firstFree = index;
+  --page->used;
+  if (wasFull) LinkFront(page);
+}
+
+}  // namespace qmx

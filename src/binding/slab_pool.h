@@ -1,0 +1,57 @@
+// A pool of equal-sized slots carved from 4096-byte pages of the page pool.
+//
+// Page layout: a header (links to the neighbouring pages with free slots, page
+// size, count of used slots, index of the first free slot) occupies the first
+// ceil(sizeof(header) / slotSize) slots; every other slot is free or used. Free
+// slots form a chain of 16-bit slot indices kept in each free slot's first two
+// bytes; 0 ends the chain. A page is found from any of its slots by rounding the
+// slot's address down to a multiple of 4096.
+//
+// Not thread-safe: a pool belongs to one context.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qmx {
+
+class SlabPool {
+ public:
+  explicit SlabPool(size_t slotSize);
+  ~SlabPool();
+  SlabPool(const SlabPool&) = delete;
+  SlabPool& operator=(const SlabPool&) = delete;
+
+  // A slot of slotSize bytes, not initialised. Throws std::bad_alloc when no
+  // page can be had.
+  void* Allocate();
+  // Returns a slot obtained from this pool.
+  void Free(void* slot);
+
+  size_t SlotSize() const { return slotSize_; }
+
+  struct PageHeader {
+    PageHeader* prev;
+    PageHeader* next;
+    uint32_t pageSize;
+    uint16_t used;
+    uint16_t firstFree;
+  };
+
+ private:
+  void LinkFront(PageHeader* page);
+  void Unlink(PageHeader* page);
+  PageHeader* NewPage();
+
+  size_t slotSize_;
+  uint16_t firstSlot_;   // index of the first slot after the header
+  uint16_t slotCount_;   // slots per page, header slots included
+  PageHeader* withFree_ = nullptr;  // pages that have at least one free slot
+  size_t pages_ = 0;
+};
+
+#if defined(__i386__)
+static_assert(sizeof(SlabPool::PageHeader) == 16, "page header is 16 bytes on i386");
+#endif
+
+}  // namespace qmx

@@ -1,0 +1,127 @@
+#include "plugin/counted_allocator.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+// The system's allocation functions. In the shared object the link maps these
+// names onto the real malloc family (ld --wrap); tests and tools link
+// src/plugin/standalone/raw_allocation.cc, which forwards them.
+extern "C" {
+void* __real_malloc(size_t size);
+void __real_free(void* block);
+void* __real_realloc(void* block, size_t size);
+int __real_posix_memalign(void** block, size_t alignment, size_t size);
+}
+
+namespace qmx {
+namespace {
+
+struct Counters {
+  std::atomic<uint64_t> peakBytes{0};
+  std::atomic<uint64_t> blocksAtPeak{0};
+  std::atomic<uint64_t> bytesAllocated{0};
+  std::atomic<uint64_t> allocations{0};
+  std::atomic<uint64_t> bytesReleased{0};
+  std::atomic<uint64_t> releases{0};
+};
+
+constinit Counters counters;
+
+void UpdatePeak() {
+  uint64_t inUse = counters.bytesAllocated.load() - counters.bytesReleased.load();
+  uint64_t peak = counters.peakBytes.load();
+  while (inUse > peak) {
+    if (counters.peakBytes.compare_exchange_weak(peak, inUse)) {
+      counters.blocksAtPeak.store(counters.allocations.load() - counters.releases.load());
+      break;
+    }
+  }
+}
+
+void CountAllocation(void* block) {
+  if (block == nullptr) return;
+  counters.bytesAllocated.fetch_add(malloc_usable_size(block));
+  counters.allocations.fetch_add(1);
+  UpdatePeak();
+}
+
+void CountRelease(void* block) {
+  counters.bytesReleased.fetch_add(malloc_usable_size(block));
+  counters.releases.fetch_add(1);
+}
+
+void* HookAllocate(size_t size) {
+  void* block = __real_malloc(size);
+  CountAllocation(block);
+  return block;
+}
+
+void HookFree(void* block) {
+  if (block == nullptr) return;
+  CountRelease(block);
+  __real_free(block);
+}
+
+void* HookReallocate(void* block, size_t size) {
+  if (block == nullptr) return HookAllocate(size);
+  size_t oldSize = malloc_usable_size(block);
+  void* grown = __real_realloc(block, size);
+  if (grown == nullptr) return nullptr;  // the old block is still allocated
+  counters.bytesReleased.fetch_add(oldSize);
+  counters.releases.fetch_add(1);
+  CountAllocation(grown);
+  return grown;
+}
+
+char* HookDuplicate(const char* text) {
+  size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(HookAllocate(size));
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}
+
+size_t HookBlockSize(void* block) { return block == nullptr ? 0 : malloc_usable_size(block); }
+
+constinit const AllocationHooks kHooks = {HookAllocate,  HookFree,      HookReallocate,
+                                          HookDuplicate, HookBlockSize, &counters};
+
+}  // namespace
+
+const AllocationHooks& Hooks() { return kHooks; }
+
+char* CountedCopy(const char* text, size_t size) {
+  auto* copy = static_cast<char*>(CountedAllocate(size + 1));
+  if (copy == nullptr) throw std::bad_alloc();
+  if (size != 0) std::memcpy(copy, text, size);
+  copy[size] = '\0';
+  return copy;
+}
+
+void* CountedAllocateAligned(size_t alignment, size_t size) {
+  if (alignment < sizeof(void*)) alignment = sizeof(void*);
+  void* block = nullptr;
+  if (__real_posix_memalign(&block, alignment, size) != 0) return nullptr;
+  CountAllocation(block);
+  return block;
+}
+
+void GetMemoryStats(MemoryStats* out) {
+  if (out == nullptr) return;
+  out->peakBytes = counters.peakBytes.load();
+  out->blocksAtPeak = counters.blocksAtPeak.load();
+  out->bytesAllocated = counters.bytesAllocated.load();
+  out->allocations = counters.allocations.load();
+  out->bytesReleased = counters.bytesReleased.load();
+  out->releases = counters.releases.load();
+  out->zero = 0;
+}
+
+unsigned long long BytesInUse() {
+  return counters.bytesAllocated.load() - counters.bytesReleased.load();
+}
+
+}  // namespace qmx

@@ -1,0 +1,109 @@
+// Loads the real shared object with dlopen, each case in a process of its own.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "plugin/host_api.h"
+#include "support/child_process.h"
+#include "support/paths.h"
+
+namespace qmx {
+namespace {
+
+struct Loaded {
+  void* library = nullptr;
+  LoadEntitlementsFn load = nullptr;
+};
+
+Loaded Open() {
+  Loaded loaded;
+  loaded.library = dlopen(test::PluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (loaded.library != nullptr) {
+    loaded.load = reinterpret_cast<LoadEntitlementsFn>(dlsym(loaded.library, "load_entitlements"));
+  }
+  return loaded;
+}
+
+// Exit codes of the child: 0 all checks held; others name the failed check.
+int LoadAndCheck(uint32_t major, uint32_t minor, uint32_t patch, bool accepted) {
+  Loaded loaded = Open();
+  if (loaded.load == nullptr) return 10;
+  PluginLoadRecord record{};
+  record.major = major;
+  record.minor = minor;
+  record.patch = patch;
+  PluginLoadRecord untouched = record;
+  loaded.load(&record);
+  if (!accepted) return std::memcmp(&record, &untouched, sizeof record) == 0 ? 0 : 11;
+  if (record.major != 18 || record.minor != 0 || record.patch != 0) return 12;
+  if (record.callbacks == nullptr || record.context == nullptr) return 13;
+  if (record.shortName == nullptr || std::strcmp(record.shortName, "entitlements") != 0) return 14;
+  if (record.descriptor == nullptr) return 15;
+  if (record.callbacks->Initialize == nullptr || record.callbacks->Shutdown == nullptr ||
+      record.callbacks->GetMemoryStats == nullptr) {
+    return 16;
+  }
+  record.callbacks->Shutdown(record.context);
+  return 0;
+}
+
+TEST(LoadTest, AcceptsCompatibleHosts) {
+  const uint32_t versions[][3] = {{18, 0, 0}, {18, 0, 7}, {18, 1, 0}, {18, 3, 0}};
+  for (const auto& v : versions) {
+    test::ChildResult child = test::RunInChild([&] { return LoadAndCheck(v[0], v[1], v[2], true); });
+    EXPECT_EQ(child.exitCode, 0) << v[0] << "." << v[1] << "." << v[2] << ": " << child.err;
+  }
+}
+
+TEST(LoadTest, RefusesIncompatibleHostsAndLeavesTheRecord) {
+  const uint32_t versions[][3] = {{17, 9, 9}, {19, 0, 0}, {0, 0, 0}};
+  for (const auto& v : versions) {
+    test::ChildResult child = test::RunInChild([&] { return LoadAndCheck(v[0], v[1], v[2], false); });
+    EXPECT_EQ(child.exitCode, 0) << child.err;
+    std::string host = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+    EXPECT_NE(child.err.find("ALE-EECF0606"), std::string::npos) << child.err;
+    EXPECT_NE(child.err.find("entitlements which supports plugin API 18.0.0 is not compatible "
+                             "with core's plugin API " + host),
+              std::string::npos)
+        << child.err;
+  }
+}
+
+TEST(LoadTest, MemoryStatsCountThePluginsAllocationsOnly) {
+  test::ChildResult child = test::RunInChild([] {
+    Loaded loaded = Open();
+    if (loaded.load == nullptr) return 10;
+    PluginLoadRecord record{};
+    record.major = 18;
+    loaded.load(&record);
+    if (record.context == nullptr) return 11;
+    MemoryStats first{};
+    record.callbacks->GetMemoryStats(record.context, &first);
+    if (first.allocations == 0) return 12;  // the plugin object itself is counted
+    if (first.peakBytes < first.bytesAllocated - first.bytesReleased) return 13;
+    // Allocations of the loading program do not reach the plugin's counters.
+    for (int i = 0; i < 100; ++i) {
+      std::string* s = new std::string(1000, 'x');
+      delete s;
+      free(malloc(77));
+    }
+    MemoryStats second{};
+    record.callbacks->GetMemoryStats(record.context, &second);
+    if (second.allocations != first.allocations || second.bytesAllocated != first.bytesAllocated) return 14;
+    // The callbacks table lives in the plugin object: keep the entry before it goes.
+    auto getStats = record.callbacks->GetMemoryStats;
+    record.callbacks->Shutdown(record.context);
+    MemoryStats last{};
+    getStats(nullptr, &last);
+    if (last.releases <= first.releases) return 15;  // the object went back through the counters
+    if (last.zero != 0) return 16;
+    return 0;
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
+}
+
+}  // namespace
+}  // namespace qmx

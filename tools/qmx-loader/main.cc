@@ -1,0 +1,59 @@
+// qmx-loader: loads a plugin shared object, calls load_entitlements with a host
+// version and prints what the plugin filled in.
+//
+//   qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/host_api.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]\n");
+    return 2;
+  }
+  unsigned major = 18, minor = 0, patch = 0;
+  if (argc == 3 && std::sscanf(argv[2], "%u.%u.%u", &major, &minor, &patch) != 3) {
+    std::fprintf(stderr, "qmx-loader: bad version '%s'\n", argv[2]);
+    return 2;
+  }
+  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    std::fprintf(stderr, "qmx-loader: %s\n", dlerror());
+    return 1;
+  }
+  auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+  if (load == nullptr) {
+    std::fprintf(stderr, "qmx-loader: no load_entitlements in %s\n", argv[1]);
+    return 1;
+  }
+  PluginLoadRecord record{};
+  record.major = major;
+  record.minor = minor;
+  record.patch = patch;
+  load(&record);
+  std::printf("host version      %u.%u.%u\n", major, minor, patch);
+  if (record.context == nullptr) {
+    std::printf("refused           (record left unfilled)\n");
+    dlclose(library);
+    return 1;
+  }
+  std::printf("plugin version    %u.%u.%u\n", record.major, record.minor, record.patch);
+  std::printf("short name        %s\n", record.shortName);
+  std::printf("callbacks         %p\n", static_cast<const void*>(record.callbacks));
+  std::printf("context           %p\n", record.context);
+  std::printf("descriptor        %p (%u functions, %u types, %u events)\n",
+              static_cast<const void*>(record.descriptor), record.descriptor->functionCount,
+              record.descriptor->typeCount, record.descriptor->eventCount);
+  MemoryStats stats{};
+  record.callbacks->GetMemoryStats(record.context, &stats);
+  std::printf("memory            %llu bytes in %llu allocations, peak %llu\n",
+              static_cast<unsigned long long>(stats.bytesAllocated - stats.bytesReleased),
+              static_cast<unsigned long long>(stats.allocations - stats.releases),
+              static_cast<unsigned long long>(stats.peakBytes));
+  record.callbacks->Shutdown(record.context);
+  dlclose(library);
+  return 0;
+}
