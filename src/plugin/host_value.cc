@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "binding/type_registry.h"
 #include "plugin/counted_allocator.h"
 
 namespace qmx {
@@ -171,10 +172,9 @@ class HostValueBuilder {
     return block;
   }
 
-  std::string EnumeratorName(const EnumRecord&) const {
-    // The registry's enumerator lookup joins here once the registry exists.
-    (void)registry_;
-    return std::string();
+  std::string EnumeratorName(const EnumRecord& record) const {
+    if (registry_ == nullptr) return std::string();
+    return registry_->FindEnumeratorName(TypeId(record.type), record.number).value_or(std::string());
   }
 
   const TypeRegistry* registry_;

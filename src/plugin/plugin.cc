@@ -10,7 +10,10 @@ namespace qmx {
 
 Plugin::Plugin(std::string shortName)
     : shortName_(std::move(shortName)),
-      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {}
+      typeRegistry_(std::make_unique<TypeRegistry>()),
+      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {
+  typeRegistry_->RegisterBuiltins();
+}
 
 Plugin::~Plugin() = default;
 

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
+#include "binding/type_registry.h"
 #include "plugin/api_version.h"
 #include "plugin/host_api.h"
 
@@ -39,6 +41,8 @@ class Plugin {
   const HostHandle* Handle() const { return hostHandle_; }
   const PluginCallbacks* Callbacks() const { return &callbacks_; }
   const ApiDescriptor* Descriptor() const { return &apiDescriptor_; }
+  TypeRegistry& Registry() { return *typeRegistry_; }
+  const TypeRegistry& Registry() const { return *typeRegistry_; }
 
   // Builds the ApiDescriptor from the registry once RegisterApi has run.
   void BuildApiDescriptor();
@@ -50,6 +54,7 @@ class Plugin {
 
   std::string shortName_;
   ApiVersion hostVersion_;
+  std::unique_ptr<TypeRegistry> typeRegistry_;
   const HostHandle* hostHandle_ = nullptr;
   PluginCallbacks callbacks_;
   ApiDescriptor apiDescriptor_{};

@@ -1,0 +1,128 @@
+#include "binding/type_registry.h"
+
+#include <gtest/gtest.h>
+
+#include "binding/builtin_types.h"
+#include "binding/native_conversion.h"
+#include "plugin/host_value.h"
+
+namespace qmx {
+namespace {
+
+TEST(TypeIdTest, TextAndBuiltinValues) {
+  EXPECT_EQ(TypeId(0x2757680B).Text(), "#2757680B");
+  EXPECT_EQ(TypeId(0xab).Text(), "#000000AB");
+  EXPECT_EQ(TypeIdOf<std::string>().value, 0x2757680Bu);
+  EXPECT_EQ(TypeIdOf<int32_t>().value, 0x1C4DE261u);
+  EXPECT_EQ(TypeIdOf<std::vector<Value>>().value, 0xE980F126u);
+  EXPECT_EQ(TypeIdOf<BindingAsyncCancelEvent>().value, 0x96EAAF44u);
+  EXPECT_EQ(&TypeIdOf<bool>(), &TypeIdOf<bool>());  // materialised once
+  EXPECT_STREQ(TypeCodeName(TypeCode::Map), "map");
+  EXPECT_STREQ(TypeCodeName(TypeCode::None), "");
+  EXPECT_STREQ(TypeCodeName(static_cast<TypeCode>(20)), "");
+}
+
+TEST(TypeRegistryTest, FirstRegistrationWins) {
+  TypeRegistry registry;
+  registry.RegisterBuiltins();
+  TypeBuilder again = registry.BeginType(4, "BindingHelpFormat", TypeId(0x12345678), true);
+  EXPECT_TRUE(again.AlreadyRegistered());
+  again.AddEnumerator("Other", 9, "").SetDescription("changed").AddTag("x");
+  const TypeDescriptor* format = registry.FindTypeByName("BindingHelpFormat");
+  ASSERT_NE(format, nullptr);
+  EXPECT_EQ(format->description, "Help format for binding functions and types.");
+  EXPECT_EQ(format->enumerators.size(), 2u);
+  EXPECT_EQ(format->enumerators.at("Full").number, 1);
+  EXPECT_EQ(format->enumerators.at("Epytext").number, 2);
+  EXPECT_EQ(format->tags, (std::vector<std::string>{"$builtin", "help"}));
+  EXPECT_EQ(registry.FindType(TypeId(0x12345678)), nullptr);
+}
+
+TEST(TypeRegistryTest, EnumeratorsTagsAndLookups) {
+  TypeRegistry registry;
+  TypeBuilder b = registry.BeginType(4, "Kind", TypeId(0x11111111), true);
+  b.AddEnumerator("Full", 1, "a").AddEnumerator("Full", 3, "b");
+  b.AddEnumerator("Zeta", 7, "").AddEnumerator("Alpha", 7, "");
+  b.AddTag("").AddTag("async").AddTag("async");
+  const TypeDescriptor* kind = registry.FindType(TypeId(0x11111111));
+  ASSERT_NE(kind, nullptr);
+  EXPECT_EQ(kind->enumerators.at("Full").number, 3);
+  EXPECT_EQ(kind->enumerators.at("Full").description, "b");
+  EXPECT_EQ(kind->tags, (std::vector<std::string>{"async", "async"}));
+  EXPECT_EQ(registry.FindEnumeratorName(TypeId(0x11111111), 7), "Alpha");
+  EXPECT_EQ(registry.FindEnumeratorName(TypeId(0x11111111), 8), std::nullopt);
+  EXPECT_EQ(registry.FindEnumeratorName(TypeId(0x22222222), 7), std::nullopt);
+  EXPECT_TRUE(TypeRegistry::IsEnumerator(*kind, 3));
+  EXPECT_FALSE(TypeRegistry::IsEnumerator(*kind, 1));
+
+  // The reserved id reaches the by-name index only.
+  registry.BeginType(8, "Hidden", TypeId(TypeId::kReserved), false);
+  EXPECT_NE(registry.FindTypeByName("Hidden"), nullptr);
+  EXPECT_EQ(registry.FindType(TypeId(TypeId::kReserved)), nullptr);
+}
+
+TEST(TypeRegistryTest, BuiltinsInOrderAndASecondRunClearsFirst) {
+  TypeRegistry registry;
+  registry.RegisterBuiltins();
+  registry.BeginType(4, "PluginType", TypeId(0x33333333), false);
+  FunctionDescriptor function;
+  function.name = "F";
+  registry.RegisterFunction(std::move(function), false);
+  registry.RegisterBuiltins();
+  EXPECT_EQ(registry.FindTypeByName("PluginType"), nullptr);
+  EXPECT_EQ(registry.FindFunction("F"), nullptr);
+  EXPECT_EQ(registry.ListedFunctionCount(), 0u);
+  EXPECT_EQ(registry.Types().size(), 15u);
+  EXPECT_EQ(registry.Events().size(), 1u);
+
+  const EventDescriptor* onCallback = registry.FindEvent("OnCallback");
+  ASSERT_NE(onCallback, nullptr);
+  EXPECT_EQ(onCallback->description, "Fired when a callback is invoked.");
+  ASSERT_NE(onCallback->type, nullptr);
+  EXPECT_EQ(onCallback->type->name, "BindingCallbackEvent");
+
+  const TypeDescriptor* callback = onCallback->type;
+  ASSERT_EQ(callback->fields.size(), 2u);
+  EXPECT_EQ(callback->fields[0].name, "id");
+  EXPECT_EQ(callback->fields[0].type.code, TypeCode::Uint32);
+  EXPECT_EQ(callback->fields[0].description, "ID of the callback being invoked");
+  EXPECT_EQ(callback->fields[1].type.code, TypeCode::Vector);
+  EXPECT_EQ(callback->fields[1].type.elementCode, TypeCode::Object);
+
+  const TypeDescriptor* api = registry.FindTypeByName("BindingFullApiHelp");
+  ASSERT_NE(api, nullptr);
+  ASSERT_EQ(api->fields.size(), 3u);
+  const char* expected[] = {"BindingFullFunctionHelp", "BindingFullTypeHelp", "BindingFullEventHelp"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(api->fields[i].type.code, TypeCode::Vector);
+    ASSERT_NE(api->fields[i].type.descriptor, nullptr);
+    EXPECT_EQ(api->fields[i].type.descriptor->name, expected[i]);
+  }
+  const TypeDescriptor* state = registry.FindTypeByName("BindingAsyncState");
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(state->enumerators.size(), 6u);
+  EXPECT_EQ(state->enumerators.at("Failed").number, 5);
+  EXPECT_EQ(state->tags, (std::vector<std::string>{"$builtin", "async"}));
+  EXPECT_EQ(state->size, 4u);
+  EXPECT_EQ(registry.FindTypeByName("BindingFullFieldHelp")->fields[2].offset,
+            offsetof(BindingFullFieldHelp, offset));
+}
+
+TEST(TypeRegistryTest, FromValueWritesKnownEnumeratorsByName) {
+  TypeRegistry registry;
+  registry.RegisterBuiltins();
+  Value v;
+  v.Append().SetEnum(2, TypeIdOf<BindingHelpFormat>());
+  v.Append().SetEnum(9, TypeIdOf<BindingHelpFormat>());
+  HostValue record{};
+  ASSERT_TRUE(FromValue(v, record, &registry));
+  auto* elements = static_cast<HostValue*>(record.payload.buffer.data);
+  uint32_t first = elements[0].kind, second = elements[1].kind;
+  EXPECT_EQ(first, static_cast<uint32_t>(HostValueString));
+  EXPECT_STREQ(static_cast<const char*>(elements[0].payload.buffer.data), "Epytext");
+  EXPECT_EQ(second, static_cast<uint32_t>(HostValueSigned));
+  Release(record);
+}
+
+}  // namespace
+}  // namespace qmx
