@@ -5,6 +5,7 @@
 #include <new>
 
 #include "plugin/counted_allocator.h"
+#include "plugin/host_types.h"
 
 namespace qmx {
 
@@ -26,14 +27,59 @@ void* Plugin::operator new(size_t size) {
 
 void Plugin::operator delete(void* block) { CountedFree(block); }
 
+void Plugin::RegisterRuntimeTypes() {
+  RegisterHostTypes(*typeRegistry_);
+  SetRegistry(typeRegistry_.get());
+}
+
+bool Plugin::Start(HostHandle* handle) {
+  hostHandle_ = handle;
+  // TODO(format): "VaskClient/%1 (%2)".
+  std::string userAgent = "VaskClient/" + hostVersion_.Text() + " (" + shortName_ + ")";
+  Attach(handle != nullptr ? handle->hostCookie : 0, shortName_, std::move(userAgent));
+  return OnStart();
+}
+
+// Every forward checks the handle: before Initialize there is no host to call.
+#define QMX_HOST_CALL(slot, ...)                                             \
+  do {                                                                       \
+    if (hostHandle_ != nullptr && hostHandle_->api != nullptr &&             \
+        hostHandle_->api->slot != nullptr) {                                 \
+      hostHandle_->api->slot(hostHandle_->api, ##__VA_ARGS__);               \
+    }                                                                        \
+  } while (0)
+
+void Plugin::CallJsonApi(HostResponse* response, HostRequest* request) {
+  QMX_HOST_CALL(CallJsonApi, response, request);
+}
+void Plugin::SendExternalRequest(ExternalResponse* response, ExternalRequest* request) {
+  QMX_HOST_CALL(SendExternalRequest, response, request);
+}
+void Plugin::FireEvent(HostEvent* event) { QMX_HOST_CALL(FireEvent, event); }
+void Plugin::SubscribeEvent(const char* name, uint32_t cookie, HostEventCallback callback,
+                            void* context, int32_t flag) {
+  QMX_HOST_CALL(SubscribeEvent, name, cookie, callback, context, flag);
+}
+void Plugin::UnsubscribeEvent(const char* name, uint32_t cookie) {
+  QMX_HOST_CALL(UnsubscribeEvent, name, cookie);
+}
+void Plugin::ScheduleCallback(const char* label, HostTimerCallback callback, void* context,
+                              double seconds, int32_t flag) {
+  QMX_HOST_CALL(ScheduleCallback, label, callback, context, seconds, flag);
+}
+void Plugin::YieldThread() { QMX_HOST_CALL(YieldThread); }
+void Plugin::BeginWait(const char* label, int32_t flag) { QMX_HOST_CALL(BeginWait, label, flag); }
+void Plugin::EndWait() { QMX_HOST_CALL(EndWait); }
+
+#undef QMX_HOST_CALL
+
 void Plugin::BuildApiDescriptor() { apiDescriptor_ = ApiDescriptor{}; }
 
 bool Plugin::InitializeEntry(void* context, HostHandle* handle) {
   auto* plugin = static_cast<Plugin*>(context);
   if (plugin == nullptr) return false;
   try {
-    plugin->hostHandle_ = handle;
-    return plugin->OnStart();
+    return plugin->Start(handle);
   } catch (const std::exception&) {
     return false;
   }

@@ -13,13 +13,14 @@
 #include "binding/type_registry.h"
 #include "plugin/api_version.h"
 #include "plugin/host_api.h"
+#include "plugin/plugin_client.h"
 
 namespace qmx {
 
-class Plugin {
+class Plugin : public PluginClient {
  public:
   explicit Plugin(std::string shortName);
-  virtual ~Plugin();
+  ~Plugin() override;
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
@@ -27,9 +28,18 @@ class Plugin {
   static void* operator new(size_t size);
   static void operator delete(void* block);
 
-  // Unsubscribes everything and clears the tables; derived plugins stop their
-  // own work first.
-  virtual void Shutdown() {}
+  // The host's table, reached through the handle given to Initialize.
+  void CallJsonApi(HostResponse* response, HostRequest* request) override;
+  void SendExternalRequest(ExternalResponse* response, ExternalRequest* request) override;
+  void FireEvent(HostEvent* event) override;
+  void SubscribeEvent(const char* name, uint32_t cookie, HostEventCallback callback, void* context,
+                      int32_t flag) override;
+  void UnsubscribeEvent(const char* name, uint32_t cookie) override;
+  void ScheduleCallback(const char* label, HostTimerCallback callback, void* context, double seconds,
+                        int32_t flag) override;
+  void YieldThread() override;
+  void BeginWait(const char* label, int32_t flag) override;
+  void EndWait() override;
   // Registers the plugin's types and endpoints; called once by the load.
   virtual void RegisterApi() {}
   // Starts the plugin's work; its result is Initialize's.
@@ -44,8 +54,13 @@ class Plugin {
   TypeRegistry& Registry() { return *typeRegistry_; }
   const TypeRegistry& Registry() const { return *typeRegistry_; }
 
+  // Registers the runtime's host types in the registry and makes it the one
+  // every conversion uses; part of the load sequence, before RegisterApi.
+  void RegisterRuntimeTypes();
   // Builds the ApiDescriptor from the registry once RegisterApi has run.
   void BuildApiDescriptor();
+  // Initialize's work: keeps the handle, attaches to the host and starts.
+  bool Start(HostHandle* handle);
 
  private:
   static bool InitializeEntry(void* context, HostHandle* handle);

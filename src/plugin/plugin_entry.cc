@@ -29,6 +29,7 @@ void LoadPlugin(PluginLoadRecord* record, Plugin* (*create)()) {
       return;
     }
     plugin->SetHostVersion(host);
+    plugin->RegisterRuntimeTypes();
     plugin->RegisterApi();
     plugin->BuildApiDescriptor();
 

@@ -1,0 +1,389 @@
+#include "plugin/plugin_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <strings.h>
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "plugin/event_paths.h"
+#include "plugin/host_value.h"
+
+namespace qmx {
+namespace {
+
+// TODO(http): the HTTP vocabulary's method names replace this table.
+const char* MethodName(uint32_t method) {
+  static const char* const kNames[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"};
+  return method < 8 ? kNames[method] : "";
+}
+
+// A RequestError from one of the "{method} {url}: {error}" templates.
+// TODO(format): the named-template engine replaces this concatenation.
+RequestError NamedError(int32_t code, const char* lead, uint32_t method, const std::string& url,
+                        std::string_view error) {
+  RequestError failure;
+  failure.code = code;
+  failure.message = std::string(lead) + " " + MethodName(method) + " " + url + ": " + std::string(error);
+  failure.fields.Member("method").SetString(MethodName(method));
+  failure.fields.Member("url").SetString(url);
+  failure.fields.Member("error").SetString(error);
+  if (code != 0) failure.fields.Member("errorCode_int").SetSigned(code);
+  return failure;
+}
+
+constexpr uint32_t kStreamChunk = 4096;
+// A total-length hint is only a hint: never reserve more than this up front.
+constexpr uint64_t kMaxReserve = 16u << 20;
+
+}  // namespace
+
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+PluginClient::PluginClient() = default;
+PluginClient::~PluginClient() = default;
+
+void PluginClient::Attach(uint32_t hostCookie, std::string shortName, std::string userAgent) {
+  hostCookie_ = hostCookie;
+  shortName_ = std::move(shortName);
+  userAgent_ = std::move(userAgent);
+  subscriberRegistry_ = registry_;
+  self_ = this;
+}
+
+void PluginClient::RegisterHandler(const std::string& eventName, EventCallable callable, int32_t flag) {
+  handlers_[eventName] = std::move(callable);
+  SubscribeEvent(eventName.c_str(), hostCookie_, &PluginClient::OnHostEvent, this, flag);
+}
+
+void PluginClient::Subscribe(const std::string& path) {
+  std::string name = EventNameForPath(path);
+  if (++subscriptionCounts_[name] != 1) return;
+  RegisterHandler(name, [this](const Value& payload) {
+    PluginResourceEvent event;
+    if (!ConvertData(payload, event)) return;  // a payload of the wrong shape is dropped
+    DispatchPath(event);
+  }, 0);
+}
+
+void PluginClient::Unsubscribe(const std::string& path) {
+  std::string name = EventNameForPath(path);
+  auto found = subscriptionCounts_.find(name);
+  if (found == subscriptionCounts_.end() || found->second <= 0) return;
+  if (found->second-- != 1) return;
+  UnsubscribeEvent(name.c_str(), hostCookie_);
+  handlers_.erase(name);
+}
+
+void PluginClient::StorePathHandler(const std::string& path, PathHandler handler) {
+  auto& table = path.find('*') != std::string::npos ? wildcardPathHandlers_ : exactPathHandlers_;
+  table[path] = std::move(handler);
+}
+
+void PluginClient::OnHostEvent(HostEvent* event) {
+  if (event == nullptr || event->context == nullptr || event->name == nullptr) return;
+  auto* client = static_cast<PluginClient*>(event->context);
+  try {
+    auto found = client->handlers_.find(event->name);
+    if (found == client->handlers_.end()) return;
+    ValueResult payload = ToValue(event->payload, "<result>");
+    if (!payload.Ok()) return;
+    EventCallable callable = found->second;  // the handler may replace its own entry
+    callable(payload.value());
+  } catch (const std::exception&) {
+    // Nothing escapes into the host; the event is dropped.
+  }
+}
+
+void PluginClient::DispatchPath(const PluginResourceEvent& incoming) {
+  const PluginResourceEvent* event = &incoming;
+  PluginResourceEvent rooted;
+  if (incoming.uri.empty() || incoming.uri[0] != '/') {
+    rooted.uri = "/" + incoming.uri;
+    rooted.eventType = incoming.eventType;
+    rooted.data.Assign(incoming.data);
+    event = &rooted;
+  }
+  auto exact = exactPathHandlers_.find(event->uri);
+  if (exact != exactPathHandlers_.end()) {
+    PathHandler run = exact->second;
+    run(*event);
+  }
+  std::vector<PathHandler> matching;
+  for (const auto& [pattern, handler] : wildcardPathHandlers_) {
+    if (MatchPathPattern(pattern, event->uri)) matching.push_back(handler);
+  }
+  for (const PathHandler& run : matching) run(*event);
+}
+
+void PluginClient::Shutdown() {
+  std::vector<std::string> names;
+  for (const auto& entry : handlers_) names.push_back(entry.first);
+  for (const std::string& name : names) UnsubscribeEvent(name.c_str(), hostCookie_);
+  handlers_.clear();
+  timers_.clear();
+  exactPathHandlers_.clear();
+  wildcardPathHandlers_.clear();
+}
+
+RequestResult PluginClient::Send(uint32_t method, const std::string& path, const Value* parameters,
+                                 const std::string& conversionError, HostResponse* keep) {
+  if (!conversionError.empty()) {
+    return NamedError(400, "Request not sent: Error converting parameters for", method, path, conversionError);
+  }
+  HostArgument argument{};
+  if (parameters != nullptr && !FromValue(*parameters, argument.value, registry_)) {
+    Release(argument.value);
+    return NamedError(400, "Request not sent: Error converting parameters for", method, path,
+                      "the parameters could not be converted");
+  }
+  HostRequest request{};
+  request.method = method;
+  request.target = path.c_str();
+  request.arguments = parameters != nullptr ? &argument : nullptr;
+  request.argumentCount = parameters != nullptr ? 1 : 0;
+  request.requestId = hostCookie_;
+  HostResponse local{};
+  HostResponse* response = keep != nullptr ? keep : &local;
+  std::memset(static_cast<void*>(response), 0, sizeof *response);
+  CallJsonApi(response, &request);
+  Release(argument.value);
+  RequestResult result;
+  if (response->error != nullptr) {
+    result = NamedError(static_cast<int32_t>(response->status), "Error response for", method, path,
+                        response->error);
+  }
+  if (keep == nullptr) {
+    if (response->streamRelease != nullptr) response->streamRelease(response->streamContext);
+    if (response->release != nullptr) response->release(response);
+  }
+  return result;
+}
+
+RequestResult PluginClient::Request(uint32_t method, const std::string& path) {
+  return Send(method, path, nullptr, {}, nullptr);
+}
+
+RequestResult PluginClient::Request(uint32_t method, const std::string& path, const Value& parameters) {
+  if (parameters.Kind() != ValueKind::Structure) {
+    Value structure;
+    structure.MakeStructure();
+    return Send(method, path, &structure, {}, nullptr);
+  }
+  return Send(method, path, &parameters, {}, nullptr);
+}
+
+std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, const std::string& path) {
+  std::pair<Value, RequestResult> answer;
+  HostResponse response{};
+  answer.second = Send(method, path, nullptr, {}, &response);
+  if (!answer.second) {
+    if (response.streamRead != nullptr) {
+      std::string text;
+      uint64_t hint = response.totalLength & 0xFFFFFFFFu;
+      text.reserve(static_cast<size_t>(std::min(hint, kMaxReserve)));
+      bool more = true;
+      bool failed = false;
+      std::vector<uint8_t> buffer(kStreamChunk);
+      while (more) {
+        uint32_t size = kStreamChunk;
+        if (!response.streamRead(response.streamContext, buffer.data(), &size, &more)) {
+          failed = true;
+          break;
+        }
+        size = std::min(size, kStreamChunk);  // never read past what we handed over
+        text.append(reinterpret_cast<const char*>(buffer.data()), size);
+        if (size < kStreamChunk && more) {
+          BeginWait("Wait: yield", 0);
+          YieldThread();
+          EndWait();
+        }
+      }
+      if (failed) {
+        answer.second = NamedError(0, "Error reading streamed response for", method, path, "Stream read error");
+      } else {
+        // TODO(json): parse the streamed text with the JSON reader.
+        answer.first.SetString(text);
+      }
+    } else {
+      ValueResult converted = ToValue(response.body, "<result>");
+      if (converted.Ok()) {
+        answer.first.Swap(converted.value());
+      } else {
+        answer.second = NamedError(0, "Error converting response for", method, path, converted.ErrorText());
+      }
+    }
+  }
+  if (response.streamRelease != nullptr) response.streamRelease(response.streamContext);
+  if (response.release != nullptr) response.release(&response);
+  return answer;
+}
+
+RequestError PluginClient::NotFound(std::string_view message) {
+  RequestError error;
+  error.code = 404;
+  error.message = message.empty() ? "Not found" : std::string(message);
+  return error;
+}
+
+ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
+  std::vector<HostHeader> headers;
+  bool hasUserAgent = std::any_of(spec.headers.begin(), spec.headers.end(), [](const auto& header) {
+    return header.first.size() == 10 && strncasecmp(header.first.c_str(), "user-agent", 10) == 0;
+  });
+  if (!hasUserAgent) headers.push_back({"user-agent", userAgent_.c_str()});
+  for (const auto& [name, value] : spec.headers) headers.push_back({name.c_str(), value.c_str()});
+
+  ExternalRequest request{};
+  request.method = spec.method;
+  request.url = spec.url.c_str();
+  request.headers = headers.empty() ? nullptr : headers.data();
+  request.headerCount = static_cast<uint32_t>(headers.size());
+  request.body = reinterpret_cast<const uint8_t*>(spec.body.data());
+  request.bodyLength = static_cast<uint32_t>(spec.body.size());
+  request.setting1 = spec.setting1;
+  request.setting2 = spec.setting2;
+  ExternalResponse response{};
+  SendExternalRequest(&response, &request);
+
+  std::string description = std::string(MethodName(spec.method)) + " " + spec.url;
+  ExternalAnswer answer;
+  int32_t code = response.result;
+  answer.resultCode = (code == -1 || code == 0 || code == 1 || code == 2) ? code : 1;
+  if (answer.resultCode != 0) {
+    if (response.body != nullptr) {
+      answer.message.assign(reinterpret_cast<const char*>(response.body), response.bodyLength);
+    }
+  } else {
+    answer.status = static_cast<int32_t>(response.status);
+    answer.conversionFailed = 0;
+    if (response.headerCount != 0 && response.headers == nullptr) {
+      answer.conversionFailed = 1;
+      answer.message = "Error converting response for " + description + ": headers was null";
+    } else {
+      for (uint32_t i = 0; i < response.headerCount; ++i) {
+        const HostHeader& header = response.headers[i];
+        answer.headers[header.name != nullptr ? header.name : ""] = header.value != nullptr ? header.value : "";
+      }
+    }
+    if (response.bodyLength != 0 && response.body == nullptr) {
+      answer.conversionFailed = 1;
+      answer.message = "Error converting response for " + description + ": body was null";
+    } else if (response.body != nullptr) {
+      answer.body.assign(reinterpret_cast<const char*>(response.body), response.bodyLength);
+    }
+  }
+  if (response.release != nullptr) response.release(&response);
+  answer.reserved = -1;
+  return answer;
+}
+
+std::pair<Value, RequestResult> PluginClient::GetInstallSetting(const std::string& name) {
+  return RequestValue(HostMethodGet, "/data-store/v1/install-settings/" + name);
+}
+
+std::pair<Value, RequestResult> PluginClient::GetSystemSetting(const std::string& name) {
+  return RequestValue(HostMethodGet, "/data-store/v1/system-settings/" + name);
+}
+
+RequestResult PluginClient::SendEvent(const std::string& name, const PluginResourceEvent& event) {
+  if (registry_ == nullptr) return NotFound("no type registry");
+  ValueResult converted;
+  NativeCodec<PluginResourceEvent>().NativeToValue(converted, &event,
+                                                   registry_->FindType(TypeIdOf<PluginResourceEvent>()),
+                                                   *registry_);
+  if (!converted.Ok()) {
+    RequestError error;
+    error.message = std::string(converted.ErrorText());
+    return error;
+  }
+  HostEvent record{};
+  if (!FromValue(converted.value(), record.payload, registry_)) {
+    Release(record.payload);
+    RequestError error;
+    error.message = "the event could not be converted";
+    return error;
+  }
+  std::string specific = EventNameForPath(event.uri);
+  record.name = specific.c_str();
+  FireEvent(&record);
+  if (name != specific) {
+    record.name = name.c_str();
+    FireEvent(&record);
+  }
+  Release(record.payload);
+  return std::nullopt;
+}
+
+void PluginClient::PublishResourceDeleted(const std::string& uri) {
+  PluginResourceEvent event;
+  event.uri = uri;
+  event.eventType = PluginResourceEventType::Delete;
+  SendEvent("OnJsonApiEvent", event);
+}
+
+void PluginClient::AddTimer(const std::string& name, double seconds, std::function<void()> callback) {
+  Timer& timer = timers_[name];
+  timer.name = name;
+  timer.callback = std::move(callback);
+  timer.interval = seconds;
+  uint64_t generation = ++timer.generation;
+  timer.due = SteadyNanoseconds() + static_cast<int64_t>(seconds * 1e9);
+  // TODO(format): "Timer: %1".
+  ScheduleHostCallback("Timer: " + name, [this, name, generation] { FireTimer(name, generation); }, timer.due);
+}
+
+void PluginClient::RemoveTimer(const std::string& name) { timers_.erase(name); }
+
+void PluginClient::FireTimer(const std::string& name, uint64_t generation) {
+  auto found = timers_.find(name);
+  if (found == timers_.end()) {
+    // TODO(logging): WARN, DBG|NET: "%s: Couldn't find timer named %s".
+    return;
+  }
+  if (found->second.generation != generation) return;
+  int64_t due = SteadyNanoseconds() + static_cast<int64_t>(found->second.interval * 1e9);
+  std::function<void()> callback = found->second.callback;  // the callback may remove its timer
+  callback();
+  found = timers_.find(name);
+  if (found != timers_.end() && found->second.generation == generation) {
+    found->second.due = due;
+    ScheduleHostCallback("Timer: " + name, [this, name, generation] { FireTimer(name, generation); }, due);
+  }
+}
+
+void PluginClient::ScheduleHostCallback(const std::string& label, std::function<void()> callable, int64_t due) {
+  double delay = static_cast<double>(due - SteadyNanoseconds()) * 1e-9;
+  if (!(delay > 0)) delay = 0;
+  ScheduledCall* entry;
+  {
+    std::lock_guard<std::mutex> lock(scheduledLock_);
+    uint64_t id = nextScheduledId_++;
+    auto call = std::make_unique<ScheduledCall>(ScheduledCall{this, id, std::move(callable)});
+    entry = call.get();
+    scheduledCallbacks_[id] = std::move(call);
+  }
+  ScheduleCallback(label.c_str(), &PluginClient::OnHostTimer, entry, delay, 0);
+}
+
+void PluginClient::OnHostTimer(void* context) {
+  if (context == nullptr) return;
+  auto* entry = static_cast<ScheduledCall*>(context);
+  PluginClient* owner = entry->owner;
+  uint64_t id = entry->id;
+  try {
+    entry->callable();
+  } catch (const std::exception&) {
+    // Nothing escapes into the host.
+  }
+  std::lock_guard<std::mutex> lock(owner->scheduledLock_);
+  owner->scheduledCallbacks_.erase(id);
+}
+
+}  // namespace qmx

@@ -1,0 +1,257 @@
+// The runtime's host bridge, driven through a real HostApi table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "plugin/counted_allocator.h"
+#include "plugin/host_value.h"
+#include "plugin/plugin.h"
+#include "support/test_host.h"
+
+namespace qmx {
+namespace {
+
+class ProbePlugin : public Plugin {
+ public:
+  ProbePlugin() : Plugin("probe") {}
+  bool OnStart() override { return startResult; }
+  bool startResult = true;
+};
+
+class PluginClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin = new ProbePlugin();
+    plugin->SetHostVersion(ApiVersion{18, 2, 1, {}, {}});
+    plugin->RegisterRuntimeTypes();
+    ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
+  }
+  void TearDown() override {
+    if (plugin != nullptr) plugin->Callbacks()->Shutdown(plugin);
+  }
+
+  test::TestHost host;
+  ProbePlugin* plugin = nullptr;
+};
+
+TEST_F(PluginClientTest, UserAgentAndCookieComeFromInitialize) {
+  EXPECT_EQ(plugin->UserAgent(), "VaskClient/18.2.1 (probe)");
+  EXPECT_EQ(plugin->HostCookie(), 0xC00C1Eu);
+}
+
+TEST_F(PluginClientTest, SubscriptionsShareOneHostSubscriptionPerEventName) {
+  size_t before = host.subscriptions.size();
+  plugin->Subscribe(std::string("/a/b/c/x"));
+  plugin->Subscribe(std::string("/a/b/c/y"));
+  plugin->Subscribe(std::string("/a/b/d"));
+  ASSERT_EQ(host.subscriptions.size(), before + 2);
+  EXPECT_EQ(host.subscriptions[before].name, "OnJsonApiEvent_a_b_c");
+  EXPECT_EQ(host.subscriptions[before].flag, 0);
+  EXPECT_EQ(host.subscriptions[before].cookie, 0xC00C1Eu);
+  plugin->Unsubscribe(std::string("/a/b/c/x"));
+  EXPECT_TRUE(host.unsubscriptions.empty());
+  plugin->Unsubscribe(std::string("/a/b/c/y"));
+  ASSERT_EQ(host.unsubscriptions.size(), 1u);
+  EXPECT_EQ(host.unsubscriptions[0].first, "OnJsonApiEvent_a_b_c");
+}
+
+TEST_F(PluginClientTest, ShutdownUnsubscribesEveryNameOnce) {
+  plugin->Subscribe(std::string("/x/y"));
+  plugin->Subscribe(std::string("/x/y"));
+  plugin->Subscribe(std::string("/z"));
+  plugin->Callbacks()->Shutdown(plugin);
+  plugin = nullptr;
+  std::map<std::string, int> counts;
+  for (const auto& [name, cookie] : host.unsubscriptions) {
+    ++counts[name];
+    EXPECT_EQ(cookie, 0xC00C1Eu);
+  }
+  EXPECT_EQ(counts["OnJsonApiEvent_x_y"], 1);
+  EXPECT_EQ(counts["OnJsonApiEvent_z"], 1);
+}
+
+TEST_F(PluginClientTest, TypedSubscribeDeliversInitialStateAndEvents) {
+  host.onJsonApi = [](HostResponse* response, const HostRequest*) {
+    Value state;
+    state.SetString("current");
+    FromValue(state, response->body);
+    response->release = [](HostResponse* r) { Release(r->body); };
+  };
+  std::vector<std::pair<int, std::string>> seen;
+  plugin->Subscribe<std::string>("/res/item", [&](const TypedResourceEvent<std::string>& event) {
+    seen.emplace_back(static_cast<int>(event.eventType), event.data);
+  });
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], std::make_pair(0, std::string("current")));
+  ASSERT_EQ(host.jsonCalls.size(), 1u);
+  EXPECT_EQ(host.jsonCalls[0].method, static_cast<uint32_t>(HostMethodGet));
+  EXPECT_EQ(host.jsonCalls[0].argumentCount, 0u);
+  EXPECT_EQ(host.jsonCalls[0].requestId, 0xC00C1Eu);
+
+  // A uri without the leading "/" still finds the handler; Delete needs no data.
+  Value event;
+  event.Member("uri").SetString("res/item");
+  event.Member("eventType").SetString("Delete");
+  host.Deliver("OnJsonApiEvent_res_item", event);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], std::make_pair(2, std::string()));
+  // A payload of the wrong shape is dropped.
+  Value wrong;
+  wrong.SetSigned(5);
+  host.Deliver("OnJsonApiEvent_res_item", wrong);
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(PluginClientTest, HostErrorsBecomeRequestErrors) {
+  host.onJsonApi = [](HostResponse* response, const HostRequest*) {
+    response->error = "service down";
+    response->status = 503;
+  };
+  Value parameters;
+  parameters.Member("a").SetSigned(1);
+  parameters.Member("b").SetString("two");
+  RequestResult result = plugin->Request(HostMethodGet, "/a/b", parameters);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code, 503);
+  EXPECT_EQ(result->message, "Error response for GET /a/b: service down");
+  EXPECT_EQ(result->fields.FindMember("errorCode_int").GetSigned(), 503);
+  ASSERT_EQ(host.jsonCalls.back().argumentCount, 1u);
+  EXPECT_EQ(host.jsonCalls.back().arguments[0].name, nullptr);
+  EXPECT_EQ(host.jsonCalls.back().argument.Size(), 2u);
+}
+
+struct Chunks {
+  std::vector<uint32_t> sizes;
+  size_t next = 0;
+  uint32_t lie = 0;  // reported on top of the real size
+};
+
+bool ReadChunk(void* context, uint8_t* buffer, uint32_t* size, bool* more) {
+  auto* chunks = static_cast<Chunks*>(context);
+  uint32_t n = chunks->sizes[chunks->next++];
+  std::memset(buffer, 'x', std::min(n, *size));
+  *size = n + chunks->lie;
+  *more = chunks->next < chunks->sizes.size();
+  return true;
+}
+
+TEST_F(PluginClientTest, StreamsYieldBetweenShortChunksOnly) {
+  Chunks chunks;
+  host.onJsonApi = [&](HostResponse* response, const HostRequest*) {
+    response->streamRead = &ReadChunk;
+    response->streamContext = &chunks;
+    response->totalLength = 0xFFFFFFFFFFull;  // a hint of a terabyte must not be reserved
+  };
+  chunks.sizes = {4096, 4096, 10};
+  auto [big, failure] = plugin->RequestValue(HostMethodGet, "/s");
+  EXPECT_FALSE(failure);
+  EXPECT_EQ(big.Size(), 8202u);
+  EXPECT_TRUE(host.slotTrace.empty());
+
+  chunks = Chunks{{100, 100, 100}, 0, 0};
+  plugin->RequestValue(HostMethodGet, "/s");
+  EXPECT_EQ(host.slotTrace, (std::vector<std::string>{"begin:Wait: yield", "yield", "end",
+                                                      "begin:Wait: yield", "yield", "end"}));
+
+  // A reader that claims more than the buffer holds is clamped to the buffer.
+  chunks = Chunks{{4096}, 0, 100000};
+  auto [clamped, clampedFailure] = plugin->RequestValue(HostMethodGet, "/s");
+  EXPECT_EQ(clamped.Size(), 4096u);
+}
+
+TEST_F(PluginClientTest, ExternalRequestsAndAnswers) {
+  host.onExternal = [](ExternalResponse* response, const ExternalRequest*) { response->result = 5; };
+  ExternalRequestSpec spec;
+  spec.method = HostMethodPost;
+  spec.url = "https://service/x";
+  spec.headers["User-Agent"] = "mine";
+  spec.body = "{}";
+  ExternalAnswer answer = plugin->SendRequest(spec);
+  EXPECT_EQ(answer.resultCode, 1);
+  EXPECT_EQ(answer.status, -1);
+  EXPECT_EQ(answer.reserved, -1);
+  ASSERT_EQ(host.externalCalls.size(), 1u);
+  const auto& call = host.externalCalls[0];
+  ASSERT_EQ(call.headers.size(), 1u);  // no second user-agent header
+  EXPECT_EQ(call.headers[0].second, "mine");
+  EXPECT_EQ(call.body, "{}");
+  EXPECT_EQ(call.setting1, 0u);
+  EXPECT_EQ(call.setting2, 1u);
+
+  static const char kBody[] = "ok";
+  int releases = 0;
+  host.onExternal = [&](ExternalResponse* response, const ExternalRequest*) {
+    response->status = 200;
+    response->headerCount = 2;  // and a null array
+    response->body = reinterpret_cast<const uint8_t*>(kBody);
+    response->bodyLength = 2;
+    response->release = [](ExternalResponse* r) { r->status = 999; };
+    ++releases;
+  };
+  spec.headers.clear();
+  answer = plugin->SendRequest(spec);
+  EXPECT_EQ(answer.conversionFailed, 1);
+  EXPECT_EQ(answer.message, "Error converting response for POST https://service/x: headers was null");
+  EXPECT_EQ(answer.body, "ok");
+  EXPECT_EQ(host.externalCalls[1].headers[0].first, "user-agent");
+  EXPECT_EQ(host.externalCalls[1].headers[0].second, "VaskClient/18.2.1 (probe)");
+}
+
+TEST_F(PluginClientTest, TimerGenerationsRetireOldSchedules) {
+  int f = 0, g = 0;
+  plugin->AddTimer("t", 0.2, [&] { ++f; });
+  plugin->AddTimer("t", 0.2, [&] { ++g; });
+  ASSERT_EQ(host.scheduled.size(), 2u);
+  EXPECT_EQ(host.scheduled[0].label, "Timer: t");
+  host.RunNextScheduled();  // the superseded schedule does nothing
+  EXPECT_EQ(f + g, 0);
+  EXPECT_TRUE(host.scheduled.size() == 1);
+  host.RunNextScheduled();
+  EXPECT_EQ(g, 1);
+  ASSERT_EQ(host.scheduled.size(), 1u);  // re-armed
+  host.RunNextScheduled();
+  EXPECT_EQ(g, 2);
+  EXPECT_EQ(f, 0);
+
+  // Removing the timer inside its own callback makes no further schedule.
+  plugin->AddTimer("self", 0, [&] { plugin->RemoveTimer("self"); });
+  host.scheduled.clear();
+  plugin->AddTimer("self", 0, [&] { plugin->RemoveTimer("self"); });
+  EXPECT_EQ(host.scheduled.back().delay, 0.0);
+  host.RunNextScheduled();
+  EXPECT_TRUE(host.scheduled.empty());
+  EXPECT_FALSE(plugin->HasTimer("self"));
+}
+
+TEST_F(PluginClientTest, PublishingFiresSpecificThenGeneralName) {
+  plugin->PublishResourceDeleted("/entitlements/v1/token");
+  ASSERT_EQ(host.fired.size(), 2u);
+  EXPECT_EQ(host.fired[0].name, "OnJsonApiEvent_entitlements_v1_token");
+  EXPECT_EQ(host.fired[1].name, "OnJsonApiEvent");
+  EXPECT_EQ(host.fired[0].payload.FindMember("uri").GetString(), "/entitlements/v1/token");
+  EXPECT_EQ(host.fired[1].payload.FindMember("eventType").GetString(), "Delete");
+}
+
+TEST_F(PluginClientTest, SettingsPaths) {
+  plugin->GetInstallSetting("globals");
+  plugin->GetSystemSetting("");
+  ASSERT_EQ(host.jsonCalls.size(), 2u);
+  EXPECT_EQ(host.jsonCalls[0].target, "/data-store/v1/install-settings/globals");
+  EXPECT_EQ(host.jsonCalls[1].target, "/data-store/v1/system-settings/");
+  EXPECT_EQ(host.jsonCalls[0].argumentCount, 0u);
+}
+
+TEST(PluginLifetimeTest, DestroyingThePluginReturnsItsMemory) {
+  test::TestHost host;
+  unsigned long long before = BytesInUse();
+  auto* plugin = new ProbePlugin();
+  plugin->RegisterRuntimeTypes();
+  plugin->Callbacks()->Initialize(plugin, host.Handle());
+  plugin->Subscribe(std::string("/a"));
+  EXPECT_GT(BytesInUse(), before);
+  plugin->Callbacks()->Shutdown(plugin);
+  EXPECT_EQ(BytesInUse(), before);
+}
+
+}  // namespace
+}  // namespace qmx
