@@ -55,6 +55,55 @@ void PluginClient::Attach(uint32_t hostCookie, std::string shortName, std::strin
   userAgent_ = std::move(userAgent);
   subscriberRegistry_ = registry_;
   self_ = this;
+  const char* const proxyEvents[] = {"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                     "OnServiceProxyAsyncEvent"};
+  for (int kind = 0; kind < 3; ++kind) {
+    RegisterHandler(proxyEvents[kind], [this, kind](const Value& payload) { OnServiceProxyResponse(payload, kind); }, 1);
+  }
+}
+
+void PluginClient::OnServiceProxyResponse(const Value& payload, int kind) {
+  PluginServiceProxyResponse response;
+  if (!ConvertData(payload, response)) return;
+  // TODO(format): "%1.%2".
+  std::string methodKey = response.serviceName + "." + response.methodName;
+  if (kind == 2) {
+    std::lock_guard<std::mutex> lock(serviceProxyLock_);
+    auto found = asyncHandlers_.find(methodKey);
+    if (found != asyncHandlers_.end()) {
+      found->second(response);
+    } else {
+      // TODO(logging): ERROR, DBG: "%s: Could not find registered handler for async service proxy event %s".
+    }
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(serviceProxyLock_);
+    receivedResponses_[kind == 0 ? response.uuid : methodKey] = response;
+  }
+  FulfillServiceProxyRequests();
+}
+
+void PluginClient::FulfillServiceProxyRequests() {
+  std::lock_guard<std::mutex> lock(serviceProxyLock_);
+  for (auto received = receivedResponses_.begin(); received != receivedResponses_.end();) {
+    auto pending = pendingRequests_.find(received->first);
+    if (pending == pendingRequests_.end()) {
+      ++received;
+      continue;
+    }
+    PluginServiceProxyResponse copy = received->second;
+    pending->second(copy);
+    // TODO(logging): ALWAYS, DBG: "%s: Fulfilled service proxy request: %s".
+    pendingRequests_.erase(pending);
+    received = receivedResponses_.erase(received);
+  }
+}
+
+std::future<RequestResult> PluginClient::SendTelemetry(const std::string& eventName, const Value& parameters) {
+  std::promise<RequestResult> promise;
+  promise.set_value(Request(HostMethodPost, "/telemetry/v1/events/" + eventName, parameters));
+  return promise.get_future();
 }
 
 void PluginClient::RegisterHandler(const std::string& eventName, EventCallable callable, int32_t flag) {
@@ -127,6 +176,12 @@ void PluginClient::Shutdown() {
   for (const auto& entry : handlers_) names.push_back(entry.first);
   for (const std::string& name : names) UnsubscribeEvent(name.c_str(), hostCookie_);
   handlers_.clear();
+  {
+    std::lock_guard<std::mutex> lock(serviceProxyLock_);
+    receivedResponses_.clear();
+    pendingRequests_.clear();
+    asyncHandlers_.clear();
+  }
   timers_.clear();
   exactPathHandlers_.clear();
   wildcardPathHandlers_.clear();

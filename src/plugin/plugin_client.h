@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -152,6 +153,12 @@ class PluginClient : public EventSubscriber {
   void RemoveTimer(const std::string& name);
   bool HasTimer(const std::string& name) const { return timers_.count(name) != 0; }
 
+  // Matches received service-proxy responses with pending requests.
+  void FulfillServiceProxyRequests();
+  // Posts the event to "/telemetry/v1/events/<eventName>"; the future is ready
+  // when this returns.
+  std::future<RequestResult> SendTelemetry(const std::string& eventName, const Value& parameters);
+
   const TypeRegistry* Registry() const { return registry_; }
   uint32_t HostCookie() const { return hostCookie_; }
   const std::string& UserAgent() const { return userAgent_; }
@@ -160,6 +167,7 @@ class PluginClient : public EventSubscriber {
  protected:
   // Stores the host's cookie, short name and user agent and sets the registry
   // pointer of the subscriber part.
+  // Also subscribes the three service-proxy handlers (flag 1).
   void Attach(uint32_t hostCookie, std::string shortName, std::string userAgent);
   void SetRegistry(const TypeRegistry* registry) { registry_ = registry; }
 
@@ -197,6 +205,12 @@ class PluginClient : public EventSubscriber {
   std::string userAgent_;
   std::unordered_map<std::string, EventCallable> handlers_;
   std::unordered_map<std::string, int64_t> subscriptionCounts_;
+  using ProxyCallable = std::function<void(const PluginServiceProxyResponse&)>;
+  void OnServiceProxyResponse(const Value& payload, int kind);
+  std::map<std::string, PluginServiceProxyResponse> receivedResponses_;
+  std::map<std::string, ProxyCallable> pendingRequests_;
+  std::map<std::string, ProxyCallable> asyncHandlers_;
+  std::mutex serviceProxyLock_;
   std::unordered_map<std::string, Timer> timers_;
   std::unordered_map<uint64_t, std::unique_ptr<ScheduledCall>> scheduledCallbacks_;
   uint64_t nextScheduledId_ = 1;

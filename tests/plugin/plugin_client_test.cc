@@ -255,3 +255,37 @@ TEST(PluginLifetimeTest, DestroyingThePluginReturnsItsMemory) {
 
 }  // namespace
 }  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST_F(PluginClientTest, ServiceProxyHandlersAndTelemetry) {
+  std::vector<std::string> proxy;
+  for (const auto& s : host.subscriptions) {
+    if (s.flag == 1) proxy.push_back(s.name);
+  }
+  EXPECT_EQ(proxy, (std::vector<std::string>{"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                             "OnServiceProxyAsyncEvent"}));
+  Value response;
+  response.Member("uuid").SetString("u1");
+  response.Member("serviceName").SetString("a");
+  response.Member("methodName").SetString("b");
+  host.Deliver("OnServiceProxyUuidEvent", response);
+  host.Deliver("OnServiceProxyMethodEvent", response);
+  host.Deliver("OnServiceProxyAsyncEvent", response);  // no handler: dropped
+
+  Value empty;
+  empty.MakeStructure();
+  std::future<RequestResult> sent = plugin->SendTelemetry("x", empty);
+  EXPECT_EQ(sent.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  EXPECT_FALSE(sent.get().has_value());
+  ASSERT_FALSE(host.jsonCalls.empty());
+  EXPECT_EQ(host.jsonCalls.back().target, "/telemetry/v1/events/x");
+  EXPECT_EQ(host.jsonCalls.back().method, static_cast<uint32_t>(HostMethodPost));
+  ASSERT_EQ(host.jsonCalls.back().argumentCount, 1u);
+  EXPECT_EQ(host.jsonCalls.back().argument.Kind(), ValueKind::Structure);
+  EXPECT_EQ(host.jsonCalls.back().argument.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace qmx
