@@ -101,6 +101,22 @@ TEST(TokenDecoderTest, ReadsClaimsPaddedOrNot) {
   }
 }
 
+// The example token of RFC 7519 section 3.1 (members separated by CR LF).
+TEST(TokenDecoderTest, DecodesStandardExampleToken) {
+  TokenDecoder decoder(
+      "eyJ0eXAiOiJKV1QiLA0KICJhbGciOiJIUzI1NiJ9."
+      "eyJpc3MiOiJqb2UiLA0KICJleHAiOjEzMDA4MTkzODAsDQogImh0dHA6Ly9leGFtcGxlLmNvbS9pc19yb290Ijp0cnVlfQ."
+      "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
+  Object claims = decoder.GetClaims();
+  EXPECT_EQ(decoder.header_json(), "{\"typ\":\"JWT\",\r\n \"alg\":\"HS256\"}");
+  EXPECT_EQ(decoder.header().Find("alg")->Text(), "HS256");
+  EXPECT_EQ(claims["iss"].Text(), "joe");
+  EXPECT_EQ(claims["exp"].Number(), 1300819380.0);
+  EXPECT_TRUE(claims["http://example.com/is_root"].Boolean());
+  EXPECT_EQ(claims.size(), 3u);
+  EXPECT_EQ(Base64Encode(decoder.signature()), "dBjftJeZ4CVP+mB92K27uhbUJU1p1r/wW1gFWFOEjXk=");
+}
+
 TEST(TokenDecoderTest, GetClaimsDecodesOnceAndReturnsCopies) {
   TokenDecoder decoder("e30." + Base64Url(kClaims));
   EXPECT_FALSE(decoder.decoded());
