@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <system_error>
+#include <unordered_set>
 
 namespace qmx::json {
 
@@ -208,17 +209,17 @@ class Parser {
   Object ParseObject(int depth) {
     CheckDepth(depth);
     Object object;
+    std::unordered_set<std::string_view> names;
     if (pos_ < tokens_.size() && tokens_[pos_].type == TokenType::kObjectEnd) {
       ++pos_;
       return object;
     }
     for (;;) {
-      std::string name = Expect(TokenType::kString).value;
+      const std::string& name = Expect(TokenType::kString).value;
       Expect(TokenType::kMemberAssign);
       Element value = ParseValue(depth);
-      if (!object.Add(name, std::move(value))) {
-        throw Reader::ParseException("Duplicate object member token: " + name);
-      }
+      if (!names.insert(name).second) throw Reader::ParseException("Duplicate object member token: " + name);
+      object.AppendNew(name, std::move(value));
       const Token& token = Next("Unexpected end of token stream");
       if (token.type == TokenType::kObjectEnd) return object;
       if (token.type != TokenType::kNextElement) Unexpected(token);

@@ -90,6 +90,9 @@ class Object {
   bool Contains(std::string_view name) const { return Find(name) != nullptr; }
   // Appends a member; returns false (and changes nothing) if the name exists.
   bool Add(std::string name, Element value);
+  // Appends a member whose name the caller knows to be new (the reader
+  // checks uniqueness with a hash set, keeping large objects linear).
+  void AppendNew(std::string name, Element value) { members_.push_back(Member{std::move(name), std::move(value)}); }
 
   const Members& members() const { return members_; }
   size_t size() const { return members_.size(); }

@@ -165,12 +165,16 @@ TEST(TokenDecoderTest, HostileTokensDecodeQuickly) {
   std::string nested = Base64Url(std::string(kSize, '['));
   std::string deep_object;
   for (int i = 0; i < 100000; ++i) deep_object += R"({"a":)";
+  std::string wide_object = "{";
+  for (int i = 0; i < 100000; ++i) wide_object += "\"m" + std::to_string(i) + "\":0,";
+  wide_object += "\"m0\":0}";  // a duplicate at the very end
   const std::string tokens[] = {
       std::string(kSize, '.'),
       std::string(kSize, 'A'),
       std::string(kSize, '\xff'),
       nested + "." + nested + "." + nested,
       Base64Url(deep_object) + "." + Base64Url(deep_object),
+      "e30." + Base64Url(wide_object),
   };
   auto start = std::chrono::steady_clock::now();
   for (const std::string& token : tokens) {
