@@ -1,0 +1,48 @@
+// The HTTP vocabulary shared by routing, argument binding and the plugin's
+// outgoing requests: method codes, recognised content types, header names.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace qmx {
+
+// A 32-bit method code that travels unchanged between host and plugin.
+enum class HttpMethod : int32_t {
+  kNone = 0,
+  kDelete = 1,
+  kGet = 2,
+  kHead = 3,
+  kOptions = 4,
+  kPatch = 5,
+  kPost = 6,
+  kPut = 7,
+  kCall = 8,  // a call without an HTTP verb; the request carries a call name
+};
+
+// Upper-case name of a method; empty for kNone, kCall and unknown codes.
+std::string_view HttpMethodName(HttpMethod method);
+
+// The method for a code received from (or sent to) the host: the identity
+// for 1..8, kNone for anything else.
+HttpMethod HttpMethodFromHost(int32_t code);
+
+inline constexpr std::string_view kContentTypeJson = "application/json";
+inline constexpr std::string_view kContentTypeJsonApi = "application/vnd.api+json";
+inline constexpr std::string_view kContentTypeYaml = "application/x-yaml";
+inline constexpr std::string_view kContentTypeTextYaml = "text/x-yaml";
+inline constexpr std::string_view kContentTypeMsgpack = "application/x-msgpack";
+inline constexpr std::string_view kContentTypeMsgpackExt = "application/x-msgpack-ext";
+inline constexpr std::string_view kContentTypeOctetStream = "application/octet-stream";
+
+inline constexpr std::string_view kHeaderUserAgent = "user-agent";
+inline constexpr std::string_view kHeaderAccept = "Accept";
+inline constexpr std::string_view kHeaderContentType = "Content-Type";
+
+// True when the first type.size() characters of text equal type, ignoring
+// ASCII case. Parameters after the type ("; charset=utf-8") are thereby
+// ignored; note that the test for kContentTypeMsgpack also accepts
+// kContentTypeMsgpackExt.
+bool IsContentType(std::string_view text, std::string_view type);
+
+}  // namespace qmx
