@@ -10,14 +10,13 @@
 
 #include "plugin/event_paths.h"
 #include "plugin/host_value.h"
+#include "routing/http.h"
 
 namespace qmx {
 namespace {
 
-// TODO(http): the HTTP vocabulary's method names replace this table.
-const char* MethodName(uint32_t method) {
-  static const char* const kNames[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"};
-  return method < 8 ? kNames[method] : "";
+std::string MethodName(uint32_t method) {
+  return std::string(HttpMethodName(HttpMethodFromHost(static_cast<int32_t>(method))));
 }
 
 // A RequestError from one of the "{method} {url}: {error}" templates.
@@ -307,7 +306,7 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
   ExternalResponse response{};
   SendExternalRequest(&response, &request);
 
-  std::string description = std::string(MethodName(spec.method)) + " " + spec.url;
+  std::string description = MethodName(spec.method) + " " + spec.url;
   ExternalAnswer answer;
   int32_t code = response.result;
   answer.resultCode = (code == -1 || code == 0 || code == 1 || code == 2) ? code : 1;
