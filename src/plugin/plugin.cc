@@ -4,15 +4,19 @@
 #include <exception>
 #include <new>
 
+#include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 
 namespace qmx {
 
 Plugin::Plugin(std::string shortName)
     : shortName_(std::move(shortName)),
-      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {}
+      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {
+  // The plugin holds the process-wide logger from construction to destruction.
+  AcquireLogger();
+}
 
-Plugin::~Plugin() = default;
+Plugin::~Plugin() { ReleaseLogger(); }
 
 void* Plugin::operator new(size_t size) {
   void* block = CountedAllocate(size);
