@@ -5,6 +5,7 @@
 #include <cstring>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/assertion.h"
@@ -205,6 +206,49 @@ TEST_F(LoggerTest, InterfaceTableReachesTheLogger) {
   api.detachTarget(target.Sink());
   Log(kLogAlways, 0, "gone");
   EXPECT_EQ(target.messages, std::vector<std::string>{"via table"});
+}
+
+TEST_F(LoggerTest, ConcurrentLoggingDeliversEveryMessageWhole) {
+  CaptureTarget target(LogTargetSettings{.format = "#M"});
+  target.Attach();
+  constexpr int kThreads = 4, kMessages = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kMessages; ++i) Log(kLogError, kCategoryNet, "thread %d message %d", t, i);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_EQ(target.lines.size(), static_cast<size_t>(kThreads * kMessages));
+  for (const std::string& line : target.lines) {
+    EXPECT_TRUE(std::regex_match(line, std::regex("thread [0-3] message [0-9]+\n"))) << line;
+  }
+}
+
+TEST(CategoryRaceTest, ConcurrentRegistrationsGetDistinctBits) {
+  test::ChildResult child = test::RunInChild([] {
+    constexpr int kThreads = 4, kCodes = 13;  // 52 new codes fill entries 9..60
+    uint64_t masks[kThreads][kCodes] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([t, &masks] {
+        for (int i = 0; i < kCodes; ++i) {
+          char code[4] = {'R', static_cast<char>('A' + t), static_cast<char>('A' + i), '\0'};
+          masks[t][i] = CategoryMask(code);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    uint64_t seen = 0;
+    for (const auto& row : masks) {
+      for (uint64_t mask : row) {
+        if (mask == 0 || (mask & (mask - 1)) != 0 || (seen & mask) != 0) return 1;
+        seen |= mask;
+      }
+    }
+    return seen == (((uint64_t{1} << 52) - 1) << 9) ? 0 : 2;
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
 }
 
 TEST(AssertionTest, ReportText) {
