@@ -39,7 +39,12 @@ LogTarget::LogTarget(const LogTargetSettings& settings)
   sink_.owner = this;
 }
 
-LogTarget::~LogTarget() = default;
+// A derived class should detach itself first; if it did not, the interface is
+// still taken out of the logger's list here, so that the logger never calls
+// into a destroyed object.
+LogTarget::~LogTarget() {
+  if (attached_) DetachTarget(&sink_);
+}
 
 void LogTarget::BindWrite() {
   sink_.write = [](LogSink* s, const LogRecord* record) { return record != nullptr && Owner(s).Write(*record); };

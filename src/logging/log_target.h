@@ -8,7 +8,9 @@
 // Locks: each target has its own (recursive) lock guarding its settings and
 // its output. Attach and Detach take the target's lock and then the logger's;
 // delivery holds the logger's lock and Write takes the target's inside it.
-// A class derived directly from LogTarget must detach before it is destroyed.
+// A class derived directly from LogTarget should detach before it is
+// destroyed; the base destructor removes a still attached interface as a last
+// resort.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +52,8 @@ struct LogTargetSettings {
 class LogTarget {
  public:
   explicit LogTarget(const LogTargetSettings& settings = {});
-  // Releases the settings and the lock; does not detach.
+  // Releases the settings and the lock; removes the interface from the
+  // logger when it is still attached.
   virtual ~LogTarget();
   LogTarget(const LogTarget&) = delete;
   LogTarget& operator=(const LogTarget&) = delete;

@@ -174,6 +174,23 @@ TEST(LoggerLifetimeTest, LastReleaseDetachesEverythingAndAFreshLoggerStartsEmpty
   ReleaseLogger();
 }
 
+// Forgets to detach: the base destructor must still take it out of the list.
+class CarelessTarget : public LogTarget {
+ public:
+  CarelessTarget() { BindWrite(); }
+  bool Write(const LogRecord&) override { return true; }
+};
+
+TEST_F(LoggerTest, DestroyedTargetIsNeverCalledAgain) {
+  {
+    CarelessTarget target;
+    target.Attach();
+    EXPECT_NE(FindTarget("LogTarget"), nullptr);
+  }
+  EXPECT_EQ(FindTarget("LogTarget"), nullptr);
+  Log(kLogAlways, kCategoryNet, "after");  // would reach freed memory otherwise
+}
+
 TEST_F(LoggerTest, LongMessagesAreCut) {
   CaptureTarget target(LogTargetSettings{.format = "#M"});
   target.Attach();
