@@ -1,15 +1,15 @@
 #include "plugin/api_version.h"
 
-#include <cstdio>
+#include "plugin/message_format.h"
 
 namespace qmx {
 
 std::string ApiVersion::Text() const {
-  // TODO(format): the "%1.%2.%3" template of the message engine, 33-byte buffer.
+  // Three ten-digit numbers and two dots fit the 33-byte buffer.
   char buffer[33];
-  std::snprintf(buffer, sizeof buffer, "%u.%u.%u", static_cast<unsigned>(major),
-                static_cast<unsigned>(minor), static_cast<unsigned>(patch));
-  std::string text = buffer;
+  const FormatArg args[] = {major, minor, patch};
+  size_t length = FormatInto(buffer, sizeof buffer, "%1.%2.%3", args);
+  std::string text(buffer, length);
   if (!prerelease.empty()) text += "-" + prerelease;
   if (!build.empty()) text += "+" + build;
   return text;

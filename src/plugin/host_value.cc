@@ -6,6 +6,7 @@
 
 #include "binding/type_registry.h"
 #include "plugin/counted_allocator.h"
+#include "plugin/message_format.h"
 
 namespace qmx {
 namespace {
@@ -19,13 +20,10 @@ const char* HostKindName(uint32_t kind) {
 }
 
 std::string IncompatibleMessage(std::string_view valueName, uint32_t kind) {
-  // TODO(format): route through FormatMessage once the message engine exists.
-  std::string message = "Couldn't assign value to '";
-  message.append(valueName);
-  message += "' of type object because the input is of an incompatible type '";
-  message += HostKindName(kind);
-  message += "'.";
-  return message;
+  std::string name(valueName);
+  return FormatMessage(
+      "Couldn't assign value to '%1' of type object because the input is of an incompatible type '%2'.",
+      name, HostKindName(kind));
 }
 
 bool Convert(const HostValue& record, std::string_view valueName, Value& out, unsigned depth,

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
 
@@ -13,10 +14,16 @@ Plugin::Plugin(std::string shortName)
     : shortName_(std::move(shortName)),
       typeRegistry_(std::make_unique<TypeRegistry>()),
       callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {
+  // The plugin holds the process-wide logger from construction to destruction.
+  AcquireLogger();
   typeRegistry_->RegisterBuiltins();
 }
 
-Plugin::~Plugin() = default;
+Plugin::~Plugin() {
+  // The registry goes first and the logger reference last.
+  typeRegistry_.reset();
+  ReleaseLogger();
+}
 
 void* Plugin::operator new(size_t size) {
   void* block = CountedAllocate(size);

@@ -2,16 +2,18 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
+
+#include "logging/assertion.h"
+#include "plugin/message_format.h"
 
 namespace qmx {
 namespace {
 
 void ReportIncompatibleHost(const Plugin& plugin, const ApiVersion& host) {
-  // TODO(logging): ReportAssertion with "ALE-EECF0606" once logging exists.
-  std::string message = plugin.ShortName() + " which supports plugin API " +
-                        PluginApiVersion().Text() + " is not compatible with core's plugin API " +
-                        host.Text();
-  std::fprintf(stderr, "ALE-EECF0606: %s\n", message.c_str());
+  std::string message = FormatMessage("%1 which supports plugin API %2 is not compatible with core's plugin API %3",
+                                      plugin.ShortName(), PluginApiVersion().Text(), host.Text());
+  ReportAssertion("ALE-EECF0606", message.c_str(), nullptr, 0, nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "plugin/host_api.h"
@@ -70,6 +71,19 @@ TEST(LoadTest, RefusesIncompatibleHostsAndLeavesTheRecord) {
               std::string::npos)
         << child.err;
   }
+}
+
+TEST(LoadTest, RefusedHostWritesTheAssertionReport) {
+  test::ChildResult child = test::RunInChild([] { return LoadAndCheck(19, 2, 3, false); });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
+  // One ERROR line of the standard-error target: executable, thread, level, report.
+  std::regex report(
+      "plugin_tests\\(0x[0-9a-f]+\\):  ERROR\\| Assertion failed!\n\n"
+      "Expression: ALE-EECF0606\n\n"
+      "Description: entitlements which supports plugin API 18\\.0\\.0 is not compatible with core's "
+      "plugin API 19\\.2\\.3\n");
+  EXPECT_TRUE(std::regex_match(child.err, report)) << child.err;
+  EXPECT_EQ(child.out, "");
 }
 
 TEST(LoadTest, MemoryStatsCountThePluginsAllocationsOnly) {

@@ -1,0 +1,13 @@
+// The running executable's file name, as log lines print it.
+#pragma once
+
+#include <cstddef>
+
+namespace qmx {
+
+// Writes the part after the last '/' of the executable's path into buffer
+// (cut to fit); leaves buffer unchanged and returns false when the path cannot
+// be read.
+bool ReadExecutableName(char* buffer, size_t size);
+
+}  // namespace qmx
