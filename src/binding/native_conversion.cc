@@ -7,22 +7,13 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "plugin/message_format.h"
+
 namespace qmx {
 namespace {
 
-// TODO(format): the shared message engine replaces this substitution of %1..%9.
 std::string Message(const char* text, std::initializer_list<std::string_view> arguments) {
-  std::string out;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (p[0] == '%' && p[1] >= '1' && p[1] <= '9') {
-      size_t index = static_cast<size_t>(p[1] - '1');
-      if (index < arguments.size()) out.append(arguments.begin()[index]);
-      ++p;
-    } else {
-      out.push_back(*p);
-    }
-  }
-  return out;
+  return FormatMessageTexts(text, arguments);
 }
 
 std::string Decimal(int64_t v) {

@@ -457,4 +457,12 @@ NamedMessage FormatNamed(const char* format, std::span<const Value> values) {
   return result;
 }
 
+std::string FormatMessageTexts(const char* format, std::initializer_list<std::string_view> texts) {
+  std::vector<std::string> owned(texts.begin(), texts.end());
+  std::vector<FormatArg> args;
+  args.reserve(owned.size());
+  for (const std::string& text : owned) args.emplace_back(text);
+  return FormatMessageArgs(format, args);
+}
+
 }  // namespace qmx

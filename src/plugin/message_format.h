@@ -23,9 +23,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "binding/value.h"
 
@@ -82,6 +85,9 @@ size_t FormatInto(char* buffer, size_t size, const char* format, std::span<const
 
 // Formats into a kMessageBufferSize stack buffer and returns the text.
 std::string FormatMessageArgs(const char* format, std::span<const FormatArg> args);
+
+// The numbered form with text arguments only (copied so that each ends in a NUL).
+std::string FormatMessageTexts(const char* format, std::initializer_list<std::string_view> texts);
 
 template <typename... Args>
 std::string FormatMessage(const char* format, const Args&... args) {

@@ -7,6 +7,7 @@
 #include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
+#include "plugin/message_format.h"
 
 namespace qmx {
 
@@ -41,8 +42,7 @@ void Plugin::RegisterRuntimeTypes() {
 
 bool Plugin::Start(HostHandle* handle) {
   hostHandle_ = handle;
-  // TODO(format): "VaskClient/%1 (%2)".
-  std::string userAgent = "VaskClient/" + hostVersion_.Text() + " (" + shortName_ + ")";
+  std::string userAgent = FormatMessage("VaskClient/%1 (%2)", hostVersion_.Text(), shortName_);
   Attach(handle != nullptr ? handle->hostCookie : 0, shortName_, std::move(userAgent));
   return OnStart();
 }

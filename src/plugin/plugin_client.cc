@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "plugin/event_paths.h"
+#include "logging/categories.h"
+#include "logging/log_record.h"
+#include "logging/logger.h"
 #include "plugin/host_value.h"
+#include "plugin/message_format.h"
 #include "routing/http.h"
 
 namespace qmx {
@@ -20,18 +24,25 @@ std::string MethodName(uint32_t method) {
 }
 
 // A RequestError from one of the "{method} {url}: {error}" templates.
-// TODO(format): the named-template engine replaces this concatenation.
-RequestError NamedError(int32_t code, const char* lead, uint32_t method, const std::string& url,
+RequestError NamedError(int32_t code, const char* format, uint32_t method, const std::string& url,
                         std::string_view error) {
+  Value values[3];
+  values[0].SetString(MethodName(method));
+  values[1].SetString(url);
+  values[2].SetString(error);
+  NamedMessage named = FormatNamed(format, values);
   RequestError failure;
   failure.code = code;
-  failure.message = std::string(lead) + " " + MethodName(method) + " " + url + ": " + std::string(error);
-  failure.fields.Member("method").SetString(MethodName(method));
-  failure.fields.Member("url").SetString(url);
-  failure.fields.Member("error").SetString(error);
+  failure.message = std::move(named.text);
+  failure.fields.Swap(named.fields);
   if (code != 0) failure.fields.Member("errorCode_int").SetSigned(code);
   return failure;
 }
+
+constexpr const char* kNotSent = "Request not sent: Error converting parameters for {method} {url}: {error}";
+constexpr const char* kErrorResponse = "Error response for {method} {url}: {error}";
+constexpr const char* kStreamError = "Error reading streamed response for {method} {url}: {error}";
+constexpr const char* kConvertError = "Error converting response for {method} {url}: {error}";
 
 constexpr uint32_t kStreamChunk = 4096;
 // A total-length hint is only a hint: never reserve more than this up front.
@@ -64,15 +75,15 @@ void PluginClient::Attach(uint32_t hostCookie, std::string shortName, std::strin
 void PluginClient::OnServiceProxyResponse(const Value& payload, int kind) {
   PluginServiceProxyResponse response;
   if (!ConvertData(payload, response)) return;
-  // TODO(format): "%1.%2".
-  std::string methodKey = response.serviceName + "." + response.methodName;
+  std::string methodKey = FormatMessage("%1.%2", response.serviceName, response.methodName);
   if (kind == 2) {
     std::lock_guard<std::mutex> lock(serviceProxyLock_);
     auto found = asyncHandlers_.find(methodKey);
     if (found != asyncHandlers_.end()) {
       found->second(response);
     } else {
-      // TODO(logging): ERROR, DBG: "%s: Could not find registered handler for async service proxy event %s".
+      Log(kLogError, kCategoryDbg, "%s: Could not find registered handler for async service proxy event %s",
+          shortName_.c_str(), methodKey.c_str());
     }
     return;
   }
@@ -93,7 +104,8 @@ void PluginClient::FulfillServiceProxyRequests() {
     }
     PluginServiceProxyResponse copy = received->second;
     pending->second(copy);
-    // TODO(logging): ALWAYS, DBG: "%s: Fulfilled service proxy request: %s".
+    Log(kLogAlways, kCategoryDbg, "%s: Fulfilled service proxy request: %s", shortName_.c_str(),
+        received->first.c_str());
     pendingRequests_.erase(pending);
     received = receivedResponses_.erase(received);
   }
@@ -189,12 +201,12 @@ void PluginClient::Shutdown() {
 RequestResult PluginClient::Send(uint32_t method, const std::string& path, const Value* parameters,
                                  const std::string& conversionError, HostResponse* keep) {
   if (!conversionError.empty()) {
-    return NamedError(400, "Request not sent: Error converting parameters for", method, path, conversionError);
+    return NamedError(400, kNotSent, method, path, conversionError);
   }
   HostArgument argument{};
   if (parameters != nullptr && !FromValue(*parameters, argument.value, registry_)) {
     Release(argument.value);
-    return NamedError(400, "Request not sent: Error converting parameters for", method, path,
+    return NamedError(400, kNotSent, method, path,
                       "the parameters could not be converted");
   }
   HostRequest request{};
@@ -210,7 +222,7 @@ RequestResult PluginClient::Send(uint32_t method, const std::string& path, const
   Release(argument.value);
   RequestResult result;
   if (response->error != nullptr) {
-    result = NamedError(static_cast<int32_t>(response->status), "Error response for", method, path,
+    result = NamedError(static_cast<int32_t>(response->status), kErrorResponse, method, path,
                         response->error);
   }
   if (keep == nullptr) {
@@ -260,7 +272,7 @@ std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, cons
         }
       }
       if (failed) {
-        answer.second = NamedError(0, "Error reading streamed response for", method, path, "Stream read error");
+        answer.second = NamedError(0, kStreamError, method, path, "Stream read error");
       } else {
         // TODO(json): parse the streamed text with the JSON reader.
         answer.first.SetString(text);
@@ -270,7 +282,7 @@ std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, cons
       if (converted.Ok()) {
         answer.first.Swap(converted.value());
       } else {
-        answer.second = NamedError(0, "Error converting response for", method, path, converted.ErrorText());
+        answer.second = NamedError(0, kConvertError, method, path, converted.ErrorText());
       }
     }
   }
@@ -306,7 +318,7 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
   ExternalResponse response{};
   SendExternalRequest(&response, &request);
 
-  std::string description = MethodName(spec.method) + " " + spec.url;
+  std::string description = FormatMessage("%1 %2", MethodName(spec.method), spec.url);
   ExternalAnswer answer;
   int32_t code = response.result;
   answer.resultCode = (code == -1 || code == 0 || code == 1 || code == 2) ? code : 1;
@@ -319,7 +331,7 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
     answer.conversionFailed = 0;
     if (response.headerCount != 0 && response.headers == nullptr) {
       answer.conversionFailed = 1;
-      answer.message = "Error converting response for " + description + ": headers was null";
+      answer.message = FormatMessage("Error converting response for %1: headers was null", description);
     } else {
       for (uint32_t i = 0; i < response.headerCount; ++i) {
         const HostHeader& header = response.headers[i];
@@ -328,7 +340,7 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
     }
     if (response.bodyLength != 0 && response.body == nullptr) {
       answer.conversionFailed = 1;
-      answer.message = "Error converting response for " + description + ": body was null";
+      answer.message = FormatMessage("Error converting response for %1: body was null", description);
     } else if (response.body != nullptr) {
       answer.body.assign(reinterpret_cast<const char*>(response.body), response.bodyLength);
     }
@@ -389,8 +401,7 @@ void PluginClient::AddTimer(const std::string& name, double seconds, std::functi
   timer.interval = seconds;
   uint64_t generation = ++timer.generation;
   timer.due = SteadyNanoseconds() + static_cast<int64_t>(seconds * 1e9);
-  // TODO(format): "Timer: %1".
-  ScheduleHostCallback("Timer: " + name, [this, name, generation] { FireTimer(name, generation); }, timer.due);
+  ScheduleHostCallback(FormatMessage("Timer: %1", name), [this, name, generation] { FireTimer(name, generation); }, timer.due);
 }
 
 void PluginClient::RemoveTimer(const std::string& name) { timers_.erase(name); }
@@ -398,7 +409,8 @@ void PluginClient::RemoveTimer(const std::string& name) { timers_.erase(name); }
 void PluginClient::FireTimer(const std::string& name, uint64_t generation) {
   auto found = timers_.find(name);
   if (found == timers_.end()) {
-    // TODO(logging): WARN, DBG|NET: "%s: Couldn't find timer named %s".
+    Log(kLogWarn, kCategoryDbg | kCategoryNet, "%s: Couldn't find timer named %s", shortName_.c_str(),
+        name.c_str());
     return;
   }
   if (found->second.generation != generation) return;
@@ -408,7 +420,7 @@ void PluginClient::FireTimer(const std::string& name, uint64_t generation) {
   found = timers_.find(name);
   if (found != timers_.end() && found->second.generation == generation) {
     found->second.due = due;
-    ScheduleHostCallback("Timer: " + name, [this, name, generation] { FireTimer(name, generation); }, due);
+    ScheduleHostCallback(FormatMessage("Timer: %1", name), [this, name, generation] { FireTimer(name, generation); }, due);
   }
 }
 

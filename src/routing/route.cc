@@ -1,5 +1,7 @@
 #include "routing/route.h"
 
+#include "plugin/message_format.h"
+
 #include <initializer_list>
 
 namespace qmx {
@@ -15,24 +17,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// TODO(format): replace with FormatMessage once it lands. Substitutes %1..%9
-// with the arguments; other characters are copied.
-std::string SubstituteArguments(std::string_view format, std::initializer_list<std::string_view> arguments) {
-  std::string out;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '9') {
-      size_t index = static_cast<size_t>(format[i + 1] - '1');
-      if (index < arguments.size()) {
-        out += arguments.begin()[index];
-        ++i;
-        continue;
-      }
-    }
-    out.push_back(format[i]);
-  }
-  return out;
 }
 
 }  // namespace
@@ -156,7 +140,7 @@ std::string EndpointFunctionName(HttpMethod method, std::string_view path) {
   if (!method_name.empty()) {
     std::string rest;
     for (char c : method_name.substr(1)) rest.push_back(AsciiLower(c));
-    text = SubstituteArguments("%1%2/", {method_name.substr(0, 1), rest});
+    text = FormatMessageTexts("%1%2/", {method_name.substr(0, 1), rest});
   }
   text += path;
   std::string name;
