@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "logging/categories.h"
 #include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
@@ -23,6 +24,7 @@ Plugin::Plugin(std::string shortName)
 Plugin::~Plugin() {
   // The registry goes first and the logger reference last.
   typeRegistry_.reset();
+  logTarget_.reset();
   ReleaseLogger();
 }
 
@@ -42,6 +44,19 @@ void Plugin::RegisterRuntimeTypes() {
 
 bool Plugin::Start(HostHandle* handle) {
   hostHandle_ = handle;
+  if (FindTarget("PluginLogTarget") == nullptr && handle != nullptr) {
+    // From now on the host gets the lines; the consoles are left to it.
+    DetachTarget(StdErrTarget());
+    DetachTarget(StdOutTarget());
+    DetachTarget(DebuggerConsoleTarget());
+    SetMinLevel(kLogOkay);
+    SetMutedCategories(kCategoryXtr);
+    logTarget_ = std::make_unique<PluginLogTarget>(handle->api);
+    LogTargetSettings settings;
+    settings.minLevel = GetMinLevel();
+    settings.format = "#D| #L| #G| #M";
+    logTarget_->Configure(settings);
+  }
   std::string userAgent = FormatMessage("VaskClient/%1 (%2)", hostVersion_.Text(), shortName_);
   Attach(handle != nullptr ? handle->hostCookie : 0, shortName_, std::move(userAgent));
   return OnStart();

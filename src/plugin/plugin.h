@@ -14,6 +14,7 @@
 #include "plugin/api_version.h"
 #include "plugin/host_api.h"
 #include "plugin/plugin_client.h"
+#include "plugin/plugin_log_target.h"
 
 namespace qmx {
 
@@ -69,6 +70,7 @@ class Plugin : public PluginClient {
 
   std::string shortName_;
   ApiVersion hostVersion_;
+  std::unique_ptr<PluginLogTarget> logTarget_;
   std::unique_ptr<TypeRegistry> typeRegistry_;
   const HostHandle* hostHandle_ = nullptr;
   PluginCallbacks callbacks_;

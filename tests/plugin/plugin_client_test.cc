@@ -289,3 +289,40 @@ TEST_F(PluginClientTest, ServiceProxyHandlersAndTelemetry) {
 
 }  // namespace
 }  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST_F(PluginClientTest, LogLinesGoToTheHostOnceInitialized) {
+  plugin->AddTimer("gone", 0.2, [] {});
+  plugin->RemoveTimer("gone");
+  host.RunNextScheduled();
+  ASSERT_FALSE(host.logLines.empty());
+  EXPECT_EQ(host.logLines.back().first, 1);
+  EXPECT_NE(host.logLines.back().second.find("|   WARN| DBG;NET| probe: Couldn't find timer named gone"),
+            std::string::npos)
+      << host.logLines.back().second;
+
+  // A second plugin in the same process finds the target and leaves logging alone.
+  test::TestHost other;
+  auto* second = new ProbePlugin();
+  second->RegisterRuntimeTypes();
+  second->Callbacks()->Initialize(second, other.Handle());
+  second->AddTimer("gone", 0, [] {});
+  second->RemoveTimer("gone");
+  other.RunNextScheduled();
+  EXPECT_TRUE(other.logLines.empty());
+  second->Callbacks()->Shutdown(second);
+}
+
+TEST_F(PluginClientTest, OnStartDecidesInitialize) {
+  test::TestHost other;
+  auto* failing = new ProbePlugin();
+  failing->startResult = false;
+  failing->RegisterRuntimeTypes();
+  EXPECT_FALSE(failing->Callbacks()->Initialize(failing, other.Handle()));
+  failing->Callbacks()->Shutdown(failing);
+}
+
+}  // namespace
+}  // namespace qmx
