@@ -239,6 +239,7 @@ ValueResult ReadJson(std::string_view text) {
   // The text ends at its first NUL, as a NUL-terminated text would.
   size_t end = text.find('\0');
   if (end != std::string_view::npos) text = text.substr(0, end);
+  if (text.data() == nullptr) text = std::string_view("", 0);
 
   ValueResult result;
   BuildHandler handler(result.value());

@@ -282,6 +282,8 @@ ValueResult ReadYaml(std::string_view text) {
   // The text ends at its first NUL.
   size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
+  // libyaml asserts on a null input pointer, which an empty view may carry.
+  if (text.data() == nullptr) text = std::string_view("", 0);
 
   ValueResult result;
   yaml_parser_t parser;
