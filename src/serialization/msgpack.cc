@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "serialization/message_text.h"
@@ -100,10 +101,13 @@ constexpr const char* kBytesTruncated =
     "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
 
 struct Frame {
-  Value* target;
-  uint64_t limit;  // items announced: elements, or keys plus values
-  uint64_t count;  // items started so far
+  Value* target = nullptr;
+  uint64_t limit = 0;  // items announced: elements, or keys plus values
+  uint64_t count = 0;  // items started so far
   std::string key;
+  // Members appended so far, by name, for a map read in bulk (see OpenContainer).
+  std::unordered_map<std::string, size_t> members;
+  bool bulk = false;
 };
 
 class Decoder {
@@ -112,7 +116,7 @@ class Decoder {
 
   ValueResult Run(size_t& consumed) {
     stack_.reserve(16);
-    stack_.push_back(Frame{&result_.value(), kNotContainer, 0, {}});
+    stack_.push_back(ItemFrame(&result_.value()));
     try {
       while (ok_ && position_ < size_) {
         Step step = FindTarget();
@@ -126,6 +130,12 @@ class Decoder {
     } catch (const std::length_error&) {
       // More elements than a Collection can hold.
       Fail(FillMessage(kInvalid, {Number(position_)}));
+    }
+    if (ok_) {
+      // Maps left open by the end of the input still need their order.
+      for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+        if (it->bulk) it->target->FinishMembers();
+      }
     }
     consumed = position_;
     return std::move(result_);
@@ -149,22 +159,30 @@ class Decoder {
       if (top.target->Kind() == ValueKind::Collection) {
         Value& element = top.target->Element(static_cast<size_t>(top.count));
         ++top.count;
-        stack_.push_back(Frame{&element, kNotContainer, 0, {}});
+        stack_.push_back(ItemFrame(&element));
         return Step::Item;
       }
       if (top.count % 2 == 0) {
         ++top.count;
         return Step::Key;
       }
-      Value& member = top.target->Member(top.key);
+      Value* member;
+      if (top.bulk) {
+        auto [it, inserted] = top.members.try_emplace(top.key, top.target->Size());
+        member = inserted ? &top.target->AppendMember(top.key) : &top.target->MemberValue(it->second);
+      } else {
+        member = &top.target->Member(top.key);
+      }
       ++top.count;
-      stack_.push_back(Frame{&member, kNotContainer, 0, {}});
+      stack_.push_back(ItemFrame(member));
       return Step::Item;
     }
   }
 
   void Pop() {
-    if (stack_.back().limit != kNotContainer) --depth_;
+    Frame& top = stack_.back();
+    if (top.limit != kNotContainer) --depth_;
+    if (top.bulk) top.target->FinishMembers();
     stack_.pop_back();
   }
 
@@ -248,6 +266,11 @@ class Decoder {
     // A repeated map key reuses the member: an earlier container of the same
     // kind stays in place and is filled again.
     if (structure) {
+      // A new map is filled by appending members and sorted once when it
+      // closes; inserting each member in order would cost quadratic time on
+      // large maps. A map reopened by a repeated key already holds sorted
+      // members and is filled by lookup instead.
+      top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
       top.target->MakeStructure();
     } else {
       top.target->MakeCollection();
@@ -357,6 +380,14 @@ class Decoder {
   }
 
   static constexpr uint64_t kNotContainer = UINT64_MAX;
+
+  // A frame for one item still to be read.
+  static Frame ItemFrame(Value* target) {
+    Frame frame;
+    frame.target = target;
+    frame.limit = kNotContainer;
+    return frame;
+  }
 
   const uint8_t* data_;
   size_t size_;

@@ -50,6 +50,8 @@ TEST(DecodeMessagePack, Items) {
        "{\"a\":[3,2],\"m\":true}", ValueKind::Structure, 13},
       {{0x82, 0xA1, 'm', 0x81, 0xA1, 'x', 0x01, 0xA1, 'm', 0x81, 0xA1, 'y', 0x02},
        "{\"m\":{\"x\":1,\"y\":2}}", ValueKind::Structure, 13},
+      {{0x84, 0xA1, 'c', 0x01, 0xA1, 'b', 0x02, 0xA1, 'c', 0x03, 0xA1, 'a', 0x81, 0xA1, 'z', 0xC0},
+       "{\"a\":{\"z\":null},\"b\":2,\"c\":3}", ValueKind::Structure, 16},
       // Announced sizes far beyond the input keep what was read.
       {{0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, "[1]", ValueKind::Collection, 6},
       {{0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'k', 0x01}, "{\"k\":1}", ValueKind::Structure, 8},
