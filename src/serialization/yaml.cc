@@ -25,7 +25,7 @@ constexpr size_t kAliasBudget = size_t{1} << 22;
 struct PathStep {
   enum Kind { Index = 0, Name = 1, Root = 2 };
   Kind kind;
-  size_t index;
+  size_t index;  // the element, or the member's position while its mapping is open
   std::string name;
   std::shared_ptr<const PathStep> parent;
 };
@@ -36,6 +36,10 @@ struct Entry {
   Path path;
   std::string anchor;
   bool open = false;  // a sequence or mapping being filled
+  // The members of an open mapping by name, as positions in append order:
+  // members are appended and sorted once when the mapping ends, since
+  // inserting each at its sorted place costs quadratic time on large maps.
+  std::unordered_map<std::string, size_t> members;
 };
 
 struct Anchor {
@@ -61,7 +65,7 @@ class YamlReader {
       case YAML_DOCUMENT_START_EVENT:
         if (!root_.IsEmpty()) return Fail("Multi-document YAML is not supported.");
         stack_.clear();
-        stack_.push_back(Entry{&root_, std::make_shared<PathStep>(PathStep{PathStep::Root, 0, {}, nullptr}), {}});
+        stack_.push_back(MakeEntry(&root_, PathStep::Root, 0, {}, nullptr));
         return true;
       default:
         break;
@@ -112,20 +116,34 @@ class YamlReader {
     if (top.target->Kind() == ValueKind::Collection) {
       Value& element = top.target->Append();
       size_t index = top.target->Size() - 1;
-      Path path = std::make_shared<PathStep>(PathStep{PathStep::Index, index, {}, top.path});
-      stack_.push_back(Entry{&element, std::move(path), {}});
+      stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}, top.path));
     } else if (hasPendingKey_) {
-      Value& member = top.target->Member(pendingKey_);
-      Path path = std::make_shared<PathStep>(PathStep{PathStep::Name, 0, pendingKey_, top.path});
-      stack_.push_back(Entry{&member, std::move(path), {}});
+      // A repeated key lands on the existing member.
+      auto [it, inserted] = top.members.try_emplace(pendingKey_, top.target->Size());
+      Value& member =
+          inserted ? top.target->AppendMember(pendingKey_) : top.target->MemberValue(it->second);
+      Path parent = top.path;
+      stack_.push_back(MakeEntry(&member, PathStep::Name, it->second, pendingKey_, parent));
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
     return true;
   }
 
+  static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name,
+                         Path parent) {
+    Entry entry;
+    entry.target = target;
+    entry.path = std::make_shared<PathStep>(PathStep{kind, index, std::move(name), std::move(parent)});
+    return entry;
+  }
+
   void Pop() {
-    if (stack_.back().open) --depth_;
+    Entry& top = stack_.back();
+    if (top.open) {
+      --depth_;
+      top.target->FinishMembers();
+    }
     stack_.pop_back();
   }
 
@@ -252,13 +270,20 @@ class YamlReader {
       if (++budgetUsed_ > kAliasBudget) return nullptr;
       steps.push_back(step);
     }
+    // The walk follows the stack while the path shares it: those mappings are
+    // still open, unsorted, and their members are found by position.
     const Value* node = &root_;
-    for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    size_t depth = 0;
+    bool onStack = true;
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it, ++depth) {
       const PathStep& step = **it;
+      bool parentOpen = onStack && depth > 0 && stack_[depth - 1].open;
+      onStack = onStack && depth < stack_.size() && stack_[depth].path.get() == &step;
       if (step.kind == PathStep::Index) {
         node = &node->At(step.index);
       } else if (step.kind == PathStep::Name) {
-        node = &node->FindMember(step.name);
+        node = parentOpen && step.index < node->Size() ? &node->MemberValue(step.index)
+                                                       : &node->FindMember(step.name);
       }
     }
     return node;

@@ -49,6 +49,9 @@ TEST(ReadYaml, Values) {
       {"a: {b: &x 1}\nc: [*x, *x]", "{\"a\":{\"b\":1},\"c\":[1,1]}"},
       {"a: &x {b: [1, {c: 2}]}\na: *x", "{\"a\":{\"b\":[1,{\"c\":2}]}}"},
       {"a: {b: &x 5}\na: *x", "{\"a\":5}"},
+      // Anchors inside mappings that are still open, before they are sorted.
+      {"z: &x 1\ny: 2\na: *x", "{\"a\":1,\"y\":2,\"z\":1}"},
+      {"m:\n  z: 0\n  y: &x [2]\n  a: *x\nb: *x", "{\"b\":[2],\"m\":{\"a\":[2],\"y\":[2],\"z\":0}}"},
       {"---\n---\na: 1", "{\"a\":1}"},
       {std::string("a: 1\0b: 2", 9), "{\"a\":1}"},
   };
