@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace qmx {
@@ -108,6 +109,21 @@ TEST(ReadJson, NumberKinds) {
   EXPECT_EQ(v.At(6).GetUnsigned(), UINT64_MAX);
   EXPECT_EQ(v.At(7).GetSigned(), INT64_MIN);
   EXPECT_EQ(v.At(8).Kind(), ValueKind::Unsigned);
+}
+
+TEST(ReadJson, NumbersReadAsNearestDouble) {
+  const char* numbers[] = {"43.41805299999999", "43.513054000000078", "0.1",
+                           "2.2250738585072011e-308", "1.7976931348623157e308",
+                           "123456789012345678901234567890", "4.9e-324", "-0.0"};
+  for (const char* text : numbers) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text;
+    EXPECT_EQ(result.value().GetFloat(), std::strtod(text, nullptr)) << text;
+    // Writing and reading again gives the same double.
+    EXPECT_EQ(ReadJson(WriteJson(result.value(), nullptr, nullptr)).value().GetFloat(),
+              result.value().GetFloat())
+        << text;
+  }
 }
 
 TEST(ReadJson, StructureAndRoundTrip) {
