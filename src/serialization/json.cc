@@ -1,0 +1,266 @@
+#include "serialization/json.h"
+
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "common/base64.h"
+
+namespace qmx {
+namespace {
+
+// ---------------------------------------------------------------- writing
+
+// TODO(registry): look the enumerator name up in the registry once it exists;
+// until then every enum is written as its number.
+bool FindEnumName(const TypeRegistry* registry, const EnumRecord& record, std::string_view& name) {
+  (void)registry;
+  (void)record;
+  (void)name;
+  return false;
+}
+
+template <typename Writer>
+class JsonWriteVisitor final : public ValueVisitor {
+ public:
+  JsonWriteVisitor(Writer& writer, const TypeRegistry* registry)
+      : writer_(writer), registry_(registry) {}
+
+  void Null() override { writer_.Null(); }
+  void Bool(bool value) override { writer_.Bool(value); }
+  void Signed(int64_t value) override { writer_.Int64(value); }
+  void Unsigned(uint64_t value) override { writer_.Uint64(value); }
+  void Float(double value) override {
+    // The writer refuses NaN and infinities after it has already written the
+    // separator; null keeps the output well formed.
+    if (std::isfinite(value)) {
+      writer_.Double(value);
+    } else {
+      writer_.Null();
+    }
+  }
+  void String(std::string_view text) override { WriteText(text); }
+  void Blob(std::span<const uint8_t> bytes) override { WriteText(Base64Encode(bytes)); }
+  void Enum(const EnumRecord& record) override {
+    std::string_view name;
+    if (FindEnumName(registry_, record, name)) {
+      WriteText(name);
+    } else {
+      writer_.Int64(record.number);
+    }
+  }
+  void BeginCollection(size_t) override { writer_.StartArray(); }
+  void BeginElement(size_t) override {}
+  void EndElement(size_t) override {}
+  void EndCollection() override { writer_.EndArray(); }
+  void BeginStructure(size_t) override { writer_.StartObject(); }
+  void BeginMember(std::string_view name) override {
+    writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+  }
+  void EndMember(std::string_view) override {}
+  void EndStructure() override { writer_.EndObject(); }
+
+ private:
+  void WriteText(std::string_view text) {
+    writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+
+  Writer& writer_;
+  const TypeRegistry* registry_;
+};
+
+std::string ReplaceLineBreaks(const char* text, size_t size, std::string_view lineBreak) {
+  std::string out;
+  out.reserve(size + size / 8);
+  for (size_t i = 0; i < size; ++i) {
+    if (text[i] == '\n') {
+      out.append(lineBreak);
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- reading
+
+// A read-only stream over a bounded text. Past the end it answers NUL, which
+// the parser takes as the end of the document, so it never reads beyond size.
+class BoundedStream {
+ public:
+  using Ch = char;
+  BoundedStream(const char* data, size_t size) : data_(data), size_(size) {}
+  Ch Peek() const { return position_ < size_ ? data_[position_] : '\0'; }
+  Ch Take() { return position_ < size_ ? data_[position_++] : '\0'; }
+  size_t Tell() const { return position_; }
+  // Only used by in-situ parsing, which is never requested.
+  Ch* PutBegin() { return nullptr; }
+  void Put(Ch) {}
+  void Flush() {}
+  size_t PutEnd(Ch*) { return 0; }
+
+ private:
+  const char* data_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+// Builds the Value in place while the parser walks the text. The stack holds
+// the open containers; slot_ is the value the next scalar or container fills
+// when the top of the stack is not a Collection.
+class BuildHandler {
+ public:
+  explicit BuildHandler(Value& root) : slot_(&root) {}
+
+  bool Null() { return Place() != nullptr; }
+  bool Bool(bool value) { return Store([&](Value& v) { v.SetBool(value); }); }
+  bool Int(int value) { return Store([&](Value& v) { v.SetSigned(value); }); }
+  bool Uint(unsigned value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
+  bool Int64(int64_t value) { return Store([&](Value& v) { v.SetSigned(value); }); }
+  bool Uint64(uint64_t value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
+  bool Double(double value) { return Store([&](Value& v) { v.SetFloat(value); }); }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return Store([&](Value& v) { v.SetString(std::string_view(text, length)); });
+  }
+  bool StartObject() {
+    return Open([](Value& v) { v.MakeStructure(); });
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    try {
+      slot_ = &stack_.back()->AppendMember(std::string_view(text, length));
+    } catch (const std::length_error&) {
+      return false;
+    }
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    stack_.back()->FinishMembers();
+    stack_.pop_back();
+    return true;
+  }
+  bool StartArray() {
+    return Open([](Value& v) { v.MakeCollection(); });
+  }
+  bool EndArray(rapidjson::SizeType) {
+    stack_.pop_back();
+    return true;
+  }
+
+ private:
+  // The slot for the next value: a new element when a Collection is open.
+  Value* Place() {
+    if (!stack_.empty() && stack_.back()->Kind() == ValueKind::Collection) {
+      try {
+        return &stack_.back()->Append();
+      } catch (const std::length_error&) {
+        return nullptr;  // beyond Value::kMaxElements
+      }
+    }
+    return slot_;
+  }
+
+  template <typename Fill>
+  bool Store(Fill fill) {
+    Value* target = Place();
+    if (target == nullptr) return false;
+    fill(*target);
+    return true;
+  }
+
+  template <typename Fill>
+  bool Open(Fill fill) {
+    // Stopping here makes the parser report a handler error at this offset;
+    // it also bounds the parser's own recursion.
+    if (stack_.size() >= kMaxNestingDepth) return false;
+    Value* target = Place();
+    if (target == nullptr) return false;
+    fill(*target);
+    stack_.push_back(target);
+    return true;
+  }
+
+  Value* slot_;
+  std::vector<Value*> stack_;
+};
+
+const char* ParseErrorText(unsigned code) {
+  static const char* const kTexts[] = {
+      "No error.",
+      "The document is empty.",
+      "The document root must not be followed by other values.",
+      "Invalid value.",
+      "Missing a name for object member.",
+      "Missing a colon after a name of object member.",
+      "Missing a comma or '}' after an object member.",
+      "Missing a comma or ']' after an array element.",
+      "Incorrect hex digit after \\u escape in string.",
+      "The surrogate pair in string is invalid.",
+      "Invalid escape character in string.",
+      "Missing a closing quotation mark in string.",
+      "Invalid encoding in string.",
+      "Number too big to be stored in double.",
+      "Miss fraction part in number.",
+      "Miss exponent in number.",
+      "Terminate parsing due to Handler error.",
+      "Unspecific syntax error.",
+  };
+  return code < std::size(kTexts) ? kTexts[code] : "Unknown error.";
+}
+
+}  // namespace
+
+std::string WriteJson(const Value& value, const TypeRegistry* registry, const char* lineBreak) {
+  if (value.IsEmpty()) return std::string();
+  rapidjson::StringBuffer buffer;
+  if (lineBreak == nullptr || *lineBreak == '\0') {
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    JsonWriteVisitor visitor(writer, registry);
+    value.Accept(visitor);
+    return std::string(buffer.GetString(), buffer.GetSize());
+  }
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  writer.SetIndent(' ', 4);
+  JsonWriteVisitor visitor(writer, registry);
+  value.Accept(visitor);
+  if (std::strcmp(lineBreak, "\n") == 0) return std::string(buffer.GetString(), buffer.GetSize());
+  return ReplaceLineBreaks(buffer.GetString(), buffer.GetSize(), lineBreak);
+}
+
+ValueResult ReadJson(std::string_view text) {
+  // The text ends at its first NUL, as a NUL-terminated text would.
+  size_t end = text.find('\0');
+  if (end != std::string_view::npos) text = text.substr(0, end);
+  if (text.data() == nullptr) text = std::string_view("", 0);
+
+  ValueResult result;
+  BuildHandler handler(result.value());
+  BoundedStream stream(text.data(), text.size());
+  rapidjson::Reader reader;
+  // Full precision changes no syntax rule; it makes every decimal number read
+  // as its nearest double. The fast default is off by a few units in the last
+  // place for long numbers, and differently on the 32-bit build.
+  rapidjson::ParseResult parsed =
+      reader.Parse<rapidjson::kParseFullPrecisionFlag>(stream, handler);
+  if (!parsed) {
+    char message[160];
+    std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
+                  ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
+    result.SetError(message);
+  }
+  return result;
+}
+
+ValueResult ReadJson(const char* text) {
+  return ReadJson(text == nullptr ? std::string_view() : std::string_view(text));
+}
+
+}  // namespace qmx

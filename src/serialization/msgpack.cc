@@ -1,0 +1,409 @@
+#include "serialization/msgpack.h"
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "serialization/message_text.h"
+
+namespace qmx {
+namespace {
+
+using serialization_detail::FillMessage;
+
+enum class Class : uint8_t {
+  PositiveFixint,
+  Fixmap,
+  Fixarray,
+  Fixstr,
+  Nil,
+  Invalid,  // 0xC1 and every extension type
+  False,
+  True,
+  Bin8,
+  Bin16,
+  Bin32,
+  Float32,
+  Float64,
+  Uint8,
+  Uint16,
+  Uint32,
+  Uint64,
+  Int8,
+  Int16,
+  Int32,
+  Int64,
+  Str8,
+  Str16,
+  Str32,
+  Array16,
+  Array32,
+  Map16,
+  Map32,
+  NegativeFixint,
+};
+
+constexpr std::array<Class, 256> BuildClassTable() {
+  std::array<Class, 256> table{};
+  for (int b = 0x00; b <= 0x7F; ++b) table[b] = Class::PositiveFixint;
+  for (int b = 0x80; b <= 0x8F; ++b) table[b] = Class::Fixmap;
+  for (int b = 0x90; b <= 0x9F; ++b) table[b] = Class::Fixarray;
+  for (int b = 0xA0; b <= 0xBF; ++b) table[b] = Class::Fixstr;
+  for (int b = 0xC0; b <= 0xDF; ++b) table[b] = Class::Invalid;
+  for (int b = 0xE0; b <= 0xFF; ++b) table[b] = Class::NegativeFixint;
+  table[0xC0] = Class::Nil;
+  table[0xC2] = Class::False;
+  table[0xC3] = Class::True;
+  table[0xC4] = Class::Bin8;
+  table[0xC5] = Class::Bin16;
+  table[0xC6] = Class::Bin32;
+  table[0xCA] = Class::Float32;
+  table[0xCB] = Class::Float64;
+  table[0xCC] = Class::Uint8;
+  table[0xCD] = Class::Uint16;
+  table[0xCE] = Class::Uint32;
+  table[0xCF] = Class::Uint64;
+  table[0xD0] = Class::Int8;
+  table[0xD1] = Class::Int16;
+  table[0xD2] = Class::Int32;
+  table[0xD3] = Class::Int64;
+  table[0xD9] = Class::Str8;
+  table[0xDA] = Class::Str16;
+  table[0xDB] = Class::Str32;
+  table[0xDC] = Class::Array16;
+  table[0xDD] = Class::Array32;
+  table[0xDE] = Class::Map16;
+  table[0xDF] = Class::Map32;
+  return table;
+}
+
+constexpr std::array<Class, 256> kClasses = BuildClassTable();
+
+constexpr const char* kInvalid = "Invalid MessagePack data at position %1.";
+constexpr const char* kKeyNotString =
+    "Invalid MessagePack data at position %1. Map keys must be strings.";
+constexpr const char* kTooDeep =
+    "Invalid MessagePack data at position %1. Containers are nested deeper than %2 levels.";
+constexpr const char* kTruncated8 =
+    "Invalid MessagePack data. 8-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated16 =
+    "Invalid MessagePack data. 16-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated32 =
+    "Invalid MessagePack data. 32-bit integer value at position %1 is truncated.";
+constexpr const char* kTruncated64 =
+    "Invalid MessagePack data. 64-bit integer value at position %1 is truncated.";
+constexpr const char* kStringTruncated =
+    "Invalid MessagePack data. String of size %1 at position %2 is truncated.";
+constexpr const char* kBytesTruncated =
+    "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
+
+struct Frame {
+  Value* target = nullptr;
+  uint64_t limit = 0;  // items announced: elements, or keys plus values
+  uint64_t count = 0;  // items started so far
+  std::string key;
+  // Members appended so far, by name, for a map read in bulk (see OpenContainer).
+  std::unordered_map<std::string, size_t> members;
+  bool bulk = false;
+};
+
+class Decoder {
+ public:
+  Decoder(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  ValueResult Run(size_t& consumed) {
+    stack_.reserve(16);
+    stack_.push_back(ItemFrame(&result_.value()));
+    try {
+      while (ok_ && position_ < size_) {
+        Step step = FindTarget();
+        if (step == Step::Done) break;
+        if (step == Step::Key) {
+          ReadKey(stack_.back());
+        } else {
+          ReadItem();
+        }
+      }
+    } catch (const std::length_error&) {
+      // More elements than a Collection can hold.
+      Fail(FillMessage(kInvalid, {Number(position_)}));
+    }
+    if (ok_) {
+      // Maps left open by the end of the input still need their order.
+      for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+        if (it->bulk) it->target->FinishMembers();
+      }
+    }
+    consumed = position_;
+    return std::move(result_);
+  }
+
+ private:
+  enum class Step { Item, Key, Done };
+
+  // Walks up from the top frame to what the next type byte fills: a key of the
+  // Structure on top (Key), the target of the top frame (Item), or nothing
+  // because the root item is complete (Done).
+  Step FindTarget() {
+    for (;;) {
+      if (stack_.empty()) return Step::Done;
+      Frame& top = stack_.back();
+      if (top.limit == kNotContainer) return Step::Item;
+      if (top.count == top.limit) {
+        Pop();
+        continue;
+      }
+      if (top.target->Kind() == ValueKind::Collection) {
+        Value& element = top.target->Element(static_cast<size_t>(top.count));
+        ++top.count;
+        stack_.push_back(ItemFrame(&element));
+        return Step::Item;
+      }
+      if (top.count % 2 == 0) {
+        ++top.count;
+        return Step::Key;
+      }
+      Value* member;
+      if (top.bulk) {
+        auto [it, inserted] = top.members.try_emplace(top.key, top.target->Size());
+        member = inserted ? &top.target->AppendMember(top.key) : &top.target->MemberValue(it->second);
+      } else {
+        member = &top.target->Member(top.key);
+      }
+      ++top.count;
+      stack_.push_back(ItemFrame(member));
+      return Step::Item;
+    }
+  }
+
+  void Pop() {
+    Frame& top = stack_.back();
+    if (top.limit != kNotContainer) --depth_;
+    if (top.bulk) top.target->FinishMembers();
+    stack_.pop_back();
+  }
+
+  void Fail(std::string message) {
+    ok_ = false;
+    result_.SetError(message);
+  }
+
+  static std::string Number(uint64_t n) { return std::to_string(n); }
+
+  // Reads width bytes big-endian; on too few bytes reports the width's
+  // truncation message at the current position without advancing.
+  bool ReadBits(unsigned width, uint64_t& out) {
+    size_t bytes = width / 8;
+    if (size_ - position_ < bytes) {
+      const char* text = width == 8    ? kTruncated8
+                         : width == 16 ? kTruncated16
+                         : width == 32 ? kTruncated32
+                                       : kTruncated64;
+      Fail(FillMessage(text, {Number(position_)}));
+      return false;
+    }
+    uint64_t value = 0;
+    for (size_t i = 0; i < bytes; ++i) value = (value << 8) | data_[position_ + i];
+    position_ += bytes;
+    out = value;
+    return true;
+  }
+
+  // The payload of a string or bin of length bytes, or nullptr when the input
+  // holds fewer (then the message is set).
+  const uint8_t* ReadPayload(uint64_t length, const char* truncated) {
+    if (length > size_ - position_) {
+      Fail(FillMessage(truncated, {Number(length), Number(position_)}));
+      return nullptr;
+    }
+    const uint8_t* payload = data_ + position_;
+    position_ += static_cast<size_t>(length);
+    return payload;
+  }
+
+  bool ReadString(unsigned lengthWidth, uint8_t fixLength, std::string_view& out) {
+    uint64_t length = fixLength;
+    if (lengthWidth != 0 && !ReadBits(lengthWidth, length)) return false;
+    const uint8_t* payload = ReadPayload(length, kStringTruncated);
+    if (payload == nullptr) return false;
+    out = std::string_view(reinterpret_cast<const char*>(payload), static_cast<size_t>(length));
+    return true;
+  }
+
+  void ReadKey(Frame& frame) {
+    uint8_t type = data_[position_++];
+    std::string_view text;
+    bool read;
+    switch (kClasses[type]) {
+      case Class::Fixstr:
+        read = ReadString(0, type & 0x1F, text);
+        break;
+      case Class::Str8:
+        read = ReadString(8, 0, text);
+        break;
+      case Class::Str16:
+        read = ReadString(16, 0, text);
+        break;
+      case Class::Str32:
+        read = ReadString(32, 0, text);
+        break;
+      default:
+        Fail(FillMessage(kKeyNotString, {Number(position_)}));
+        return;
+    }
+    if (read) frame.key.assign(text);
+  }
+
+  void OpenContainer(uint64_t limit, bool structure) {
+    if (depth_ >= kMaxNestingDepth) {
+      Fail(FillMessage(kTooDeep, {Number(position_), Number(kMaxNestingDepth)}));
+      return;
+    }
+    Frame& top = stack_.back();
+    // A repeated map key reuses the member: an earlier container of the same
+    // kind stays in place and is filled again.
+    if (structure) {
+      // A new map is filled by appending members and sorted once when it
+      // closes; inserting each member in order would cost quadratic time on
+      // large maps. A map reopened by a repeated key already holds sorted
+      // members and is filled by lookup instead.
+      top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
+      top.target->MakeStructure();
+    } else {
+      top.target->MakeCollection();
+    }
+    top.limit = limit;
+    top.count = 0;
+    ++depth_;
+  }
+
+  void ReadItem() {
+    Value& target = *stack_.back().target;
+    uint8_t type = data_[position_++];
+    uint64_t bits = 0;
+    std::string_view text;
+    switch (kClasses[type]) {
+      case Class::PositiveFixint:
+        target.SetSigned(type);
+        break;
+      case Class::NegativeFixint:
+        target.SetSigned(static_cast<int8_t>(type));
+        break;
+      case Class::Fixmap:
+        return OpenContainer(2u * (type & 0x0F), true);
+      case Class::Fixarray:
+        return OpenContainer(type & 0x0F, false);
+      case Class::Map16:
+        if (!ReadBits(16, bits)) return;
+        return OpenContainer(2 * bits, true);
+      case Class::Map32:
+        if (!ReadBits(32, bits)) return;
+        return OpenContainer(2 * bits, true);
+      case Class::Array16:
+        if (!ReadBits(16, bits)) return;
+        return OpenContainer(bits, false);
+      case Class::Array32:
+        if (!ReadBits(32, bits)) return;
+        return OpenContainer(bits, false);
+      case Class::Fixstr:
+        if (!ReadString(0, type & 0x1F, text)) return;
+        target.SetString(text);
+        break;
+      case Class::Str8:
+      case Class::Str16:
+      case Class::Str32: {
+        unsigned width = type == 0xD9 ? 8 : type == 0xDA ? 16 : 32;
+        if (!ReadString(width, 0, text)) return;
+        target.SetString(text);
+        break;
+      }
+      case Class::Bin8:
+      case Class::Bin16:
+      case Class::Bin32: {
+        unsigned width = type == 0xC4 ? 8 : type == 0xC5 ? 16 : 32;
+        if (!ReadBits(width, bits)) return;
+        const uint8_t* payload = ReadPayload(bits, kBytesTruncated);
+        if (payload == nullptr) return;
+        target.SetBlob(payload, static_cast<size_t>(bits));
+        break;
+      }
+      case Class::Nil:
+        target.Reset();
+        break;
+      case Class::False:
+        target.SetBool(false);
+        break;
+      case Class::True:
+        target.SetBool(true);
+        break;
+      case Class::Float32: {
+        if (!ReadBits(32, bits)) return;
+        uint32_t raw = static_cast<uint32_t>(bits);
+        float value;
+        std::memcpy(&value, &raw, sizeof value);
+        target.SetFloat(value);
+        break;
+      }
+      case Class::Float64: {
+        if (!ReadBits(64, bits)) return;
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        target.SetFloat(value);
+        break;
+      }
+      case Class::Uint8:
+      case Class::Uint16:
+      case Class::Uint32:
+      case Class::Uint64:
+        if (!ReadBits(8u << (type - 0xCC), bits)) return;
+        target.SetUnsigned(bits);
+        break;
+      case Class::Int8:
+      case Class::Int16:
+      case Class::Int32:
+      case Class::Int64: {
+        unsigned width = 8u << (type - 0xD0);
+        if (!ReadBits(width, bits)) return;
+        // Sign-extend from width bits.
+        unsigned shift = 64 - width;
+        target.SetSigned(static_cast<int64_t>(bits << shift) >> shift);
+        break;
+      }
+      case Class::Invalid:
+        Fail(FillMessage(kInvalid, {Number(position_)}));
+        return;
+    }
+    stack_.pop_back();
+  }
+
+  static constexpr uint64_t kNotContainer = UINT64_MAX;
+
+  // A frame for one item still to be read.
+  static Frame ItemFrame(Value* target) {
+    Frame frame;
+    frame.target = target;
+    frame.limit = kNotContainer;
+    return frame;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+  bool ok_ = true;
+  unsigned depth_ = 0;
+  ValueResult result_;
+  std::vector<Frame> stack_;
+};
+
+}  // namespace
+
+ValueResult DecodeMessagePack(const uint8_t* data, size_t size, size_t& consumed) {
+  if (data == nullptr) size = 0;
+  Decoder decoder(data, size);
+  return decoder.Run(consumed);
+}
+
+}  // namespace qmx

@@ -1,0 +1,347 @@
+#include "serialization/yaml.h"
+
+#include <yaml.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "serialization/message_text.h"
+#include "serialization/yaml_scalar.h"
+
+namespace qmx {
+namespace {
+
+using serialization_detail::FillMessage;
+
+// Copies made by aliases, plus the path steps walked to find them, may not
+// exceed this many values per document: a few short aliases of aliases would
+// otherwise multiply into gigabytes.
+constexpr size_t kAliasBudget = size_t{1} << 22;
+
+// One step of the way from the root to a node. Steps are shared between the
+// stack and the anchors that remember them, so an anchor costs one pointer.
+struct PathStep {
+  enum Kind { Index = 0, Name = 1, Root = 2 };
+  Kind kind;
+  size_t index;  // the element, or the member's position while its mapping is open
+  std::string name;
+  std::shared_ptr<const PathStep> parent;
+};
+using Path = std::shared_ptr<const PathStep>;
+
+struct Entry {
+  Value* target;
+  Path path;
+  std::string anchor;
+  bool open = false;  // a sequence or mapping being filled
+  // The members of an open mapping by name, as positions in append order:
+  // members are appended and sorted once when the mapping ends, since
+  // inserting each at its sorted place costs quadratic time on large maps.
+  std::unordered_map<std::string, size_t> members;
+};
+
+struct Anchor {
+  Path path;         // the anchored node, or null for an anchored key
+  std::string text;  // the key's text
+};
+
+std::string Number(size_t n) { return std::to_string(n); }
+
+class YamlReader {
+ public:
+  explicit YamlReader(Value& root) : root_(root) {}
+
+  // Handles one event; returns false once the read has failed.
+  bool Handle(const yaml_event_t& event) {
+    mark_ = event.start_mark;
+    switch (event.type) {
+      case YAML_STREAM_START_EVENT:
+      case YAML_STREAM_END_EVENT:
+      case YAML_DOCUMENT_END_EVENT:
+      case YAML_NO_EVENT:
+        return true;
+      case YAML_DOCUMENT_START_EVENT:
+        if (!root_.IsEmpty()) return Fail("Multi-document YAML is not supported.");
+        stack_.clear();
+        stack_.push_back(MakeEntry(&root_, PathStep::Root, 0, {}, nullptr));
+        return true;
+      default:
+        break;
+    }
+    if (stack_.empty()) return true;
+    bool end = event.type == YAML_SEQUENCE_END_EVENT || event.type == YAML_MAPPING_END_EVENT;
+    if (!end && !Place()) return false;
+    switch (event.type) {
+      case YAML_SCALAR_EVENT:
+        return Scalar(event);
+      case YAML_SEQUENCE_START_EVENT:
+        return Start(reinterpret_cast<const char*>(event.data.sequence_start.anchor), false);
+      case YAML_MAPPING_START_EVENT:
+        return Start(reinterpret_cast<const char*>(event.data.mapping_start.anchor), true);
+      case YAML_SEQUENCE_END_EVENT:
+      case YAML_MAPPING_END_EVENT:
+        Pop();
+        return true;
+      case YAML_ALIAS_EVENT:
+        return Alias(reinterpret_cast<const char*>(event.data.alias.anchor));
+      default:
+        return true;
+    }
+  }
+
+  bool Fail(std::string message) {
+    failed_ = true;
+    message_ = std::move(message);
+    return false;
+  }
+  bool Failed() const { return failed_; }
+  const std::string& Message() const { return message_; }
+
+ private:
+  std::string Line() const { return Number(mark_.line + 1); }
+  std::string Column() const { return Number(mark_.column + 1); }
+
+  bool KeyPosition() const {
+    const Entry& top = stack_.back();
+    return top.open && top.target->Kind() == ValueKind::Structure && !hasPendingKey_;
+  }
+
+  // Gives the event its slot: a new element of an open sequence, or the member
+  // of the pending key of an open mapping.
+  bool Place() {
+    Entry& top = stack_.back();
+    if (!top.open) return true;
+    if (top.target->Kind() == ValueKind::Collection) {
+      Value& element = top.target->Append();
+      size_t index = top.target->Size() - 1;
+      stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}, top.path));
+    } else if (hasPendingKey_) {
+      // A repeated key lands on the existing member.
+      auto [it, inserted] = top.members.try_emplace(pendingKey_, top.target->Size());
+      Value& member =
+          inserted ? top.target->AppendMember(pendingKey_) : top.target->MemberValue(it->second);
+      Path parent = top.path;
+      stack_.push_back(MakeEntry(&member, PathStep::Name, it->second, pendingKey_, parent));
+      hasPendingKey_ = false;
+      pendingKey_.clear();
+    }
+    return true;
+  }
+
+  static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name,
+                         Path parent) {
+    Entry entry;
+    entry.target = target;
+    entry.path = std::make_shared<PathStep>(PathStep{kind, index, std::move(name), std::move(parent)});
+    return entry;
+  }
+
+  void Pop() {
+    Entry& top = stack_.back();
+    if (top.open) {
+      --depth_;
+      top.target->FinishMembers();
+    }
+    stack_.pop_back();
+  }
+
+  bool EnterAnchor(const char* name, Anchor anchor) {
+    auto [it, inserted] = anchors_.emplace(name, std::move(anchor));
+    if (!inserted) {
+      return Fail(FillMessage("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3",
+                              {name, Line(), Column()}));
+    }
+    return true;
+  }
+
+  bool Scalar(const yaml_event_t& event) {
+    const auto& scalar = event.data.scalar;
+    const char* anchor = reinterpret_cast<const char*>(scalar.anchor);
+    const char* tag = reinterpret_cast<const char*>(scalar.tag);
+    const char* text = reinterpret_cast<const char*>(scalar.value);
+    if (KeyPosition()) {
+      if (tag != nullptr && std::string_view(tag) != "tag:yaml.org,2002:str") {
+        return Fail(FillMessage(
+            "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2",
+            {Line(), Column()}));
+      }
+      pendingKey_.assign(text, scalar.length);
+      hasPendingKey_ = true;
+      if (anchor != nullptr && !EnterAnchor(anchor, Anchor{nullptr, pendingKey_})) return false;
+      return true;
+    }
+    Entry& top = stack_.back();
+    bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                  scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+    std::string message =
+        serialization_detail::ResolveYamlScalar(tag, text, scalar.length, quoted, *top.target);
+    if (!message.empty()) return Fail(std::move(message));
+    if (anchor != nullptr && !EnterAnchor(anchor, Anchor{top.path, {}})) return false;
+    Pop();
+    return true;
+  }
+
+  bool Start(const char* anchor, bool mapping) {
+    if (KeyPosition()) {
+      return Fail(FillMessage(mapping ? "Unexpected start of mapping. At line: %1 col: %2"
+                                      : "Unexpected start of sequence. At line: %1 col: %2",
+                              {Line(), Column()}));
+    }
+    if (depth_ >= kMaxNestingDepth) {
+      return Fail(FillMessage("Nesting deeper than %1 levels is not supported. At line: %2 col: %3",
+                              {Number(kMaxNestingDepth), Line(), Column()}));
+    }
+    Entry& top = stack_.back();
+    // A repeated key's later container replaces the earlier value.
+    top.target->Reset();
+    if (mapping) {
+      top.target->MakeStructure();
+    } else {
+      top.target->MakeCollection();
+    }
+    top.open = true;
+    ++depth_;
+    if (anchor != nullptr) {
+      top.anchor = anchor;
+      if (!EnterAnchor(anchor, Anchor{top.path, {}})) return false;
+    }
+    return true;
+  }
+
+  // Counts the values of v into used; false once used passes the budget or v
+  // would nest beyond the limit at depth.
+  bool Measure(const Value& v, unsigned depth, size_t& used) const {
+    if (++used > kAliasBudget) return false;
+    ValueKind kind = v.Kind();
+    if (kind != ValueKind::Collection && kind != ValueKind::Structure) return true;
+    if (depth >= kMaxNestingDepth) return false;
+    for (size_t i = 0; i < v.Size(); ++i) {
+      const Value& child = kind == ValueKind::Collection ? v.At(i) : v.MemberValue(i);
+      if (!Measure(child, depth + 1, used)) return false;
+    }
+    return true;
+  }
+
+  bool Alias(const char* name) {
+    if (KeyPosition()) {
+      // An alias cannot name a mapping key: only string scalars can.
+      return Fail(FillMessage(
+          "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2",
+          {Line(), Column()}));
+    }
+    for (size_t i = 0; i + 1 < stack_.size(); ++i) {
+      if (stack_[i].anchor == name) {
+        return Fail(FillMessage("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3",
+                                {name, Line(), Column()}));
+      }
+    }
+    auto found = anchors_.find(name);
+    if (found == anchors_.end()) {
+      return Fail(FillMessage("Undefined alias encountered: \"%1\". At line: %2 col: %3",
+                              {name, Line(), Column()}));
+    }
+    Value& slot = *stack_.back().target;
+    if (found->second.path == nullptr) {
+      slot.SetString(found->second.text);
+      budgetUsed_ += 1;
+    } else {
+      const Value* source = Walk(found->second.path);
+      if (source == nullptr || !Measure(*source, depth_, budgetUsed_)) {
+        return Fail(FillMessage(
+            "Alias \"%1\" expands the document beyond %2 values or %3 levels. At line: %4 col: %5",
+            {name, Number(kAliasBudget), Number(kMaxNestingDepth), Line(), Column()}));
+      }
+      // Copy through a separate root: the source may lie inside the slot when
+      // a repeated key names an alias of its own earlier content.
+      Value copy;
+      copy.Assign(*source);
+      slot.Swap(copy);
+    }
+    Pop();
+    return true;
+  }
+
+  // The node a path leads to, or null when the walk exceeds the budget.
+  const Value* Walk(const Path& path) {
+    std::vector<const PathStep*> steps;
+    for (const PathStep* step = path.get(); step != nullptr; step = step->parent.get()) {
+      if (++budgetUsed_ > kAliasBudget) return nullptr;
+      steps.push_back(step);
+    }
+    // The walk follows the stack while the path shares it: those mappings are
+    // still open, unsorted, and their members are found by position.
+    const Value* node = &root_;
+    size_t depth = 0;
+    bool onStack = true;
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it, ++depth) {
+      const PathStep& step = **it;
+      bool parentOpen = onStack && depth > 0 && stack_[depth - 1].open;
+      onStack = onStack && depth < stack_.size() && stack_[depth].path.get() == &step;
+      if (step.kind == PathStep::Index) {
+        node = &node->At(step.index);
+      } else if (step.kind == PathStep::Name) {
+        node = parentOpen && step.index < node->Size() ? &node->MemberValue(step.index)
+                                                       : &node->FindMember(step.name);
+      }
+    }
+    return node;
+  }
+
+  Value& root_;
+  std::vector<Entry> stack_;
+  std::unordered_map<std::string, Anchor> anchors_;
+  std::string pendingKey_;
+  bool hasPendingKey_ = false;
+  unsigned depth_ = 0;
+  size_t budgetUsed_ = 0;
+  yaml_mark_t mark_{};
+  bool failed_ = false;
+  std::string message_;
+};
+
+}  // namespace
+
+ValueResult ReadYaml(std::string_view text) {
+  // The text ends at its first NUL.
+  size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  // libyaml asserts on a null input pointer, which an empty view may carry.
+  if (text.data() == nullptr) text = std::string_view("", 0);
+
+  ValueResult result;
+  yaml_parser_t parser;
+  if (yaml_parser_initialize(&parser) == 0) {
+    result.SetError("YAML parser error: out of memory. At line: 0 col: 0");
+    return result;
+  }
+  yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                               text.size());
+  YamlReader reader(result.value());
+  bool parserFailed = false;
+  for (;;) {
+    yaml_event_t event;
+    if (yaml_parser_parse(&parser, &event) == 0) {
+      parserFailed = true;
+      break;
+    }
+    bool keepGoing = reader.Handle(event);
+    bool streamEnd = event.type == YAML_STREAM_END_EVENT;
+    yaml_event_delete(&event);
+    if (!keepGoing || streamEnd) break;
+  }
+  if (reader.Failed()) {
+    result.SetError(reader.Message());
+  } else if (parserFailed) {
+    result.SetError(FillMessage("YAML parser error: %1. At line: %2 col: %3",
+                                {parser.problem != nullptr ? parser.problem : "",
+                                 Number(parser.problem_mark.line),
+                                 Number(parser.problem_mark.column)}));
+  }
+  yaml_parser_delete(&parser);
+  return result;
+}
+
+}  // namespace qmx

@@ -1,0 +1,133 @@
+#include "serialization/yaml_scalar.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "serialization/message_text.h"
+
+namespace qmx::serialization_detail {
+namespace {
+
+constexpr std::string_view kStrTag = "tag:yaml.org,2002:str";
+constexpr std::string_view kIntTag = "tag:yaml.org,2002:int";
+constexpr std::string_view kFloatTag = "tag:yaml.org,2002:float";
+constexpr std::string_view kBoolTag = "tag:yaml.org,2002:bool";
+
+constexpr const char* kIncorrectFormat = "Value %1 for '%2' of type %3 is in an incorrect format";
+constexpr const char* kOutOfRange = "Value %1 for '%2' of type %3 is out of range";
+constexpr const char* kTarget = "yaml";
+
+bool IsOneOf(std::string_view text, std::initializer_list<std::string_view> words) {
+  for (std::string_view word : words) {
+    if (text == word) return true;
+  }
+  return false;
+}
+
+// 1 for a true word, 0 for a false word, -1 for anything else.
+int BoolWord(std::string_view text) {
+  if (IsOneOf(text, {"true", "True", "TRUE", "y", "Y", "yes", "Yes", "YES", "on", "On", "ON"})) {
+    return 1;
+  }
+  if (IsOneOf(text, {"false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"})) {
+    return 0;
+  }
+  return -1;
+}
+
+// TODO(conversion): the !!int and !!float rules follow the native conversion
+// of String values; switch to the shared conversion once it exists.
+std::string ConvertInteger(const char* text, size_t length, Value& out) {
+  std::string_view view(text, length);
+  char* end = nullptr;
+  errno = 0;
+  if (length != 0 && text[0] == '-') {
+    long long value = std::strtoll(text, &end, 0);
+    if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "int64_t"});
+    if (errno == ERANGE) return FillMessage(kOutOfRange, {view, kTarget, "int64_t"});
+    out.SetSigned(value);
+    return std::string();
+  }
+  unsigned long long value = std::strtoull(text, &end, 0);
+  if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "uint64_t"});
+  if (errno == ERANGE) return FillMessage(kOutOfRange, {view, kTarget, "uint64_t"});
+  out.SetUnsigned(value);
+  return std::string();
+}
+
+std::string ConvertReal(const char* text, size_t length, Value& out) {
+  std::string_view view(text, length);
+  char* end = nullptr;
+  errno = 0;
+  double value = std::strtod(text, &end);
+  if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "double"});
+  if (errno == ERANGE || value < -1.7976931348623157e308 || value > 1.7976931348623157e308) {
+    return FillMessage(kOutOfRange, {view, kTarget, "double"});
+  }
+  out.SetFloat(value);
+  return std::string();
+}
+
+// An untagged plain scalar that strtod reads completely.
+bool ResolveNumber(const char* text, size_t length, Value& out) {
+  if (length == 0) return false;
+  char* end = nullptr;
+  double value = std::strtod(text, &end);
+  if (end != text + length || value == HUGE_VAL) return false;
+  double whole;
+  if (std::modf(value, &whole) != 0.0 || std::isnan(value)) {
+    out.SetFloat(value);
+  } else if (value >= 0 && value < 18446744073709551616.0) {
+    out.SetUnsigned(static_cast<uint64_t>(value));
+  } else if (value < 0 && value >= -9223372036854775808.0) {
+    out.SetSigned(static_cast<int64_t>(value));
+  } else {
+    // Integral but beyond 64 bits (or -inf): no integer holds it.
+    out.SetFloat(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ResolveYamlScalar(const char* tag, const char* text, size_t length, bool quoted,
+                              Value& out) {
+  std::string_view view(text, length);
+  if (tag != nullptr) {
+    std::string_view name(tag);
+    if (name == kStrTag) {
+      out.SetString(view);
+    } else if (name == kIntTag) {
+      return ConvertInteger(text, length, out);
+    } else if (name == kFloatTag) {
+      return ConvertReal(text, length, out);
+    } else if (name == kBoolTag) {
+      int word = BoolWord(view);
+      if (word < 0) return FillMessage(kIncorrectFormat, {view, kTarget, "bool"});
+      out.SetBool(word == 1);
+    } else {
+      return FillMessage("Unsupported YAML tag '%1'.", {name});
+    }
+    return std::string();
+  }
+  if (quoted) {
+    out.SetString(view);
+    return std::string();
+  }
+  if (IsOneOf(view, {"", "~", "null", "Null", "NULL"})) {
+    out.Reset();
+    return std::string();
+  }
+  if (ResolveNumber(text, length, out)) return std::string();
+  int word = BoolWord(view);
+  if (word >= 0) {
+    out.SetBool(word == 1);
+  } else {
+    out.SetString(view);
+  }
+  return std::string();
+}
+
+}  // namespace qmx::serialization_detail

@@ -1,0 +1,177 @@
+#include "serialization/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace qmx {
+namespace {
+
+TEST(WriteJson, Layouts) {
+  Value empty;
+  EXPECT_EQ(WriteJson(empty, nullptr, nullptr), "");
+  EXPECT_EQ(WriteJson(empty, nullptr, "\r\n"), "");
+
+  Value one;
+  one.Append();
+  EXPECT_EQ(WriteJson(one, nullptr, nullptr), "[null]");
+
+  Value urn;
+  urn.Member("urn").SetString("x");
+  EXPECT_EQ(WriteJson(urn, nullptr, "\r\n"), "{\r\n    \"urn\": \"x\"\r\n}");
+  EXPECT_EQ(WriteJson(urn, nullptr, ""), "{\"urn\":\"x\"}");
+
+  Value nested;
+  nested.Member("a").Append().SetSigned(1);
+  nested.Member("a").Append().SetSigned(2);
+  nested.Member("e").MakeCollection();
+  nested.Member("o").MakeStructure();
+  EXPECT_EQ(WriteJson(nested, nullptr, nullptr), "{\"a\":[1,2],\"e\":[],\"o\":{}}");
+  EXPECT_EQ(WriteJson(nested, nullptr, "\n"),
+            "{\n    \"a\": [\n        1,\n        2\n    ],\n    \"e\": [],\n    \"o\": {}\n}");
+}
+
+TEST(WriteJson, Scalars) {
+  struct Case {
+    void (*build)(Value&);
+    const char* expected;
+  };
+  const Case cases[] = {
+      {[](Value& v) { v.SetBool(true); }, "true"},
+      {[](Value& v) { v.SetSigned(INT64_MIN); }, "-9223372036854775808"},
+      {[](Value& v) { v.SetUnsigned(UINT64_MAX); }, "18446744073709551615"},
+      {[](Value& v) { v.SetFloat(3); }, "3.0"},
+      {[](Value& v) { v.SetFloat(-0.0); }, "-0.0"},
+      {[](Value& v) { v.SetFloat(1e30); }, "1e30"},
+      {[](Value& v) { v.SetFloat(1.5e-7); }, "1.5e-7"},
+      {[](Value& v) { v.SetFloat(0.1); }, "0.1"},
+      {[](Value& v) { v.SetFloat(NAN); }, "null"},
+      {[](Value& v) { v.Append().SetFloat(-INFINITY); v.Append().SetSigned(1); }, "[null,1]"},
+      {[](Value& v) { v.SetString(std::string_view("a\"\\/\b\t\n\f\r\x01\x1f\0z\xc3\xa9", 15)); },
+       "\"a\\\"\\\\/\\b\\t\\n\\f\\r\\u0001\\u001F\\u0000z\xc3\xa9\""},
+      {[](Value& v) { v.SetBlob("\x01\x02\x03\x04", 4); }, "\"AQIDBA==\""},
+      {[](Value& v) { v.SetBlob(nullptr, 0); }, "\"\""},
+      {[](Value& v) { v.SetEnum(-2, TypeId{}); }, "-2"},
+  };
+  for (const Case& c : cases) {
+    Value value;
+    c.build(value);
+    EXPECT_EQ(WriteJson(value, nullptr, nullptr), c.expected);
+  }
+}
+
+TEST(ReadJson, Failures) {
+  struct Case {
+    std::string text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"  ", "Error: The document is empty. at offset 2."},
+      {"", "Error: The document is empty. at offset 0."},
+      {"{} x", "Error: The document root must not be followed by other values. at offset 3."},
+      {"x", "Error: Invalid value. at offset 0."},
+      {"[1,]", "Error: Invalid value. at offset 3."},
+      {"{\"a\" 1}", "Error: Missing a colon after a name of object member. at offset 5."},
+      {"\"\\u12g4\"", "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
+      {"[\"abc", "Error: Missing a closing quotation mark in string. at offset 5."},
+      // The text ends at its first NUL, even inside a string.
+      {std::string("[\"a\0\"]", 6), "Error: Missing a closing quotation mark in string. at offset 3."},
+      {"// c\n1", "Error: Invalid value. at offset 0."},
+      {"NaN", "Error: Invalid value. at offset 0."},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadJson(c.text);
+    EXPECT_FALSE(result.Ok()) << c.text;
+    EXPECT_EQ(result.ErrorText(), c.message) << c.text;
+    EXPECT_EQ(result.value().Size(), 1u);
+  }
+}
+
+TEST(ReadJson, NumberKinds) {
+  ValueResult result = ReadJson("[1,-1,1.0,1e2,18446744073709551616,-0,18446744073709551615,"
+                                "-9223372036854775808,4294967296]");
+  ASSERT_TRUE(result.Ok()) << result.ErrorText();
+  const Value& v = result.value();
+  ASSERT_EQ(v.Size(), 9u);
+  EXPECT_EQ(v.At(0).Kind(), ValueKind::Unsigned);
+  EXPECT_EQ(v.At(0).GetUnsigned(), 1u);
+  EXPECT_EQ(v.At(1).Kind(), ValueKind::Signed);
+  EXPECT_EQ(v.At(1).GetSigned(), -1);
+  EXPECT_EQ(v.At(2).Kind(), ValueKind::Float);
+  EXPECT_EQ(v.At(2).GetFloat(), 1.0);
+  EXPECT_EQ(v.At(3).Kind(), ValueKind::Float);
+  EXPECT_EQ(v.At(3).GetFloat(), 100.0);
+  EXPECT_EQ(v.At(4).Kind(), ValueKind::Float);
+  EXPECT_EQ(v.At(4).GetFloat(), 1.8446744073709552e19);
+  EXPECT_EQ(v.At(5).Kind(), ValueKind::Signed);
+  EXPECT_EQ(v.At(6).GetUnsigned(), UINT64_MAX);
+  EXPECT_EQ(v.At(7).GetSigned(), INT64_MIN);
+  EXPECT_EQ(v.At(8).Kind(), ValueKind::Unsigned);
+}
+
+TEST(ReadJson, NumbersReadAsNearestDouble) {
+  const char* numbers[] = {"43.41805299999999", "43.513054000000078", "0.1",
+                           "2.2250738585072011e-308", "1.7976931348623157e308",
+                           "123456789012345678901234567890", "4.9e-324", "-0.0"};
+  for (const char* text : numbers) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text;
+    EXPECT_EQ(result.value().GetFloat(), std::strtod(text, nullptr)) << text;
+    // Writing and reading again gives the same double.
+    EXPECT_EQ(ReadJson(WriteJson(result.value(), nullptr, nullptr)).value().GetFloat(),
+              result.value().GetFloat())
+        << text;
+  }
+}
+
+TEST(ReadJson, StructureAndRoundTrip) {
+  ValueResult dup = ReadJson("{\"a\":1,\"a\":2}");
+  ASSERT_TRUE(dup.Ok());
+  ASSERT_EQ(dup.value().Size(), 1u);
+  EXPECT_EQ(dup.value().FindMember("a").Kind(), ValueKind::Unsigned);
+  EXPECT_EQ(dup.value().FindMember("a").GetUnsigned(), 2u);
+
+  ValueResult null = ReadJson("null");
+  ASSERT_TRUE(null.Ok());
+  EXPECT_TRUE(null.value().IsEmpty());
+
+  // Members come out in name order; escapes and surrogate pairs decode to UTF-8.
+  const char* text =
+      " {\"z\":[true,false,null,{}],\"b\":\"\\u00e9\\ud83d\\ude00\\n\",\"a\":{\"y\":-2,\"x\":0.5}} ";
+  ValueResult parsed = ReadJson(text);
+  ASSERT_TRUE(parsed.Ok()) << parsed.ErrorText();
+  EXPECT_EQ(WriteJson(parsed.value(), nullptr, nullptr),
+            "{\"a\":{\"x\":0.5,\"y\":-2},\"b\":\"\xc3\xa9\xf0\x9f\x98\x80\\n\","
+            "\"z\":[true,false,null,{}]}");
+
+  // Text after the first NUL is not read.
+  EXPECT_TRUE(ReadJson(std::string("123\0garbage", 11)).Ok());
+  // A bounded view is never read past its length.
+  std::string_view prefix("[1,2]trailing", 5);
+  EXPECT_TRUE(ReadJson(prefix).Ok());
+}
+
+TEST(ReadJson, NestingLimit) {
+  std::string deep(kMaxNestingDepth, '[');
+  deep += std::string(kMaxNestingDepth, ']');
+  ValueResult ok = ReadJson(deep);
+  EXPECT_TRUE(ok.Ok()) << ok.ErrorText();
+
+  for (size_t depth : {size_t{kMaxNestingDepth} + 1, size_t{100000}}) {
+    std::string text;
+    for (size_t i = 0; i < depth; ++i) text += i % 2 ? "{\"k\":" : "[";
+    ValueResult result = ReadJson(text);
+    EXPECT_FALSE(result.Ok());
+    // The handler refuses the container that opens one level too deep, just
+    // after its bracket.
+    size_t offset = 0;
+    for (size_t i = 0; i <= kMaxNestingDepth; ++i) offset += i % 2 ? 5 : 1;
+    EXPECT_EQ(result.ErrorText(), "Error: Terminate parsing due to Handler error. at offset " +
+                                      std::to_string(offset) + ".");
+  }
+}
+
+}  // namespace
+}  // namespace qmx

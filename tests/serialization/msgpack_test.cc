@@ -1,0 +1,124 @@
+#include "serialization/msgpack.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "serialization/json.h"
+
+namespace qmx {
+namespace {
+
+ValueResult Decode(const std::vector<uint8_t>& bytes, size_t& consumed) {
+  return DecodeMessagePack(bytes.data(), bytes.size(), consumed);
+}
+
+TEST(DecodeMessagePack, Items) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* json;  // the decoded value written as compact JSON
+    ValueKind kind;
+    size_t consumed;
+  };
+  const Case cases[] = {
+      {{0x05}, "5", ValueKind::Signed, 1},
+      {{0xCC, 0x05}, "5", ValueKind::Unsigned, 2},
+      {{0xFF}, "-1", ValueKind::Signed, 1},
+      {{0xE0}, "-32", ValueKind::Signed, 1},
+      {{0xD0, 0x80}, "-128", ValueKind::Signed, 2},
+      {{0xD1, 0xFF, 0xFE}, "-2", ValueKind::Signed, 3},
+      {{0xD3, 0x80, 0, 0, 0, 0, 0, 0, 0}, "-9223372036854775808", ValueKind::Signed, 9},
+      {{0xCF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "18446744073709551615",
+       ValueKind::Unsigned, 9},
+      {{0xCA, 0x3F, 0x00, 0x00, 0x00}, "0.5", ValueKind::Float, 5},
+      {{0xCB, 0xBF, 0xF0, 0, 0, 0, 0, 0, 0}, "-1.0", ValueKind::Float, 9},
+      {{0xC3}, "true", ValueKind::Bool, 1},
+      {{0xA2, 'h', 'i'}, "\"hi\"", ValueKind::String, 3},
+      {{0xDA, 0x00, 0x01, 'x'}, "\"x\"", ValueKind::String, 4},
+      {{0xC4, 0x02, 0x00, 0xFF}, "\"AP8=\"", ValueKind::Blob, 4},
+      {{0x92, 0x01}, "[1]", ValueKind::Collection, 2},
+      {{0x91, 0xC0}, "[null]", ValueKind::Collection, 2},
+      {{0x82, 0xA1, 'b', 0x01, 0xA1, 'a', 0x02}, "{\"a\":2,\"b\":1}", ValueKind::Structure, 7},
+      {{0x01, 0x02}, "1", ValueKind::Signed, 1},
+      {{}, "", ValueKind::Empty, 0},
+      {{0xC0}, "", ValueKind::Empty, 1},
+      {{0xDC, 0x00, 0x00, 0x07}, "[]", ValueKind::Collection, 3},
+      // Repeated keys: a scalar replaces, a later array overwrites from index 0
+      // and keeps surplus elements, a later map adds members.
+      {{0x83, 0xA1, 'a', 0x92, 0x01, 0x02, 0xA1, 'a', 0x91, 0x03, 0xA1, 'm', 0xC3},
+       "{\"a\":[3,2],\"m\":true}", ValueKind::Structure, 13},
+      {{0x82, 0xA1, 'm', 0x81, 0xA1, 'x', 0x01, 0xA1, 'm', 0x81, 0xA1, 'y', 0x02},
+       "{\"m\":{\"x\":1,\"y\":2}}", ValueKind::Structure, 13},
+      {{0x84, 0xA1, 'c', 0x01, 0xA1, 'b', 0x02, 0xA1, 'c', 0x03, 0xA1, 'a', 0x81, 0xA1, 'z', 0xC0},
+       "{\"a\":{\"z\":null},\"b\":2,\"c\":3}", ValueKind::Structure, 16},
+      // Announced sizes far beyond the input keep what was read.
+      {{0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, "[1]", ValueKind::Collection, 6},
+      {{0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'k', 0x01}, "{\"k\":1}", ValueKind::Structure, 8},
+  };
+  for (const Case& c : cases) {
+    size_t consumed = 99;
+    ValueResult result = Decode(c.bytes, consumed);
+    ASSERT_TRUE(result.Ok()) << c.json << ": " << result.ErrorText();
+    EXPECT_EQ(result.value().Kind(), c.kind) << c.json;
+    EXPECT_EQ(WriteJson(result.value(), nullptr, nullptr), c.json);
+    EXPECT_EQ(consumed, c.consumed) << c.json;
+  }
+}
+
+TEST(DecodeMessagePack, Failures) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* message;
+    size_t consumed;
+  };
+  const Case cases[] = {
+      {{0xC1}, "Invalid MessagePack data at position 1.", 1},
+      {{0x91, 0xD4, 0x01, 0x10}, "Invalid MessagePack data at position 2.", 2},
+      {{0xC7, 0x01, 0x01, 0x10}, "Invalid MessagePack data at position 1.", 1},
+      {{0x81, 0x01, 0x02}, "Invalid MessagePack data at position 2. Map keys must be strings.", 2},
+      {{0x81, 0xA1, 'a', 0x01, 0x81}, "", 4},  // complete item; trailing byte not read
+      {{0xCC}, "Invalid MessagePack data. 8-bit integer value at position 1 is truncated.", 1},
+      {{0xCD, 0x01}, "Invalid MessagePack data. 16-bit integer value at position 1 is truncated.", 1},
+      {{0xCA, 0, 0}, "Invalid MessagePack data. 32-bit integer value at position 1 is truncated.", 1},
+      {{0xCB, 0}, "Invalid MessagePack data. 64-bit integer value at position 1 is truncated.", 1},
+      {{0xDA, 0x01}, "Invalid MessagePack data. 16-bit integer value at position 1 is truncated.", 1},
+      {{0xA3, 'a', 'b'}, "Invalid MessagePack data. String of size 3 at position 1 is truncated.", 1},
+      {{0x81, 0xD9, 0x05, 'a'},
+       "Invalid MessagePack data. String of size 5 at position 3 is truncated.", 3},
+      {{0xC4, 0x02, 0x00},
+       "Invalid MessagePack data. Raw bytes of size 2 at position 2 are truncated.", 2},
+      // Lengths near 2^32 must not wrap the position on 32-bit builds.
+      {{0xDB, 0xFF, 0xFF, 0xFF, 0xFF, 'a'},
+       "Invalid MessagePack data. String of size 4294967295 at position 5 is truncated.", 5},
+      {{0xC6, 0xFF, 0xFF, 0xFF, 0xFE, 0x00},
+       "Invalid MessagePack data. Raw bytes of size 4294967294 at position 5 are truncated.", 5},
+  };
+  for (const Case& c : cases) {
+    size_t consumed = 99;
+    ValueResult result = Decode(c.bytes, consumed);
+    EXPECT_EQ(result.ErrorText(), c.message);
+    EXPECT_EQ(result.Ok(), *c.message == '\0') << c.message;
+    EXPECT_EQ(consumed, c.consumed) << c.message;
+  }
+}
+
+TEST(DecodeMessagePack, NestingLimit) {
+  std::vector<uint8_t> ok(kMaxNestingDepth, 0x91);
+  ok.push_back(0x01);
+  size_t consumed = 0;
+  ValueResult fine = Decode(ok, consumed);
+  EXPECT_TRUE(fine.Ok()) << fine.ErrorText();
+  EXPECT_EQ(consumed, ok.size());
+
+  std::vector<uint8_t> deep(200000, 0x91);
+  ValueResult refused = Decode(deep, consumed);
+  EXPECT_FALSE(refused.Ok());
+  EXPECT_EQ(consumed, kMaxNestingDepth + 1);
+  EXPECT_EQ(refused.ErrorText(), "Invalid MessagePack data at position " +
+                                     std::to_string(kMaxNestingDepth + 1) +
+                                     ". Containers are nested deeper than 1000 levels.");
+}
+
+}  // namespace
+}  // namespace qmx

@@ -1,0 +1,143 @@
+#include "serialization/yaml.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "serialization/json.h"
+
+namespace qmx {
+namespace {
+
+std::string AsJson(const ValueResult& result) { return WriteJson(result.value(), nullptr, nullptr); }
+
+TEST(ReadYaml, Values) {
+  struct Case {
+    std::string text;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"a: 1", "{\"a\":1}"},
+      {"a: -1", "{\"a\":-1}"},
+      {"a: \"1\"", "{\"a\":\"1\"}"},
+      {"a: '1'", "{\"a\":\"1\"}"},
+      {"a: 1.0", "{\"a\":1}"},
+      {"a: 1.5", "{\"a\":1.5}"},
+      {"a: 1e3", "{\"a\":1000}"},
+      {"a: 0x1A", "{\"a\":26}"},
+      {"a: 9007199254740993", "{\"a\":9007199254740992}"},
+      {"a: 1e400", "{\"a\":\"1e400\"}"},
+      {"a: 1e30", "{\"a\":1e30}"},  // integral but beyond 64 bits: kept as Float
+      {"a: yes\nb: on\nc: Y\nd: YES\ne: yEs\nf: Off\ng: n", 
+       "{\"a\":true,\"b\":true,\"c\":true,\"d\":true,\"e\":\"yEs\",\"f\":false,\"g\":false}"},
+      {"a:\nb: ~\nc: null\nd: NULL\ne: nUll", "{\"a\":null,\"b\":null,\"c\":null,\"d\":null,\"e\":\"nUll\"}"},
+      {"", ""},
+      {"---\n...\n", ""},
+      {"[1, 2, 3]", "[1,2,3]"},
+      {"- a\n- [b, {c: d}]\n- {}\n- []", "[\"a\",[\"b\",{\"c\":\"d\"}],{},[]]"},
+      {"a: |-\n  true\n", "{\"a\":true}"},
+      {"a: !!str 12\nb: !!int -12\nc: !!int 0x10\nd: !!float 2\ne: !!bool yes\nf: !!int ''",
+       "{\"a\":\"12\",\"b\":-12,\"c\":16,\"d\":2.0,\"e\":true,\"f\":0}"},
+      {"a: 1\na: 2", "{\"a\":2}"},
+      {"a: {x: 1}\na: [2]", "{\"a\":[2]}"},
+      {"\"\": 1\nb: 2", "{\"\":1,\"b\":2}"},
+      {"!!str k: v", "{\"k\":\"v\"}"},
+      // Aliases copy the anchored node; an anchored key gives its text.
+      {"a: &x [1]\nb: *x", "{\"a\":[1],\"b\":[1]}"},
+      {"&k key: v\nb: *k", "{\"b\":\"key\",\"key\":\"v\"}"},
+      {"a: {b: &x 1}\nc: [*x, *x]", "{\"a\":{\"b\":1},\"c\":[1,1]}"},
+      {"a: &x {b: [1, {c: 2}]}\na: *x", "{\"a\":{\"b\":[1,{\"c\":2}]}}"},
+      {"a: {b: &x 5}\na: *x", "{\"a\":5}"},
+      // Anchors inside mappings that are still open, before they are sorted.
+      {"z: &x 1\ny: 2\na: *x", "{\"a\":1,\"y\":2,\"z\":1}"},
+      {"m:\n  z: 0\n  y: &x [2]\n  a: *x\nb: *x", "{\"b\":[2],\"m\":{\"a\":[2],\"y\":[2],\"z\":0}}"},
+      {"---\n---\na: 1", "{\"a\":1}"},
+      {std::string("a: 1\0b: 2", 9), "{\"a\":1}"},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadYaml(c.text);
+    ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
+    EXPECT_EQ(AsJson(result), c.json) << c.text;
+  }
+}
+
+TEST(ReadYaml, Kinds) {
+  ValueResult result = ReadYaml("[1, -1, 1.5, nan, 5]");
+  ASSERT_TRUE(result.Ok());
+  const Value& v = result.value();
+  EXPECT_EQ(v.At(0).Kind(), ValueKind::Unsigned);
+  EXPECT_EQ(v.At(1).Kind(), ValueKind::Signed);
+  EXPECT_EQ(v.At(2).Kind(), ValueKind::Float);
+  EXPECT_TRUE(std::isnan(v.At(3).GetFloat()));
+  EXPECT_EQ(ReadYaml("!!int 5").value().Kind(), ValueKind::Unsigned);
+  EXPECT_EQ(ReadYaml("!!int -5").value().Kind(), ValueKind::Signed);
+}
+
+TEST(ReadYaml, Failures) {
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a: 1\n---\nb: 2", "Multi-document YAML is not supported."},
+      {"{[1]: 2}", "Unexpected start of sequence. At line: 1 col: 2"},
+      {"{{a: 1}: 2}", "Unexpected start of mapping. At line: 1 col: 2"},
+      {"{!!int 1: 2}", "Invalid mapping key. Only string scalar keys are allowed. At line: 1 col: 2"},
+      {"a: &x 1\n*x : 2", "Invalid mapping key. Only string scalar keys are allowed. At line: 2 col: 1"},
+      {"a: &x [*x]", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 8"},
+      {"a: &x {b: [*x]}", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 12"},
+      {"a: 1\nb: *y", "Undefined alias encountered: \"y\". At line: 2 col: 4"},
+      {"a: &x 1\nb: &x 2", "Duplicate occurrence of anchor \"x\". At line: 2 col: 4"},
+      {"&x a: 1\n&x b: 2", "Duplicate occurrence of anchor \"x\". At line: 2 col: 1"},
+      {"a: !!int 12x", "Value 12x for 'yaml' of type uint64_t is in an incorrect format"},
+      {"a: !!int -1x", "Value -1x for 'yaml' of type int64_t is in an incorrect format"},
+      {"a: !!int 18446744073709551616", "Value 18446744073709551616 for 'yaml' of type uint64_t is out of range"},
+      {"a: !!int -9223372036854775809", "Value -9223372036854775809 for 'yaml' of type int64_t is out of range"},
+      {"a: !!float 1e999", "Value 1e999 for 'yaml' of type double is out of range"},
+      {"a: !!float x", "Value x for 'yaml' of type double is in an incorrect format"},
+      {"a: !!bool maybe", "Value maybe for 'yaml' of type bool is in an incorrect format"},
+      {"a: !foo x", "Unsupported YAML tag '!foo'."},
+      {"a: !!map x", "Unsupported YAML tag 'tag:yaml.org,2002:map'."},
+      {"a: [1", "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0"},
+      {"a: b: c", "YAML parser error: mapping values are not allowed in this context. At line: 0 col: 4"},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadYaml(c.text);
+    EXPECT_FALSE(result.Ok()) << c.text;
+    EXPECT_EQ(result.ErrorText(), c.message) << c.text;
+    EXPECT_EQ(result.value().Size(), 1u);
+  }
+}
+
+TEST(ReadYaml, Limits) {
+  std::string ok(kMaxNestingDepth, '[');
+  ok += std::string(kMaxNestingDepth, ']');
+  EXPECT_TRUE(ReadYaml(ok).Ok()) << ReadYaml(ok).ErrorText();
+
+  std::string deep(100000, '[');
+  ValueResult refused = ReadYaml(deep);
+  EXPECT_EQ(refused.ErrorText(), "Nesting deeper than 1000 levels is not supported. At line: 1 col: " +
+                                     std::to_string(kMaxNestingDepth + 1));
+
+  // An alias may not carry nesting past the limit either.
+  std::string nested = "a: &x " + std::string(600, '[') + std::string(600, ']') + "\nb: " +
+                       std::string(500, '[') + "*x" + std::string(500, ']');
+  EXPECT_FALSE(ReadYaml(nested).Ok());
+
+  // Aliases of aliases grow exponentially; the copy budget stops them.
+  std::string laughs = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  std::string previous = "a";
+  for (char name = 'b'; name <= 'j'; ++name) {
+    std::string list;
+    for (int i = 0; i < 10; ++i) list += (i ? ", *" : "*") + previous;
+    laughs += std::string(1, name) + ": &" + std::string(1, name) + " [" + list + "]\n";
+    previous = std::string(1, name);
+  }
+  ValueResult bomb = ReadYaml(laughs);
+  EXPECT_FALSE(bomb.Ok());
+  EXPECT_TRUE(bomb.ErrorText().starts_with("Alias \"")) << bomb.ErrorText();
+}
+
+}  // namespace
+}  // namespace qmx

@@ -1,0 +1,93 @@
+// qmx-value: shows what a request body decodes to.
+//
+//   qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]
+//
+// Reads FILE (standard input when absent or "-"), decodes it with the runtime's
+// reader and prints the value as JSON (indented under --pretty) and a line
+// feed. Exit status: 0 decoded, 1 the reader refused the input or FILE could
+// not be read (message on standard error), 2 wrong usage.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "serialization/json.h"
+#include "serialization/msgpack.h"
+#include "serialization/yaml.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]\n"
+    "Decodes FILE (standard input when absent or -) and prints it as JSON.\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+bool ReadAll(std::FILE* in, std::string& out) {
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) out.append(buffer, got);
+  return std::ferror(in) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::string_view(argv[1]) != "decode") return Usage();
+  std::string_view format;
+  bool pretty = false;
+  const char* file = nullptr;
+  for (int i = 2; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--from" && i + 1 < argc) {
+      format = argv[++i];
+    } else if (arg.starts_with("--from=")) {
+      format = arg.substr(7);
+    } else if (arg == "--pretty") {
+      pretty = true;
+    } else if ((arg == "-" || !arg.starts_with("-")) && file == nullptr) {
+      file = argv[i];
+    } else {
+      return Usage();
+    }
+  }
+  if (format != "json" && format != "msgpack" && format != "yaml") return Usage();
+
+  std::string input;
+  bool useStdin = file == nullptr || std::string_view(file) == "-";
+  std::FILE* in = useStdin ? stdin : std::fopen(file, "rb");
+  if (in == nullptr) {
+    std::fprintf(stderr, "qmx-value: cannot open %s: %s\n", file, std::strerror(errno));
+    return 1;
+  }
+  bool read = ReadAll(in, input);
+  if (!useStdin) std::fclose(in);
+  if (!read) {
+    std::fprintf(stderr, "qmx-value: cannot read %s\n", useStdin ? "standard input" : file);
+    return 1;
+  }
+
+  qmx::ValueResult result;
+  if (format == "json") {
+    result = qmx::ReadJson(input);
+  } else if (format == "yaml") {
+    result = qmx::ReadYaml(input);
+  } else {
+    size_t consumed = 0;
+    result = qmx::DecodeMessagePack(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
+                                    consumed);
+  }
+  if (!result.Ok()) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(result.ErrorText().size()),
+                 result.ErrorText().data());
+    return 1;
+  }
+  std::string text = qmx::WriteJson(result.value(), nullptr, pretty ? "\n" : nullptr);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
