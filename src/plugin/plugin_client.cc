@@ -15,6 +15,7 @@
 #include "plugin/host_value.h"
 #include "plugin/message_format.h"
 #include "routing/http.h"
+#include "serialization/json.h"
 
 namespace qmx {
 namespace {
@@ -274,8 +275,12 @@ std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, cons
       if (failed) {
         answer.second = NamedError(0, kStreamError, method, path, "Stream read error");
       } else {
-        // TODO(json): parse the streamed text with the JSON reader.
-        answer.first.SetString(text);
+        ValueResult parsed = ReadJson(text);
+        if (parsed.Ok()) {
+          answer.first.Swap(parsed.value());
+        } else {
+          answer.second = NamedError(0, kStreamError, method, path, parsed.ErrorText());
+        }
       }
     } else {
       ValueResult converted = ToValue(response.body, "<result>");
@@ -289,6 +294,10 @@ std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, cons
   if (response.streamRelease != nullptr) response.streamRelease(response.streamContext);
   if (response.release != nullptr) response.release(&response);
   return answer;
+}
+
+RequestError PluginClient::ConversionError(uint32_t method, const std::string& path, std::string_view error) {
+  return NamedError(0, kConvertError, method, path, error);
 }
 
 RequestError PluginClient::NotFound(std::string_view message) {

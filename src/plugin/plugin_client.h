@@ -135,6 +135,8 @@ class PluginClient : public EventSubscriber {
   std::pair<Value, RequestResult> RequestValue(uint32_t method, const std::string& path);
 
   static RequestError NotFound(std::string_view message);
+  // "Error converting response for {method} {url}: {error}", code 0.
+  static RequestError ConversionError(uint32_t method, const std::string& path, std::string_view error);
 
   ExternalAnswer SendRequest(const ExternalRequestSpec& spec);
 
@@ -193,8 +195,13 @@ class PluginClient : public EventSubscriber {
   RequestResult Send(uint32_t method, const std::string& path, const Value* parameters,
                      const std::string& conversionError, HostResponse* keep);
   void StorePathHandler(const std::string& path, PathHandler handler);
+  // Converts data into out under the name; the failure's message, or "".
   template <typename T>
-  bool ConvertData(const Value& data, T& out) const;
+  std::string ConvertInto(const Value& data, T& out, const char* name) const;
+  template <typename T>
+  bool ConvertData(const Value& data, T& out) const {
+    return ConvertInto(data, out, "<value>").empty();
+  }
 
   std::unordered_map<std::string, PathHandler> exactPathHandlers_;
   std::unordered_map<std::string, PathHandler> wildcardPathHandlers_;
@@ -221,12 +228,12 @@ class PluginClient : public EventSubscriber {
 int64_t SteadyNanoseconds();
 
 template <typename T>
-bool PluginClient::ConvertData(const Value& data, T& out) const {
-  if (registry_ == nullptr) return false;
+std::string PluginClient::ConvertInto(const Value& data, T& out, const char* name) const {
+  if (registry_ == nullptr) return "no type registry";
   ValueResult result;
-  NativeCodec<T>().NativeFromValue(result, &out, data, "<value>", registry_->FindType(TypeIdOf<T>()),
+  NativeCodec<T>().NativeFromValue(result, &out, data, name, registry_->FindType(TypeIdOf<T>()),
                                    *registry_, 0);
-  return result.Ok();
+  return std::string(result.ErrorText());
 }
 
 template <typename T>
@@ -262,11 +269,8 @@ std::pair<T, RequestResult> PluginClient::RequestTyped(uint32_t method, const st
     answer.second = std::move(failure);
     return answer;
   }
-  if (!ConvertData(value, answer.first)) {
-    RequestError error;
-    error.message = "Error converting response";
-    answer.second = std::move(error);
-  }
+  std::string error = ConvertInto(value, answer.first, "<result>");
+  if (!error.empty()) answer.second = ConversionError(method, path, error);
   return answer;
 }
 

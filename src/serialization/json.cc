@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "binding/type_registry.h"
 #include "common/base64.h"
 
 namespace qmx {
@@ -19,13 +20,13 @@ namespace {
 
 // ---------------------------------------------------------------- writing
 
-// TODO(registry): look the enumerator name up in the registry once it exists;
-// until then every enum is written as its number.
-bool FindEnumName(const TypeRegistry* registry, const EnumRecord& record, std::string_view& name) {
-  (void)registry;
-  (void)record;
-  (void)name;
-  return false;
+// The enumerator's name when a registry is given and knows one.
+bool FindEnumName(const TypeRegistry* registry, const EnumRecord& record, std::string& name) {
+  if (registry == nullptr) return false;
+  std::optional<std::string> found = registry->FindEnumeratorName(TypeId(record.type), record.number);
+  if (!found) return false;
+  name = std::move(*found);
+  return true;
 }
 
 template <typename Writer>
@@ -50,7 +51,7 @@ class JsonWriteVisitor final : public ValueVisitor {
   void String(std::string_view text) override { WriteText(text); }
   void Blob(std::span<const uint8_t> bytes) override { WriteText(Base64Encode(bytes)); }
   void Enum(const EnumRecord& record) override {
-    std::string_view name;
+    std::string name;
     if (FindEnumName(registry_, record, name)) {
       WriteText(name);
     } else {

@@ -7,12 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "serialization/message_text.h"
+#include "plugin/message_format.h"
 
 namespace qmx {
 namespace {
 
-using serialization_detail::FillMessage;
 
 enum class Class : uint8_t {
   PositiveFixint,
@@ -129,7 +128,7 @@ class Decoder {
       }
     } catch (const std::length_error&) {
       // More elements than a Collection can hold.
-      Fail(FillMessage(kInvalid, {Number(position_)}));
+      Fail(FormatMessageTexts(kInvalid, {Number(position_)}));
     }
     if (ok_) {
       // Maps left open by the end of the input still need their order.
@@ -202,7 +201,7 @@ class Decoder {
                          : width == 16 ? kTruncated16
                          : width == 32 ? kTruncated32
                                        : kTruncated64;
-      Fail(FillMessage(text, {Number(position_)}));
+      Fail(FormatMessageTexts(text, {Number(position_)}));
       return false;
     }
     uint64_t value = 0;
@@ -216,7 +215,7 @@ class Decoder {
   // holds fewer (then the message is set).
   const uint8_t* ReadPayload(uint64_t length, const char* truncated) {
     if (length > size_ - position_) {
-      Fail(FillMessage(truncated, {Number(length), Number(position_)}));
+      Fail(FormatMessageTexts(truncated, {Number(length), Number(position_)}));
       return nullptr;
     }
     const uint8_t* payload = data_ + position_;
@@ -251,7 +250,7 @@ class Decoder {
         read = ReadString(32, 0, text);
         break;
       default:
-        Fail(FillMessage(kKeyNotString, {Number(position_)}));
+        Fail(FormatMessageTexts(kKeyNotString, {Number(position_)}));
         return;
     }
     if (read) frame.key.assign(text);
@@ -259,7 +258,7 @@ class Decoder {
 
   void OpenContainer(uint64_t limit, bool structure) {
     if (depth_ >= kMaxNestingDepth) {
-      Fail(FillMessage(kTooDeep, {Number(position_), Number(kMaxNestingDepth)}));
+      Fail(FormatMessageTexts(kTooDeep, {Number(position_), Number(kMaxNestingDepth)}));
       return;
     }
     Frame& top = stack_.back();
@@ -373,7 +372,7 @@ class Decoder {
         break;
       }
       case Class::Invalid:
-        Fail(FillMessage(kInvalid, {Number(position_)}));
+        Fail(FormatMessageTexts(kInvalid, {Number(position_)}));
         return;
     }
     stack_.pop_back();

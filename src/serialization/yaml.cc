@@ -7,13 +7,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "serialization/message_text.h"
+#include "plugin/message_format.h"
 #include "serialization/yaml_scalar.h"
 
 namespace qmx {
 namespace {
 
-using serialization_detail::FillMessage;
 
 // Copies made by aliases, plus the path steps walked to find them, may not
 // exceed this many values per document: a few short aliases of aliases would
@@ -150,7 +149,7 @@ class YamlReader {
   bool EnterAnchor(const char* name, Anchor anchor) {
     auto [it, inserted] = anchors_.emplace(name, std::move(anchor));
     if (!inserted) {
-      return Fail(FillMessage("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3",
+      return Fail(FormatMessageTexts("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3",
                               {name, Line(), Column()}));
     }
     return true;
@@ -163,7 +162,7 @@ class YamlReader {
     const char* text = reinterpret_cast<const char*>(scalar.value);
     if (KeyPosition()) {
       if (tag != nullptr && std::string_view(tag) != "tag:yaml.org,2002:str") {
-        return Fail(FillMessage(
+        return Fail(FormatMessageTexts(
             "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2",
             {Line(), Column()}));
       }
@@ -185,12 +184,12 @@ class YamlReader {
 
   bool Start(const char* anchor, bool mapping) {
     if (KeyPosition()) {
-      return Fail(FillMessage(mapping ? "Unexpected start of mapping. At line: %1 col: %2"
+      return Fail(FormatMessageTexts(mapping ? "Unexpected start of mapping. At line: %1 col: %2"
                                       : "Unexpected start of sequence. At line: %1 col: %2",
                               {Line(), Column()}));
     }
     if (depth_ >= kMaxNestingDepth) {
-      return Fail(FillMessage("Nesting deeper than %1 levels is not supported. At line: %2 col: %3",
+      return Fail(FormatMessageTexts("Nesting deeper than %1 levels is not supported. At line: %2 col: %3",
                               {Number(kMaxNestingDepth), Line(), Column()}));
     }
     Entry& top = stack_.back();
@@ -227,19 +226,19 @@ class YamlReader {
   bool Alias(const char* name) {
     if (KeyPosition()) {
       // An alias cannot name a mapping key: only string scalars can.
-      return Fail(FillMessage(
+      return Fail(FormatMessageTexts(
           "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2",
           {Line(), Column()}));
     }
     for (size_t i = 0; i + 1 < stack_.size(); ++i) {
       if (stack_[i].anchor == name) {
-        return Fail(FillMessage("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3",
+        return Fail(FormatMessageTexts("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3",
                                 {name, Line(), Column()}));
       }
     }
     auto found = anchors_.find(name);
     if (found == anchors_.end()) {
-      return Fail(FillMessage("Undefined alias encountered: \"%1\". At line: %2 col: %3",
+      return Fail(FormatMessageTexts("Undefined alias encountered: \"%1\". At line: %2 col: %3",
                               {name, Line(), Column()}));
     }
     Value& slot = *stack_.back().target;
@@ -249,7 +248,7 @@ class YamlReader {
     } else {
       const Value* source = Walk(found->second.path);
       if (source == nullptr || !Measure(*source, depth_, budgetUsed_)) {
-        return Fail(FillMessage(
+        return Fail(FormatMessageTexts(
             "Alias \"%1\" expands the document beyond %2 values or %3 levels. At line: %4 col: %5",
             {name, Number(kAliasBudget), Number(kMaxNestingDepth), Line(), Column()}));
       }
@@ -335,7 +334,7 @@ ValueResult ReadYaml(std::string_view text) {
   if (reader.Failed()) {
     result.SetError(reader.Message());
   } else if (parserFailed) {
-    result.SetError(FillMessage("YAML parser error: %1. At line: %2 col: %3",
+    result.SetError(FormatMessageTexts("YAML parser error: %1. At line: %2 col: %3",
                                 {parser.problem != nullptr ? parser.problem : "",
                                  Number(parser.problem_mark.line),
                                  Number(parser.problem_mark.column)}));

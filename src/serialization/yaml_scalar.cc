@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "serialization/message_text.h"
+#include "plugin/message_format.h"
 
 namespace qmx::serialization_detail {
 namespace {
@@ -37,22 +37,22 @@ int BoolWord(std::string_view text) {
   return -1;
 }
 
-// TODO(conversion): the !!int and !!float rules follow the native conversion
-// of String values; switch to the shared conversion once it exists.
+// The !!int and !!float tags read their text the way a String converts into a
+// 64-bit or double native field, with the reader's own target name.
 std::string ConvertInteger(const char* text, size_t length, Value& out) {
   std::string_view view(text, length);
   char* end = nullptr;
   errno = 0;
   if (length != 0 && text[0] == '-') {
     long long value = std::strtoll(text, &end, 0);
-    if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "int64_t"});
-    if (errno == ERANGE) return FillMessage(kOutOfRange, {view, kTarget, "int64_t"});
+    if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "int64_t"});
+    if (errno == ERANGE) return FormatMessageTexts(kOutOfRange, {view, kTarget, "int64_t"});
     out.SetSigned(value);
     return std::string();
   }
   unsigned long long value = std::strtoull(text, &end, 0);
-  if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "uint64_t"});
-  if (errno == ERANGE) return FillMessage(kOutOfRange, {view, kTarget, "uint64_t"});
+  if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "uint64_t"});
+  if (errno == ERANGE) return FormatMessageTexts(kOutOfRange, {view, kTarget, "uint64_t"});
   out.SetUnsigned(value);
   return std::string();
 }
@@ -62,9 +62,9 @@ std::string ConvertReal(const char* text, size_t length, Value& out) {
   char* end = nullptr;
   errno = 0;
   double value = std::strtod(text, &end);
-  if (end != text + length) return FillMessage(kIncorrectFormat, {view, kTarget, "double"});
+  if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "double"});
   if (errno == ERANGE || value < -1.7976931348623157e308 || value > 1.7976931348623157e308) {
-    return FillMessage(kOutOfRange, {view, kTarget, "double"});
+    return FormatMessageTexts(kOutOfRange, {view, kTarget, "double"});
   }
   out.SetFloat(value);
   return std::string();
@@ -105,10 +105,10 @@ std::string ResolveYamlScalar(const char* tag, const char* text, size_t length, 
       return ConvertReal(text, length, out);
     } else if (name == kBoolTag) {
       int word = BoolWord(view);
-      if (word < 0) return FillMessage(kIncorrectFormat, {view, kTarget, "bool"});
+      if (word < 0) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "bool"});
       out.SetBool(word == 1);
     } else {
-      return FillMessage("Unsupported YAML tag '%1'.", {name});
+      return FormatMessageTexts("Unsupported YAML tag '%1'.", {name});
     }
     return std::string();
   }

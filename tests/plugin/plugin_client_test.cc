@@ -126,12 +126,16 @@ struct Chunks {
   uint32_t lie = 0;  // reported on top of the real size
 };
 
+// Delivers one JSON string in chunks of the given sizes: the first byte and the
+// last are quotes.
 bool ReadChunk(void* context, uint8_t* buffer, uint32_t* size, bool* more) {
   auto* chunks = static_cast<Chunks*>(context);
-  uint32_t n = chunks->sizes[chunks->next++];
-  std::memset(buffer, 'x', std::min(n, *size));
-  *size = n + chunks->lie;
+  uint32_t n = std::min(chunks->sizes[chunks->next++], *size);
+  std::memset(buffer, 'x', n);
+  if (chunks->next == 1) buffer[0] = '"';
   *more = chunks->next < chunks->sizes.size();
+  if (!*more) buffer[n - 1] = '"';
+  *size = n + chunks->lie;
   return true;
 }
 
@@ -145,7 +149,7 @@ TEST_F(PluginClientTest, StreamsYieldBetweenShortChunksOnly) {
   chunks.sizes = {4096, 4096, 10};
   auto [big, failure] = plugin->RequestValue(HostMethodGet, "/s");
   EXPECT_FALSE(failure);
-  EXPECT_EQ(big.Size(), 8202u);
+  EXPECT_EQ(big.Size(), 8200u);
   EXPECT_TRUE(host.slotTrace.empty());
 
   chunks = Chunks{{100, 100, 100}, 0, 0};
@@ -156,7 +160,8 @@ TEST_F(PluginClientTest, StreamsYieldBetweenShortChunksOnly) {
   // A reader that claims more than the buffer holds is clamped to the buffer.
   chunks = Chunks{{4096}, 0, 100000};
   auto [clamped, clampedFailure] = plugin->RequestValue(HostMethodGet, "/s");
-  EXPECT_EQ(clamped.Size(), 4096u);
+  EXPECT_FALSE(clampedFailure);
+  EXPECT_EQ(clamped.Size(), 4094u);
 }
 
 TEST_F(PluginClientTest, ExternalRequestsAndAnswers) {
@@ -322,6 +327,54 @@ TEST_F(PluginClientTest, OnStartDecidesInitialize) {
   failing->RegisterRuntimeTypes();
   EXPECT_FALSE(failing->Callbacks()->Initialize(failing, other.Handle()));
   failing->Callbacks()->Shutdown(failing);
+}
+
+}  // namespace
+}  // namespace qmx
+
+namespace qmx {
+namespace {
+
+bool ReadText(void* context, uint8_t* buffer, uint32_t* size, bool* more) {
+  auto* text = static_cast<std::string*>(context);
+  *size = static_cast<uint32_t>(std::min<size_t>(*size, text->size()));
+  std::memcpy(buffer, text->data(), *size);
+  text->erase(0, *size);
+  *more = !text->empty();
+  return true;
+}
+
+TEST_F(PluginClientTest, TypedRequestsReadStreamsAsJsonAndReportConversions) {
+  std::string body;
+  int streamReleases = 0, releases = 0;
+  host.onJsonApi = [&](HostResponse* response, const HostRequest*) {
+    response->streamRead = &ReadText;
+    response->streamContext = &body;
+    response->streamRelease = [](void* context) { static_cast<std::string*>(context)->append("!"); };
+    response->release = [](HostResponse* r) { r->status = 1; };
+    ++releases;
+  };
+  body = R"({"uri":"/x","eventType":"Update"})";
+  auto [event, ok] = plugin->RequestTyped<PluginResourceEvent>(HostMethodGet, "/s");
+  EXPECT_FALSE(ok) << ok->message;
+  EXPECT_EQ(event.eventType, PluginResourceEventType::Update);
+  EXPECT_EQ(body, "!");  // the stream was released once, after reading
+
+  body = "[1,";
+  auto [broken, parseFailure] = plugin->RequestTyped<PluginResourceEvent>(HostMethodGet, "/s");
+  ASSERT_TRUE(parseFailure);
+  EXPECT_EQ(parseFailure->code, 0);
+  EXPECT_EQ(parseFailure->message,
+            "Error reading streamed response for GET /s: Error: Invalid value. at offset 3.");
+
+  body = R"({"eventType":"Sideways"})";
+  auto [wrong, conversionFailure] = plugin->RequestTyped<PluginResourceEvent>(HostMethodGet, "/s");
+  ASSERT_TRUE(conversionFailure);
+  EXPECT_EQ(conversionFailure->message,
+            "Error converting response for GET /s: Sideways is not a valid PluginResourceEventType "
+            "enumeration value for 'eventType'.");
+  (void)streamReleases;
+  EXPECT_EQ(releases, 3);
 }
 
 }  // namespace
