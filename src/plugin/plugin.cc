@@ -9,6 +9,7 @@
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
 #include "plugin/message_format.h"
+#include "routing/route.h"
 
 namespace qmx {
 
@@ -24,6 +25,9 @@ Plugin::Plugin(std::string shortName)
 Plugin::~Plugin() {
   // The registry goes first and the logger reference last.
   typeRegistry_.reset();
+  tags_.clear();
+  typePrefix_.clear();
+  name_ = PluginName();
   logTarget_.reset();
   ReleaseLogger();
 }
@@ -36,6 +40,12 @@ void* Plugin::operator new(size_t size) {
 }
 
 void Plugin::operator delete(void* block) { CountedFree(block); }
+
+void Plugin::SetUpNaming() {
+  name_ = GetFullNameFromShortNameAndType(shortName_, PluginKind{"backend", ""});
+  tags_ = {"Plugins", "Plugin " + shortName_};
+  typePrefix_ = EndpointFunctionName(HttpMethod::kNone, shortName_);
+}
 
 void Plugin::RegisterRuntimeTypes() {
   RegisterHostTypes(*typeRegistry_);

@@ -9,12 +9,14 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "binding/type_registry.h"
 #include "plugin/api_version.h"
 #include "plugin/host_api.h"
 #include "plugin/plugin_client.h"
 #include "plugin/plugin_log_target.h"
+#include "plugin/plugin_name.h"
 
 namespace qmx {
 
@@ -55,6 +57,14 @@ class Plugin : public PluginClient {
   TypeRegistry& Registry() { return *typeRegistry_; }
   const TypeRegistry& Registry() const { return *typeRegistry_; }
 
+  // Load sequence, steps 5-7: the naming record from the short name and the
+  // kind "backend", the default tags "Plugins" and "Plugin <short name>", and
+  // the type prefix (the identifier form of the short name).
+  void SetUpNaming();
+  const PluginName& Name() const { return name_; }
+  const std::string& TypePrefix() const { return typePrefix_; }
+  const std::vector<std::string>& Tags() const { return tags_; }
+
   // Registers the runtime's host types in the registry and makes it the one
   // every conversion uses; part of the load sequence, before RegisterApi.
   void RegisterRuntimeTypes();
@@ -71,6 +81,9 @@ class Plugin : public PluginClient {
   std::string shortName_;
   ApiVersion hostVersion_;
   std::unique_ptr<PluginLogTarget> logTarget_;
+  PluginName name_;
+  std::string typePrefix_;
+  std::vector<std::string> tags_;
   std::unique_ptr<TypeRegistry> typeRegistry_;
   const HostHandle* hostHandle_ = nullptr;
   PluginCallbacks callbacks_;

@@ -31,6 +31,7 @@ void LoadPlugin(PluginLoadRecord* record, Plugin* (*create)()) {
       return;
     }
     plugin->SetHostVersion(host);
+    plugin->SetUpNaming();
     plugin->RegisterRuntimeTypes();
     plugin->RegisterApi();
     plugin->BuildApiDescriptor();
