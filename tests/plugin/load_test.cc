@@ -10,6 +10,7 @@
 #include "plugin/host_api.h"
 #include "support/child_process.h"
 #include "support/paths.h"
+#include "support/test_host.h"
 
 namespace qmx {
 namespace {
@@ -114,6 +115,37 @@ TEST(LoadTest, MemoryStatsCountThePluginsAllocationsOnly) {
     getStats(nullptr, &last);
     if (last.releases <= first.releases) return 15;  // the object went back through the counters
     if (last.zero != 0) return 16;
+    return 0;
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
+}
+
+TEST(LoadTest, ShutdownReturnsEveryByteOfARunningPlugin) {
+  test::ChildResult child = test::RunInChild([] {
+    Loaded loaded = Open();
+    if (loaded.load == nullptr) return 10;
+    // A first plugin creates what the process keeps once (for example the
+    // C++ runtime's own buffers); a second one must return all it takes.
+    unsigned long long baseline = 0;
+    for (int round = 0; round < 2; ++round) {
+      test::TestHost host;
+      PluginLoadRecord record{};
+      record.major = 18;
+      loaded.load(&record);
+      if (record.context == nullptr) return 11;
+      auto getStats = record.callbacks->GetMemoryStats;
+      if (!record.callbacks->Initialize(record.context, host.Handle())) return 12;
+      record.callbacks->Shutdown(record.context);
+      MemoryStats stats{};
+      getStats(nullptr, &stats);
+      unsigned long long inUse = stats.bytesAllocated - stats.bytesReleased;
+      if (round == 0) {
+        baseline = inUse;
+      } else if (inUse != baseline) {
+        std::fprintf(stderr, "in use after the first plugin %llu, after the second %llu\n", baseline, inUse);
+        return 13;
+      }
+    }
     return 0;
   });
   EXPECT_EQ(child.exitCode, 0) << child.err;
