@@ -402,3 +402,46 @@ TEST(PluginNameTest, LoadSequenceNamesTheEntitlementsPlugin) {
 
 }  // namespace
 }  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST_F(PluginClientTest, BrokenHostAnswersGiveErrorsAndAreReleasedOnce) {
+  int releases = 0;
+  static int streamReleases;
+  streamReleases = 0;
+  host.onJsonApi = [&](HostResponse* response, const HostRequest*) {
+    response->streamRead = [](void*, uint8_t*, uint32_t*, bool*) { return false; };
+    response->streamRelease = [](void*) { ++streamReleases; };
+    response->release = [](HostResponse*) {};
+    ++releases;
+  };
+  auto [nothing, failure] = plugin->RequestValue(HostMethodGet, "/s");
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->message, "Error reading streamed response for GET /s: Stream read error");
+  EXPECT_EQ(streamReleases, 1);
+
+  // A body that claims bytes it does not have.
+  host.onJsonApi = [](HostResponse* response, const HostRequest*) {
+    response->body.kind = HostValueBlob;
+    response->body.payload.buffer.length = 1u << 30;
+  };
+  auto [blob, blobFailure] = plugin->RequestValue(HostMethodGet, "/b");
+  ASSERT_TRUE(blobFailure);
+  EXPECT_EQ(blobFailure->code, 0);
+
+  // An external answer whose body length has no bytes behind it.
+  host.onExternal = [](ExternalResponse* response, const ExternalRequest*) {
+    response->status = 200;
+    response->bodyLength = 10;
+  };
+  ExternalRequestSpec spec;
+  spec.method = HostMethodGet;
+  spec.url = "https://x/";
+  ExternalAnswer answer = plugin->SendRequest(spec);
+  EXPECT_EQ(answer.conversionFailed, 1);
+  EXPECT_EQ(answer.message, "Error converting response for GET https://x/: body was null");
+}
+
+}  // namespace
+}  // namespace qmx
