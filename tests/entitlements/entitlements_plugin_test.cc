@@ -171,6 +171,12 @@ TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
   EXPECT_EQ(plugin->url(), "https://eu.example/token");
   EXPECT_EQ(JsonTargets(HostMethodGet), (std::vector<std::string>{kGlobals, kRegionData, kRegionPath, kAccessPath,
                                                                   kMessagePath, kOutOfSyncPath}));
+  const TypeDescriptor* type = plugin->Registry().FindTypeByName("EntitlementsToken");
+  ASSERT_NE(type, nullptr);
+  std::vector<std::string> fields;
+  for (const auto& field : type->fields) fields.push_back(field.name);
+  EXPECT_EQ(fields, (std::vector<std::string>{"accessToken", "token", "subject", "issuer", "entitlements"}));
+
   auto answer = plugin->GetToken();
   ASSERT_TRUE(std::holds_alternative<RequestError>(answer));
   EXPECT_EQ(std::get<RequestError>(answer).code, 404);
