@@ -27,7 +27,8 @@ std::string DataText(const PluginResourceEvent& event, const char* name) {
 }
 
 bool IsCreateOrUpdate(const PluginResourceEvent& event) {
-  return event.eventType == PluginResourceEventType::Create || event.eventType == PluginResourceEventType::Update;
+  return event.eventType == PluginResourceEventType::Create ||
+         event.eventType == PluginResourceEventType::Update;
 }
 
 // The request body: {"urn": "urn:entitlement:%"}, indented, CR LF line breaks.
@@ -44,7 +45,9 @@ EntitlementsPlugin::EntitlementsPlugin()
 
 EntitlementsPlugin::~EntitlementsPlugin() = default;
 
-Plugin* EntitlementsPlugin::Create() { return new EntitlementsPlugin(); }
+Plugin* EntitlementsPlugin::Create() {
+  return new EntitlementsPlugin();
+}
 
 void EntitlementsPlugin::Shutdown() {
   if (timerActive_) RemoveTimer(kTimerName);
@@ -56,7 +59,9 @@ void EntitlementsPlugin::RegisterApi() {
   // GET kTokenPath is registered with RegisterGet, handler GetToken.
 }
 
-void EntitlementsPlugin::RegisterTypes() { RegisterTokenResourceType(Registry(), "Entitlements"); }
+void EntitlementsPlugin::RegisterTypes() {
+  RegisterTokenResourceType(Registry(), "Entitlements");
+}
 
 bool EntitlementsPlugin::OnStart() {
   ResolveServiceUrl(GetGlobalRegion());
@@ -64,16 +69,17 @@ bool EntitlementsPlugin::OnStart() {
   return true;
 }
 
-std::string EntitlementsPlugin::GetGlobalRegion() { return qmx::GetGlobalRegion(*this); }
+std::string EntitlementsPlugin::GetGlobalRegion() {
+  return qmx::GetGlobalRegion(*this);
+}
 
 bool EntitlementsPlugin::ResolveServiceUrl(const std::string& region) {
-  entitlementsUrl_.clear();
   entitlementsUrl_ = qmx::ResolveServiceUrl(*this, region);
   return !entitlementsUrl_.empty();
 }
 
-void EntitlementsPlugin::SubscribeHandler(const std::string& path,
-                                          void (EntitlementsPlugin::*handler)(const PluginResourceEvent&)) {
+void EntitlementsPlugin::SubscribeHandler(
+    const std::string& path, void (EntitlementsPlugin::*handler)(const PluginResourceEvent&)) {
   Subscribe<Value>(path, std::function<void(const TypedResourceEvent<Value>&)>(
                              [this, handler](const TypedResourceEvent<Value>& typed) {
                                PluginResourceEvent event;
@@ -87,7 +93,8 @@ void EntitlementsPlugin::SubscribeHandler(const std::string& path,
 void EntitlementsPlugin::SubscribeToEvents() {
   SubscribeHandler("/vaskclient/region-locale", &EntitlementsPlugin::OnRegionLocale);
   SubscribeHandler("/kwe-auth/v1/authorization/access-token", &EntitlementsPlugin::OnAccessToken);
-  SubscribeHandler("/vask-messaging-service/v1/message/entitlements/v1/token", &EntitlementsPlugin::OnTokenMessage);
+  SubscribeHandler("/vask-messaging-service/v1/message/entitlements/v1/token",
+                   &EntitlementsPlugin::OnTokenMessage);
   SubscribeHandler("/vask-messaging-service/v1/out-of-sync", &EntitlementsPlugin::OnOutOfSync);
 }
 
@@ -124,7 +131,8 @@ void EntitlementsPlugin::FetchToken() {
   // earlier token must not outlive it.
   resource_.entitlements.clear();
   const json::Element& entitlements = claims["entitlements"];
-  for (const json::Element& element : entitlements.Array()) resource_.entitlements.push_back(element.Text());
+  for (const json::Element& element : entitlements.Array())
+    resource_.entitlements.push_back(element.Text());
   resource_.subject = claims["sub"].Text();
   resource_.issuer = claims["iss"].Text();
 
@@ -138,8 +146,8 @@ void EntitlementsPlugin::FetchToken() {
 }
 
 void EntitlementsPlugin::PublishToken(bool wasReady) {
-  PublishResourceEvent(wasReady ? PluginResourceEventType::Update : PluginResourceEventType::Create, kTokenPath,
-                       resource_);
+  PublishResourceEvent(wasReady ? PluginResourceEventType::Update : PluginResourceEventType::Create,
+                       kTokenPath, resource_);
   Post(kMessagingPath, resource_);  // the answer does not matter
 }
 
@@ -164,7 +172,8 @@ void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
   if (!IsCreateOrUpdate(event)) return;
   std::string region = DataText(event, "region");
   std::string previous = entitlementsUrl_;
-  if (!ResolveServiceUrl(region)) Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+  if (!ResolveServiceUrl(region))
+    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
   if (entitlementsUrl_ != previous) FetchToken();
 }
 

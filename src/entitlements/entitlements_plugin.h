@@ -78,14 +78,15 @@ class EntitlementsPlugin : public Plugin {
   std::string accessToken_;
   EntitlementsTokenResource resource_;
   std::minstd_rand rng_;
-  int64_t initialRetryDelay_ = 100;   // milliseconds
-  int64_t maxRetryDelay_ = 60000;     // milliseconds
+  int64_t initialRetryDelay_ = 100;  // milliseconds
+  int64_t maxRetryDelay_ = 60000;    // milliseconds
   int64_t retryDelay_ = initialRetryDelay_;
-  int64_t nextRetryTime_ = 0;         // steady-clock nanoseconds
+  int64_t nextRetryTime_ = 0;  // steady-clock nanoseconds
 
  private:
   // The typed subscription for path, delivering the event to handler.
-  void SubscribeHandler(const std::string& path, void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
+  void SubscribeHandler(const std::string& path,
+                        void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
   void PublishToken(bool wasReady);
 
   std::function<int64_t()> clock_;

@@ -59,7 +59,8 @@ std::string ResolveServiceUrl(PluginClient& client, const std::string& region) {
   }
   const Value* url = Child(*service, "entitlements_url");
   if (url == nullptr) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from entitlements settings.", "entitlements_url");
+    Log(kLevelError, kCategories, "Failed to get '%s' from entitlements settings.",
+        "entitlements_url");
     return {};
   }
   std::string text = url->ToString();

@@ -10,10 +10,10 @@
 namespace qmx {
 
 struct EntitlementsTokenResource {
-  std::string accessToken;  // the access token the token was fetched with
-  std::string token;        // the entitlements token as the service returned it
-  std::string subject;      // claim "sub", empty if absent
-  std::string issuer;       // claim "iss", empty if absent
+  std::string accessToken;                // the access token the token was fetched with
+  std::string token;                      // the entitlements token as the service returned it
+  std::string subject;                    // claim "sub", empty if absent
+  std::string issuer;                     // claim "iss", empty if absent
   std::vector<std::string> entitlements;  // claim "entitlements"
 };
 

@@ -40,9 +40,13 @@ std::string Base64Url(std::string_view bytes) {
   return text;
 }
 
-std::string TokenWithClaims(std::string_view claims) { return "e30." + Base64Url(claims) + ".c2ln"; }
+std::string TokenWithClaims(std::string_view claims) {
+  return "e30." + Base64Url(claims) + ".c2ln";
+}
 
-std::string TokenBody(const std::string& token) { return R"({"entitlements_token":")" + token + "\"}"; }
+std::string TokenBody(const std::string& token) {
+  return R"({"entitlements_token":")" + token + "\"}";
+}
 
 class TestPlugin : public EntitlementsPlugin {
  public:
@@ -145,14 +149,17 @@ class EntitlementsPluginTest : public ::testing::Test {
     std::vector<std::string> types;
     for (const auto& fired : host.fired) {
       if (fired.name != "OnJsonApiEvent") continue;
-      if (fired.payload.FindMember("uri").ToString().find("entitlements/v1/token") == std::string::npos) continue;
+      if (fired.payload.FindMember("uri").ToString().find("entitlements/v1/token") ==
+          std::string::npos)
+        continue;
       types.push_back(fired.payload.FindMember("eventType").ToString());
     }
     return types;
   }
   size_t LogCount(const std::string& text) const {
-    return std::count_if(host.logLines.begin(), host.logLines.end(),
-                         [&](const auto& line) { return line.second.find(text) != std::string::npos; });
+    return std::count_if(host.logLines.begin(), host.logLines.end(), [&](const auto& line) {
+      return line.second.find(text) != std::string::npos;
+    });
   }
 
   test::TestHost host;
@@ -169,13 +176,15 @@ TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
   ASSERT_TRUE(Start());
   EXPECT_TRUE(host.externalCalls.empty());
   EXPECT_EQ(plugin->url(), "https://eu.example/token");
-  EXPECT_EQ(JsonTargets(HostMethodGet), (std::vector<std::string>{kGlobals, kRegionData, kRegionPath, kAccessPath,
-                                                                  kMessagePath, kOutOfSyncPath}));
+  EXPECT_EQ(JsonTargets(HostMethodGet),
+            (std::vector<std::string>{kGlobals, kRegionData, kRegionPath, kAccessPath, kMessagePath,
+                                      kOutOfSyncPath}));
   const TypeDescriptor* type = plugin->Registry().FindTypeByName("EntitlementsToken");
   ASSERT_NE(type, nullptr);
   std::vector<std::string> fields;
   for (const auto& field : type->fields) fields.push_back(field.name);
-  EXPECT_EQ(fields, (std::vector<std::string>{"accessToken", "token", "subject", "issuer", "entitlements"}));
+  EXPECT_EQ(fields, (std::vector<std::string>{"accessToken", "token", "subject", "issuer",
+                                              "entitlements"}));
 
   auto answer = plugin->GetToken();
   ASSERT_TRUE(std::holds_alternative<RequestError>(answer));
@@ -205,7 +214,8 @@ TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactReques
   EXPECT_EQ(record.issuer, "i1");
   EXPECT_EQ(record.entitlements, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create"}));
-  ASSERT_EQ(JsonTargets(HostMethodPost), (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
+  ASSERT_EQ(JsonTargets(HostMethodPost),
+            (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
   auto post = std::find_if(host.jsonCalls.begin(), host.jsonCalls.end(),
                            [](const auto& c) { return c.method == HostMethodPost; });
   EXPECT_EQ(post->argument.FindMember("token").ToString(), record.token);
@@ -335,7 +345,8 @@ TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
   ASSERT_TRUE(Start());
   Deliver(kAccessPath, "Delete");
   EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create", "Delete"}));
-  EXPECT_EQ(JsonTargets(HostMethodDelete), (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
+  EXPECT_EQ(JsonTargets(HostMethodDelete),
+            (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
   EXPECT_TRUE(std::holds_alternative<RequestError>(plugin->GetToken()));
   // Without an access token a trigger sends nothing.
   Deliver(kOutOfSyncPath, "Delete");
@@ -411,8 +422,9 @@ TEST_F(EntitlementsPluginTest, MessageAndOutOfSyncEventsByType) {
     bool fetches;
   };
   const Case cases[] = {
-      {kMessagePath, "Create", true},     {kMessagePath, "Update", true},     {kMessagePath, "Delete", false},
-      {kOutOfSyncPath, "Create", false},  {kOutOfSyncPath, "Update", false},  {kOutOfSyncPath, "Delete", true},
+      {kMessagePath, "Create", true},    {kMessagePath, "Update", true},
+      {kMessagePath, "Delete", false},   {kOutOfSyncPath, "Create", false},
+      {kOutOfSyncPath, "Update", false}, {kOutOfSyncPath, "Delete", true},
   };
   states[kAccessPath] = R"({"token":"t"})";
   Succeed();
@@ -426,7 +438,10 @@ TEST_F(EntitlementsPluginTest, MessageAndOutOfSyncEventsByType) {
 
 TEST_F(EntitlementsPluginTest, ShutdownRemovesTheTimerBeforeUnsubscribing) {
   for (bool failing : {true, false}) {
-    if (failing) Fail(); else Succeed();
+    if (failing)
+      Fail();
+    else
+      Succeed();
     ASSERT_TRUE(Start());
     Deliver(kAccessPath, "Create", R"({"token":"t"})");
     int timerAtUnsubscribe = -1;
