@@ -1,11 +1,206 @@
 #include "entitlements/entitlements_plugin.h"
 
-namespace qmx {
+#include <algorithm>
+#include <utility>
 
-EntitlementsPlugin::EntitlementsPlugin() : Plugin("entitlements") {}
+#include "entitlements/service_url.h"
+#include "entitlements/token_decoder.h"
+#include "logging/logger.h"
+#include "serialization/json.h"
+
+namespace qmx {
+namespace {
+
+constexpr int32_t kLevelError = 2;
+constexpr uint64_t kCategories = 1;
+
+// A generator state in 1 .. 2^31-2 from a non-deterministic source.
+uint32_t RandomSeed() {
+  std::random_device device;
+  uint32_t state = static_cast<uint32_t>(device() % 2147483647u);
+  return state == 0 ? 1 : state;
+}
+
+// The text form of a member of an event's data.
+std::string DataText(const PluginResourceEvent& event, const char* name) {
+  return event.data.FindMember(name).ToString();
+}
+
+bool IsCreateOrUpdate(const PluginResourceEvent& event) {
+  return event.eventType == PluginResourceEventType::Create ||
+         event.eventType == PluginResourceEventType::Update;
+}
+
+// The request body: {"urn": "urn:entitlement:%"}, indented, CR LF line breaks.
+std::string RequestBody() {
+  Value body;
+  body.Member("urn").SetString("urn:entitlement:%");
+  return WriteJson(body, nullptr, "\r\n");
+}
+
+}  // namespace
+
+EntitlementsPlugin::EntitlementsPlugin()
+    : Plugin("entitlements"), rng_(RandomSeed()), clock_(&SteadyNanoseconds) {}
 
 EntitlementsPlugin::~EntitlementsPlugin() = default;
 
-Plugin* EntitlementsPlugin::Create() { return new EntitlementsPlugin(); }
+Plugin* EntitlementsPlugin::Create() {
+  return new EntitlementsPlugin();
+}
+
+void EntitlementsPlugin::Shutdown() {
+  if (timerActive_) RemoveTimer(kTimerName);
+  Plugin::Shutdown();
+}
+
+void EntitlementsPlugin::RegisterApi() {
+  RegisterTypes();
+  // GET kTokenPath is registered with RegisterGet, handler GetToken.
+}
+
+void EntitlementsPlugin::RegisterTypes() {
+  RegisterTokenResourceType(Registry(), "Entitlements");
+}
+
+bool EntitlementsPlugin::OnStart() {
+  ResolveServiceUrl(GetGlobalRegion());
+  SubscribeToEvents();
+  return true;
+}
+
+std::string EntitlementsPlugin::GetGlobalRegion() {
+  return qmx::GetGlobalRegion(*this);
+}
+
+bool EntitlementsPlugin::ResolveServiceUrl(const std::string& region) {
+  entitlementsUrl_ = qmx::ResolveServiceUrl(*this, region);
+  return !entitlementsUrl_.empty();
+}
+
+void EntitlementsPlugin::SubscribeHandler(
+    const std::string& path, void (EntitlementsPlugin::*handler)(const PluginResourceEvent&)) {
+  Subscribe<Value>(path, std::function<void(const TypedResourceEvent<Value>&)>(
+                             [this, handler](const TypedResourceEvent<Value>& typed) {
+                               PluginResourceEvent event;
+                               event.uri = typed.uri;
+                               event.eventType = typed.eventType;
+                               event.data.Assign(typed.data);
+                               (this->*handler)(event);
+                             }));
+}
+
+void EntitlementsPlugin::SubscribeToEvents() {
+  SubscribeHandler("/vaskclient/region-locale", &EntitlementsPlugin::OnRegionLocale);
+  SubscribeHandler("/kwe-auth/v1/authorization/access-token", &EntitlementsPlugin::OnAccessToken);
+  SubscribeHandler("/vask-messaging-service/v1/message/entitlements/v1/token",
+                   &EntitlementsPlugin::OnTokenMessage);
+  SubscribeHandler("/vask-messaging-service/v1/out-of-sync", &EntitlementsPlugin::OnOutOfSync);
+}
+
+void EntitlementsPlugin::FetchToken() {
+  if (entitlementsUrl_.empty() || accessToken_.empty()) return;
+
+  ExternalRequestSpec request;
+  request.method = HostMethodPost;
+  request.url = entitlementsUrl_;
+  request.headers["Authorization"] = "Bearer " + accessToken_;
+  request.headers["Accept"] = "application/json";
+  request.headers["Content-Type"] = "application/json";
+  request.body = RequestBody();
+  ExternalAnswer answer = SendRequest(request);
+
+  bool succeeded = answer.resultCode == 0 && answer.message.empty() && answer.status >= 200 &&
+                   answer.status <= 299 && answer.conversionFailed == 0;
+  if (!succeeded) {
+    // The failure is not logged: the answer may echo the credentials.
+    ScheduleRetry();
+    return;
+  }
+
+  bool wasReady = tokenReady_;
+  ValueResult parsed = ReadJson(answer.body);
+  if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return;
+  const Value& tokenValue = parsed.value().FindMember("entitlements_token");
+  if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return;
+
+  resource_.accessToken = accessToken_;
+  resource_.token = std::string(tokenValue.GetString());
+  json::Object claims = TokenDecoder(resource_.token).GetClaims();
+  // A token without an entitlements claim grants none: the list of an
+  // earlier token must not outlive it.
+  resource_.entitlements.clear();
+  const json::Element& entitlements = claims["entitlements"];
+  for (const json::Element& element : entitlements.Array())
+    resource_.entitlements.push_back(element.Text());
+  resource_.subject = claims["sub"].Text();
+  resource_.issuer = claims["iss"].Text();
+
+  retryDelay_ = initialRetryDelay_;
+  tokenReady_ = true;
+  if (timerActive_) {
+    RemoveTimer(kTimerName);
+    timerActive_ = false;
+  }
+  PublishToken(wasReady);
+}
+
+void EntitlementsPlugin::PublishToken(bool wasReady) {
+  PublishResourceEvent(wasReady ? PluginResourceEventType::Update : PluginResourceEventType::Create,
+                       kTokenPath, resource_);
+  Post(kMessagingPath, resource_);  // the answer does not matter
+}
+
+void EntitlementsPlugin::ScheduleRetry() {
+  retryDelay_ *= 10;
+  int64_t bound = retryDelay_ / 4;
+  std::uniform_int_distribution<int64_t> jitter(-bound, bound);
+  retryDelay_ = std::min(retryDelay_ + jitter(rng_), maxRetryDelay_);
+  nextRetryTime_ = clock_() + retryDelay_ * 1000000;
+  if (!timerActive_) {
+    AddTimer(kTimerName, kTickSeconds, [this] { OnTick(); });
+    timerActive_ = true;
+  }
+}
+
+void EntitlementsPlugin::OnTick() {
+  if (!timerActive_) return;
+  if (clock_() >= nextRetryTime_) FetchToken();
+}
+
+void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
+  if (!IsCreateOrUpdate(event)) return;
+  std::string region = DataText(event, "region");
+  std::string previous = entitlementsUrl_;
+  if (!ResolveServiceUrl(region))
+    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+  if (entitlementsUrl_ != previous) FetchToken();
+}
+
+void EntitlementsPlugin::OnAccessToken(const PluginResourceEvent& event) {
+  if (IsCreateOrUpdate(event)) {
+    accessToken_ = DataText(event, "token");
+    FetchToken();
+    return;
+  }
+  if (event.eventType != PluginResourceEventType::Delete) return;
+  accessToken_.clear();
+  tokenReady_ = false;
+  PublishResourceDeleted(kTokenPath);
+  Request(HostMethodDelete, kMessagingPath);  // the answer does not matter
+}
+
+void EntitlementsPlugin::OnTokenMessage(const PluginResourceEvent& event) {
+  if (IsCreateOrUpdate(event)) FetchToken();
+}
+
+void EntitlementsPlugin::OnOutOfSync(const PluginResourceEvent& event) {
+  if (event.eventType == PluginResourceEventType::Delete) FetchToken();
+}
+
+std::variant<EntitlementsTokenResource, RequestError> EntitlementsPlugin::GetToken() const {
+  if (!tokenReady_) return NotFound("Entitlements token is not ready yet");
+  return resource_;
+}
 
 }  // namespace qmx

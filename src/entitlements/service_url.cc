@@ -1,0 +1,71 @@
+#include "entitlements/service_url.h"
+
+#include "logging/logger.h"
+
+namespace qmx {
+namespace {
+
+constexpr int32_t kLevelError = 2;
+constexpr uint64_t kCategories = 1;
+
+// The member called name of a structure; nullptr when absent or when value
+// is not a structure.
+const Value* Child(const Value& value, const char* name) {
+  if (value.Kind() != ValueKind::Structure || !value.HasMember(name)) return nullptr;
+  return &value.FindMember(name);
+}
+
+}  // namespace
+
+std::string GetGlobalRegion(PluginClient& client) {
+  auto [globals, failure] = client.GetInstallSetting("globals");
+  if (failure) {
+    Log(kLevelError, kCategories, "Failed to get global install settings.");
+    return {};
+  }
+  const Value* region = Child(globals, "region");
+  if (region == nullptr) {
+    Log(kLevelError, kCategories, "Failed to get '%s' from global install settings.", "region");
+    return {};
+  }
+  if (region->Kind() != ValueKind::String) return {};
+  return std::string(region->GetString());
+}
+
+std::string ResolveServiceUrl(PluginClient& client, const std::string& region) {
+  if (region.empty()) {
+    Log(kLevelError, kCategories, "No region provided.");
+    return {};
+  }
+  auto [regionData, failure] = client.GetSystemSetting("region_data");
+  if (failure) {
+    Log(kLevelError, kCategories, "Failed to get '%s' from system settings.", "region_data");
+    return {};
+  }
+  const Value* settings = Child(regionData, region.c_str());
+  if (settings == nullptr) {
+    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+    return {};
+  }
+  const Value* servers = Child(*settings, "servers");
+  if (servers == nullptr) {
+    Log(kLevelError, kCategories, "Failed to get '%s' from region settings.", "servers");
+    return {};
+  }
+  const Value* service = Child(*servers, "entitlements");
+  if (service == nullptr) {
+    Log(kLevelError, kCategories, "Failed to get '%s' from servers settings.", "entitlements");
+    return {};
+  }
+  const Value* url = Child(*service, "entitlements_url");
+  if (url == nullptr) {
+    Log(kLevelError, kCategories, "Failed to get '%s' from entitlements settings.",
+        "entitlements_url");
+    return {};
+  }
+  std::string text = url->ToString();
+  if (text.empty()) Log(kLevelError, kCategories, "Entitlements Url was empty.");
+  return text;
+}
+
+}  // namespace qmx

@@ -1,0 +1,468 @@
+// The entitlements plugin driven through a real HostApi table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "common/base64.h"
+#include "entitlements/entitlements_plugin.h"
+#include "plugin/event_paths.h"
+#include "plugin/host_value.h"
+#include "serialization/json.h"
+#include "support/test_host.h"
+
+namespace qmx {
+namespace {
+
+constexpr char kRegionPath[] = "/vaskclient/region-locale";
+constexpr char kAccessPath[] = "/kwe-auth/v1/authorization/access-token";
+constexpr char kMessagePath[] = "/vask-messaging-service/v1/message/entitlements/v1/token";
+constexpr char kOutOfSyncPath[] = "/vask-messaging-service/v1/out-of-sync";
+constexpr char kGlobals[] = "/data-store/v1/install-settings/globals";
+constexpr char kRegionData[] = "/data-store/v1/system-settings/region_data";
+constexpr char kRegionDataJson[] =
+    R"({"eu":{"servers":{"entitlements":{"entitlements_url":"https://eu.example/token"}}},)"
+    R"("us":{"servers":{"entitlements":{"entitlements_url":"https://us.example/token"}}},)"
+    R"("eu2":{"servers":{"entitlements":{"entitlements_url":"https://eu.example/token"}}},)"
+    R"("bare":{"servers":{}}})";
+constexpr int64_t kMs = 1000000;
+
+std::string Base64Url(std::string_view bytes) {
+  std::string text = Base64Encode(bytes);
+  for (char& c : text) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
+  }
+  text.erase(text.find_last_not_of('=') + 1);
+  return text;
+}
+
+std::string TokenWithClaims(std::string_view claims) {
+  return "e30." + Base64Url(claims) + ".c2ln";
+}
+
+std::string TokenBody(const std::string& token) {
+  return R"({"entitlements_token":")" + token + "\"}";
+}
+
+class TestPlugin : public EntitlementsPlugin {
+ public:
+  using EntitlementsPlugin::SeedRandom;
+  using EntitlementsPlugin::SetClock;
+  void UnsubscribeEvent(const char* name, uint32_t cookie) override {
+    if (timerAtFirstUnsubscribe != nullptr && *timerAtFirstUnsubscribe == -1) {
+      *timerAtFirstUnsubscribe = HasTimer(kTimerName) ? 1 : 0;
+    }
+    EntitlementsPlugin::UnsubscribeEvent(name, cookie);
+  }
+  int64_t retryDelay() const { return retryDelay_; }
+  int64_t nextRetryTime() const { return nextRetryTime_; }
+  bool timerActive() const { return timerActive_; }
+  bool tokenReady() const { return tokenReady_; }
+  const std::string& url() const { return entitlementsUrl_; }
+  // Skips the timer so that ScheduleRetry only draws a delay.
+  int64_t DrawFirstDelay() {
+    timerActive_ = true;
+    retryDelay_ = initialRetryDelay_;
+    ScheduleRetry();
+    timerActive_ = false;
+    return retryDelay_;
+  }
+  int* timerAtFirstUnsubscribe = nullptr;
+};
+
+class EntitlementsPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    states[kGlobals] = R"({"region":"eu"})";
+    states[kRegionData] = kRegionDataJson;
+    host.onJsonApi = [this](HostResponse* response, const HostRequest* request) {
+      auto found = states.find(request->target != nullptr ? request->target : "");
+      if (found == states.end()) {
+        response->error = "not found";
+        response->status = 404;
+        return;
+      }
+      ValueResult parsed = ReadJson(found->second);
+      FromValue(parsed.value(), response->body);
+      response->release = [](HostResponse* r) { Release(r->body); };
+    };
+    host.onExternal = [this](ExternalResponse* response, const ExternalRequest*) {
+      response->result = answerResult;
+      response->status = answerStatus;
+      response->headerCount = answerHeaderCount;
+      response->body = reinterpret_cast<const uint8_t*>(answerBody.data());
+      response->bodyLength = static_cast<uint32_t>(answerBody.size());
+    };
+  }
+  void TearDown() override { Stop(); }
+
+  bool Start() {
+    plugin = new TestPlugin();
+    plugin->SeedRandom(12345);
+    plugin->SetClock([this] { return now; });
+    plugin->SetHostVersion(ApiVersion{18, 2, 1, {}, {}});
+    plugin->RegisterRuntimeTypes();
+    plugin->RegisterApi();
+    return plugin->Callbacks()->Initialize(plugin, host.Handle());
+  }
+  void Stop() {
+    if (plugin != nullptr) plugin->Callbacks()->Shutdown(plugin);
+    plugin = nullptr;
+    // Their contexts pointed into the plugin just destroyed.
+    host.subscriptions.clear();
+    host.scheduled.clear();
+  }
+  void Succeed(const std::string& claims = R"({"sub":"u1","iss":"i1","entitlements":["a","b"]})") {
+    answerResult = 0;
+    answerStatus = 200;
+    answerHeaderCount = 0;
+    answerBody = TokenBody(TokenWithClaims(claims));
+  }
+  void Fail() {
+    answerResult = 0;
+    answerStatus = 503;
+    answerBody = "down";
+  }
+  void Deliver(const std::string& path, const char* type, const char* dataJson = nullptr) {
+    Value event;
+    event.Member("uri").SetString(path);
+    event.Member("eventType").SetString(type);
+    if (dataJson != nullptr) {
+      ValueResult data = ReadJson(dataJson);
+      event.Member("data").Assign(data.value());
+    }
+    host.Deliver(EventNameForPath(path), event);
+  }
+  std::vector<std::string> JsonTargets(uint32_t method) const {
+    std::vector<std::string> targets;
+    for (const auto& call : host.jsonCalls) {
+      if (call.method == method) targets.push_back(call.target);
+    }
+    return targets;
+  }
+  // Event types fired for the token resource, in order.
+  std::vector<std::string> TokenEvents() const {
+    std::vector<std::string> types;
+    for (const auto& fired : host.fired) {
+      if (fired.name != "OnJsonApiEvent") continue;
+      if (fired.payload.FindMember("uri").ToString().find("entitlements/v1/token") ==
+          std::string::npos)
+        continue;
+      types.push_back(fired.payload.FindMember("eventType").ToString());
+    }
+    return types;
+  }
+  size_t LogCount(const std::string& text) const {
+    return std::count_if(host.logLines.begin(), host.logLines.end(), [&](const auto& line) {
+      return line.second.find(text) != std::string::npos;
+    });
+  }
+
+  test::TestHost host;
+  TestPlugin* plugin = nullptr;
+  std::map<std::string, std::string> states;
+  int32_t answerResult = 0;
+  uint32_t answerStatus = 200;
+  uint32_t answerHeaderCount = 0;
+  std::string answerBody;
+  int64_t now = 1000 * kMs;
+};
+
+TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(host.externalCalls.empty());
+  EXPECT_EQ(plugin->url(), "https://eu.example/token");
+  EXPECT_EQ(JsonTargets(HostMethodGet),
+            (std::vector<std::string>{kGlobals, kRegionData, kRegionPath, kAccessPath, kMessagePath,
+                                      kOutOfSyncPath}));
+  const TypeDescriptor* type = plugin->Registry().FindTypeByName("EntitlementsToken");
+  ASSERT_NE(type, nullptr);
+  std::vector<std::string> fields;
+  for (const auto& field : type->fields) fields.push_back(field.name);
+  EXPECT_EQ(fields, (std::vector<std::string>{"accessToken", "token", "subject", "issuer",
+                                              "entitlements"}));
+
+  auto answer = plugin->GetToken();
+  ASSERT_TRUE(std::holds_alternative<RequestError>(answer));
+  EXPECT_EQ(std::get<RequestError>(answer).code, 404);
+  EXPECT_EQ(std::get<RequestError>(answer).message, "Entitlements token is not ready yet");
+}
+
+TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactRequest) {
+  states[kAccessPath] = R"({"token":"secret-access"})";
+  Succeed();
+  ASSERT_TRUE(Start());
+  ASSERT_EQ(host.externalCalls.size(), 1u);
+  const auto& call = host.externalCalls[0];
+  EXPECT_EQ(call.method, 6u);
+  EXPECT_EQ(call.url, "https://eu.example/token");
+  std::map<std::string, std::string> headers(call.headers.begin(), call.headers.end());
+  EXPECT_EQ(headers["Authorization"], "Bearer secret-access");
+  EXPECT_EQ(headers["Accept"], "application/json");
+  EXPECT_EQ(headers["Content-Type"], "application/json");
+  EXPECT_EQ(call.body, "{\r\n    \"urn\": \"urn:entitlement:%\"\r\n}");
+
+  auto answer = plugin->GetToken();
+  ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer));
+  const auto& record = std::get<EntitlementsTokenResource>(answer);
+  EXPECT_EQ(record.accessToken, "secret-access");
+  EXPECT_EQ(record.subject, "u1");
+  EXPECT_EQ(record.issuer, "i1");
+  EXPECT_EQ(record.entitlements, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create"}));
+  ASSERT_EQ(JsonTargets(HostMethodPost),
+            (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
+  auto post = std::find_if(host.jsonCalls.begin(), host.jsonCalls.end(),
+                           [](const auto& c) { return c.method == HostMethodPost; });
+  EXPECT_EQ(post->argument.FindMember("token").ToString(), record.token);
+  EXPECT_EQ(post->argument.FindMember("entitlements").Size(), 2u);
+
+  // An Update with the same access token fetches again and publishes an Update.
+  Deliver(kAccessPath, "Update", R"({"token":"secret-access"})");
+  EXPECT_EQ(host.externalCalls.size(), 2u);
+  EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create", "Update"}));
+  // No credential reaches the log.
+  for (const auto& line : host.logLines) {
+    EXPECT_EQ(line.second.find("secret-access"), std::string::npos) << line.second;
+    EXPECT_EQ(line.second.find(record.token), std::string::npos) << line.second;
+  }
+}
+
+TEST_F(EntitlementsPluginTest, ClaimsFillTheRecord) {
+  struct Case {
+    const char* claims;
+    std::vector<std::string> entitlements;
+    const char* subject;
+  };
+  const Case cases[] = {
+      {R"({"sub":"s","entitlements":["a",5,"b"]})", {"a", "", "b"}, "s"},
+      {R"({"sub":7,"entitlements":"x"})", {}, ""},
+      {R"({"iss":"i"})", {}, ""},
+      {"not json", {}, ""},
+  };
+  states[kAccessPath] = R"({"token":"t"})";
+  Succeed(R"({"entitlements":["old"]})");
+  ASSERT_TRUE(Start());
+  for (const Case& c : cases) {
+    Succeed(c.claims);
+    Deliver(kAccessPath, "Update", R"({"token":"t"})");
+    auto answer = plugin->GetToken();
+    ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer)) << c.claims;
+    EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).entitlements, c.entitlements) << c.claims;
+    EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).subject, c.subject) << c.claims;
+  }
+}
+
+TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
+  struct Case {
+    int32_t result;
+    uint32_t status;
+    uint32_t headerCount;  // non-zero with null headers: a conversion failure
+    std::string body;
+    bool published;
+    bool retry;
+  };
+  const Case cases[] = {
+      {0, 200, 0, TokenBody("x.y"), true, false},
+      {0, 299, 0, TokenBody("x.y"), true, false},
+      {0, 199, 0, TokenBody("x.y"), false, true},
+      {0, 300, 0, TokenBody("x.y"), false, true},
+      {1, 200, 0, "refused", false, true},
+      {0, 200, 2, TokenBody("x.y"), false, true},
+      {0, 200, 0, "not json", false, false},
+      {0, 200, 0, "{}", false, false},
+      {0, 200, 0, R"({"entitlements_token":""})", false, false},
+      {0, 200, 0, R"({"entitlements_token":5})", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.result) + " " + std::to_string(c.status) + " " + c.body);
+    host.fired.clear();
+    ASSERT_TRUE(Start());
+    answerResult = c.result;
+    answerStatus = c.status;
+    answerHeaderCount = c.headerCount;
+    answerBody = c.body;
+    Deliver(kAccessPath, "Create", R"({"token":"t"})");
+    ASSERT_EQ(host.externalCalls.size(), 1u);
+    EXPECT_EQ(plugin->tokenReady(), c.published);
+    EXPECT_EQ(TokenEvents().size(), c.published ? 1u : 0u);
+    EXPECT_EQ(plugin->timerActive(), c.retry);
+    EXPECT_EQ(plugin->HasTimer(EntitlementsPlugin::kTimerName), c.retry);
+    if (c.retry) {
+      EXPECT_GE(plugin->retryDelay(), 750);
+      EXPECT_LE(plugin->retryDelay(), 1250);
+      EXPECT_EQ(plugin->nextRetryTime(), now + plugin->retryDelay() * kMs);
+    }
+    Stop();
+    host.externalCalls.clear();
+  }
+}
+
+TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
+  Fail();
+  ASSERT_TRUE(Start());
+  Deliver(kAccessPath, "Create", R"({"token":"t"})");
+  std::vector<int64_t> delays{plugin->retryDelay()};
+  for (int i = 0; i < 4; ++i) {
+    // The tick before the deadline only reads the clock.
+    now = plugin->nextRetryTime() - 1;
+    plugin->OnTick();
+    EXPECT_EQ(host.externalCalls.size(), delays.size());
+    now = plugin->nextRetryTime();
+    plugin->OnTick();
+    EXPECT_EQ(host.externalCalls.size(), delays.size() + 1);
+    delays.push_back(plugin->retryDelay());
+  }
+  EXPECT_GE(delays[1], 7500);
+  EXPECT_LE(delays[1], 12500);
+  EXPECT_GE(delays[2], 42000);
+  EXPECT_LE(delays[2], 60000);
+  EXPECT_EQ(delays[3], 60000);
+  EXPECT_EQ(delays[4], 60000);
+  EXPECT_EQ(std::count_if(host.scheduled.begin(), host.scheduled.end(),
+                          [](const auto& s) { return s.label == "Timer: entitlements.tick"; }),
+            1);
+
+  Succeed();
+  now = plugin->nextRetryTime();
+  plugin->OnTick();
+  EXPECT_TRUE(plugin->tokenReady());
+  EXPECT_FALSE(plugin->timerActive());
+  EXPECT_FALSE(plugin->HasTimer(EntitlementsPlugin::kTimerName));
+  EXPECT_EQ(plugin->retryDelay(), 100);
+  // A tick that was already due does nothing once the timer is gone.
+  plugin->OnTick();
+  EXPECT_EQ(host.externalCalls.size(), 6u);
+}
+
+TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
+  states[kAccessPath] = R"({"token":"t"})";
+  Succeed();
+  ASSERT_TRUE(Start());
+  Deliver(kAccessPath, "Delete");
+  EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create", "Delete"}));
+  EXPECT_EQ(JsonTargets(HostMethodDelete),
+            (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
+  EXPECT_TRUE(std::holds_alternative<RequestError>(plugin->GetToken()));
+  // Without an access token a trigger sends nothing.
+  Deliver(kOutOfSyncPath, "Delete");
+  EXPECT_EQ(host.externalCalls.size(), 1u);
+  // The next success is a Create again.
+  Deliver(kAccessPath, "Create", R"({"token":"t2"})");
+  EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create", "Delete", "Create"}));
+}
+
+TEST_F(EntitlementsPluginTest, RegionEvents) {
+  states[kAccessPath] = R"({"token":"t"})";
+  Succeed();
+  ASSERT_TRUE(Start());
+  ASSERT_EQ(host.externalCalls.size(), 1u);
+  // Another region with the same URL fetches nothing.
+  Deliver(kRegionPath, "Update", R"({"region":"eu2"})");
+  EXPECT_EQ(host.externalCalls.size(), 1u);
+  // A different URL fetches from it.
+  Deliver(kRegionPath, "Update", R"({"region":"us"})");
+  ASSERT_EQ(host.externalCalls.size(), 2u);
+  EXPECT_EQ(host.externalCalls[1].url, "https://us.example/token");
+  // An unknown region is logged twice and leaves no URL to fetch from.
+  Deliver(kRegionPath, "Update", R"({"region":"mars"})");
+  EXPECT_EQ(LogCount("Unsupported region 'mars'."), 2u);
+  EXPECT_EQ(plugin->url(), "");
+  EXPECT_EQ(host.externalCalls.size(), 2u);
+  // A walk that breaks halfway logs its own line and one more.
+  Deliver(kRegionPath, "Create", R"({"region":"bare"})");
+  EXPECT_EQ(LogCount("Failed to get 'entitlements' from servers settings."), 1u);
+  EXPECT_EQ(LogCount("Unsupported region 'bare'."), 1u);
+  // A Delete is ignored.
+  Deliver(kRegionPath, "Delete");
+  EXPECT_EQ(plugin->url(), "");
+}
+
+TEST_F(EntitlementsPluginTest, SettingsFailuresAreLogged) {
+  struct Case {
+    const char* globals;  // nullptr: the read fails
+    const char* regionData;
+    const char* line;
+    size_t lines;  // a failed region read is followed by "No region provided."
+  };
+  const Case cases[] = {
+      {nullptr, kRegionDataJson, "Failed to get global install settings.", 2},
+      {"{}", kRegionDataJson, "Failed to get 'region' from global install settings.", 2},
+      {R"({"region":5})", kRegionDataJson, "No region provided.", 1},
+      {R"({"region":"eu"})", nullptr, "Failed to get 'region_data' from system settings.", 1},
+      {R"({"region":"eu"})", R"({"eu":{}})", "Failed to get 'servers' from region settings.", 1},
+      {R"({"region":"eu"})", R"({"eu":{"servers":{"entitlements":{}}}})",
+       "Failed to get 'entitlements_url' from entitlements settings.", 1},
+      {R"({"region":"eu"})", R"({"eu":{"servers":{"entitlements":{"entitlements_url":""}}}})",
+       "Entitlements Url was empty.", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    states.erase(kGlobals);
+    states.erase(kRegionData);
+    if (c.globals != nullptr) states[kGlobals] = c.globals;
+    if (c.regionData != nullptr) states[kRegionData] = c.regionData;
+    host.logLines.clear();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(plugin->url(), "");
+    EXPECT_EQ(LogCount(c.line), 1u);
+    EXPECT_EQ(host.logLines.size(), c.lines);
+    Stop();
+  }
+}
+
+TEST_F(EntitlementsPluginTest, MessageAndOutOfSyncEventsByType) {
+  struct Case {
+    const char* path;
+    const char* type;
+    bool fetches;
+  };
+  const Case cases[] = {
+      {kMessagePath, "Create", true},    {kMessagePath, "Update", true},
+      {kMessagePath, "Delete", false},   {kOutOfSyncPath, "Create", false},
+      {kOutOfSyncPath, "Update", false}, {kOutOfSyncPath, "Delete", true},
+  };
+  states[kAccessPath] = R"({"token":"t"})";
+  Succeed();
+  ASSERT_TRUE(Start());
+  for (const Case& c : cases) {
+    size_t before = host.externalCalls.size();
+    Deliver(c.path, c.type, R"({"version":"3"})");
+    EXPECT_EQ(host.externalCalls.size(), before + (c.fetches ? 1 : 0)) << c.path << " " << c.type;
+  }
+}
+
+TEST_F(EntitlementsPluginTest, ShutdownRemovesTheTimerBeforeUnsubscribing) {
+  for (bool failing : {true, false}) {
+    if (failing)
+      Fail();
+    else
+      Succeed();
+    ASSERT_TRUE(Start());
+    Deliver(kAccessPath, "Create", R"({"token":"t"})");
+    int timerAtUnsubscribe = -1;
+    plugin->timerAtFirstUnsubscribe = &timerAtUnsubscribe;
+    ASSERT_EQ(plugin->HasTimer(EntitlementsPlugin::kTimerName), failing);
+    Stop();
+    EXPECT_EQ(timerAtUnsubscribe, 0);
+  }
+}
+
+TEST_F(EntitlementsPluginTest, FirstRetryDelaysCoverTheJitterRange) {
+  ASSERT_TRUE(Start());
+  std::vector<int> hits(501);
+  for (int i = 0; i < 20000; ++i) {
+    int64_t delay = plugin->DrawFirstDelay();
+    ASSERT_GE(delay, 750);
+    ASSERT_LE(delay, 1250);
+    ++hits[delay - 750];
+  }
+  EXPECT_EQ(std::count(hits.begin(), hits.end(), 0), 0);
+}
+
+}  // namespace
+}  // namespace qmx
