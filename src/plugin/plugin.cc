@@ -5,6 +5,7 @@
 #include <new>
 
 #include "logging/categories.h"
+#include "plugin/api_descriptor_builder.h"
 #include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
@@ -19,10 +20,13 @@ Plugin::Plugin(std::string shortName)
   // The plugin holds the process-wide logger from construction to destruction.
   AcquireLogger();
   typeRegistry_->RegisterBuiltins();
+  tags_ = {"Plugins", "Plugin " + shortName_};
+  typePrefix_ = EndpointFunctionName(HttpMethod::kNone, shortName_);
 }
 
 Plugin::~Plugin() {
   // The registry goes first and the logger reference last.
+  descriptorStorage_.reset();
   typeRegistry_.reset();
   logTarget_.reset();
   ReleaseLogger();
@@ -95,7 +99,12 @@ void Plugin::EndWait() { QMX_HOST_CALL(EndWait); }
 
 #undef QMX_HOST_CALL
 
-void Plugin::BuildApiDescriptor() { apiDescriptor_ = ApiDescriptor{}; }
+void Plugin::BuildApiDescriptor() {
+  // Built once: the host may already hold pointers into the arrays.
+  if (descriptorStorage_ != nullptr) return;
+  descriptorStorage_ = std::make_unique<ApiDescriptorStorage>();
+  descriptorStorage_->Build(*typeRegistry_, apiDescriptor_);
+}
 
 bool Plugin::InitializeEntry(void* context, HostHandle* handle) {
   auto* plugin = static_cast<Plugin*>(context);
