@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "common/split_string.h"
 #include "plugin/message_format.h"
@@ -73,20 +74,19 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
   std::vector<std::pair<std::string, std::string>> pairs;
   const size_t question = target.find('?');
   if (question == std::string_view::npos) return pairs;
+  // Position of each name in pairs, so long queries stay linear.
+  std::unordered_map<std::string, size_t> positions;
   for (const std::string& piece : SplitString(target.substr(question + 1), "&")) {
     const size_t equals = piece.find('=');
     std::string name = PercentDecode(std::string_view(piece).substr(0, equals));
     std::string value =
         equals == std::string::npos ? std::string() : PercentDecode(std::string_view(piece).substr(equals + 1));
-    bool replaced = false;
-    for (auto& pair : pairs) {
-      if (pair.first == name) {
-        pair.second = std::move(value);
-        replaced = true;
-        break;
-      }
+    const auto [position, inserted] = positions.try_emplace(name, pairs.size());
+    if (inserted) {
+      pairs.emplace_back(std::move(name), std::move(value));
+    } else {
+      pairs[position->second].second = std::move(value);
     }
-    if (!replaced) pairs.emplace_back(std::move(name), std::move(value));
   }
   return pairs;
 }

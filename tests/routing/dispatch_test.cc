@@ -253,5 +253,45 @@ TEST(DispatchTest, UnroutedRequestsAnswerInvalidFunction) {
   response.release(&response);
 }
 
+TEST(DispatchTest, HostileRequestsFailCleanly) {
+  BindingFixture fixture;
+  const std::vector<Route> table = {
+      MakeRoute(fixture.function.name, "/p", HttpMethod::kNone, "", &fixture.function)};
+  std::string deepKey = "/p?filter";
+  for (int i = 0; i < 3000; ++i) deepKey += ".x";
+  std::string manyNames = "/p?";
+  for (int i = 0; i < 20000; ++i) manyNames += "n" + std::to_string(i) + "=1&";
+  const std::vector<std::string> targets = {
+      "/p?",       "/p?&&&",        "/p?=",           "/p?.=",      "/p?list..=",
+      "/p?list.0.=", "/p?a=%",      "/p?a=%zz%4",     "/p?list.-1=a", "/p?filter.0=1&filter.x=2",
+      "/p?list.0x=a", "/p?list.0xFFFFFFFFFFFFFFFFF=a", deepKey,   manyNames};
+  const std::vector<std::string> bodies = {
+      std::string(1, '\x00'), std::string("\xdd\xff\xff\xff\xff", 5), std::string("\xc7\xff", 2),
+      "{\"a\":", "[[[[[[[[[[", "---\n- [", std::string(5000, '['), std::string("\xff\xfe", 2)};
+  const std::vector<const char*> contentTypes = {"application/x-msgpack", "application/json",
+                                                 "application/x-yaml", "text/plain", nullptr};
+  const auto call = [&](const std::string& target, const char* contentType, const std::string& text) {
+    std::vector<uint8_t> body(text.begin(), text.end());
+    HostRequest request{};
+    request.target = target.c_str();
+    request.contentType = contentType;
+    request.body = body.data();
+    request.bodyLength = static_cast<uint32_t>(body.size());
+    request.headers = nullptr;
+    request.headerCount = 7;     // no array: ignored
+    request.arguments = nullptr;
+    request.argumentCount = 3;   // no array: ignored
+    HostResponse response{};
+    Dispatch(nullptr, table, &response, &request);
+    const HostResponseReleaseFn release = response.release;
+    ASSERT_NE(release, nullptr);
+    release(&response);
+  };
+  for (const std::string& target : targets) call(target, nullptr, "");
+  for (const char* contentType : contentTypes) {
+    for (const std::string& body : bodies) call("/p", contentType, body);
+  }
+}
+
 }  // namespace
 }  // namespace qmx
