@@ -132,7 +132,23 @@ void FillResponse(CallContext& context, const FunctionDescriptor* function, Host
   }
 }
 
+thread_local CallContext* currentCall = nullptr;
+
+// Makes a context current for the duration of one handler call.
+class CurrentCallScope {
+ public:
+  explicit CurrentCallScope(CallContext& context) : previous_(currentCall) { currentCall = &context; }
+  ~CurrentCallScope() { currentCall = previous_; }
+  CurrentCallScope(const CurrentCallScope&) = delete;
+  CurrentCallScope& operator=(const CurrentCallScope&) = delete;
+
+ private:
+  CallContext* previous_;
+};
+
 }  // namespace
+
+CallContext* CurrentCallContext() { return currentCall; }
 
 void BindAndCall(CallContext& context, const FunctionDescriptor& function,
                  const ParameterMap& pathParameters, const HostRequest& request) {
@@ -176,6 +192,7 @@ void BindAndCall(CallContext& context, const FunctionDescriptor& function,
     context.status = 404;
     return;
   }
+  CurrentCallScope scope(context);
   function.callable->Invoke(context, values);
 }
 

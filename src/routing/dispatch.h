@@ -41,6 +41,10 @@ class EndpointCallable {
   virtual ~EndpointCallable() = default;
 };
 
+// The context of the call running on this thread, for handlers that set a
+// status, content type, headers or a streamed body; null outside a call.
+CallContext* CurrentCallContext();
+
 // Binds request to function (path parameters already captured), calls it
 // and leaves the outcome in context. Never throws for bad input.
 void BindAndCall(CallContext& context, const FunctionDescriptor& function,

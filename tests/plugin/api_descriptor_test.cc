@@ -37,8 +37,25 @@ class ItemsPlugin : public Plugin {
       if (id < 0) return NotFound("No item " + std::to_string(id));
       return demo::Item{id, label, {"a", "b"}};
     }, {"id", "label"});
+    RegisterGet("/answer", []() -> EndpointResult<int32_t> {
+      CallContext& call = *CurrentCallContext();
+      call.status = 201;
+      call.contentType = "application/json";
+      call.responseHeaders["x-one"] = "1";
+      call.responseHeaders["x-two"] = "2";
+      call.flags = 3;
+      call.kind = 7;  // outside 1..3: passed on as 0
+      return 42;
+    });
   }
 };
+
+// Reads a field of a packed record by value; assertions would bind a
+// reference to it, which may be misaligned.
+template <typename T>
+T Copy(T field) {
+  return field;
+}
 
 const ApiFunctionEntry* FindEntry(const ApiDescriptor& descriptor, std::string_view name) {
   const auto* entries = static_cast<const ApiFunctionEntry*>(descriptor.functions);
@@ -67,14 +84,14 @@ TEST_F(ApiDescriptorTest, DescribesTheRegisteredFunctionAndTypes) {
   const ApiDescriptor& descriptor = *plugin->Descriptor();
   const ApiFunctionEntry* entry = FindEntry(descriptor, "GetItemsById");
   ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->entrySize, sizeof(ApiFunctionEntry));  // 90 on i386
+  EXPECT_EQ(Copy(entry->entrySize), sizeof(ApiFunctionEntry));  // 90 on i386
   EXPECT_STREQ(entry->path, "/items/{id}");
-  EXPECT_EQ(entry->method, static_cast<uint32_t>(HostMethodGet));
-  ASSERT_EQ(entry->tagCount, 2u);
+  EXPECT_EQ(Copy(entry->method), static_cast<uint32_t>(HostMethodGet));
+  ASSERT_EQ(Copy(entry->tagCount), 2u);
   EXPECT_STREQ(entry->tags[1], "Plugin items");
-  ASSERT_EQ(entry->argumentCount, 2u);
+  ASSERT_EQ(Copy(entry->argumentCount), 2u);
   EXPECT_STREQ(entry->arguments[0].name, "id");
-  EXPECT_EQ(entry->arguments[0].type.code, static_cast<uint8_t>(TypeCode::Int32));
+  EXPECT_EQ(Copy(entry->arguments[0].type.code), static_cast<uint8_t>(TypeCode::Int32));
   EXPECT_STREQ(entry->returns.typeName, "ItemsItem");
   // The entry point sits at its fixed offset in the packed record.
   ApiFunctionEntryFn atOffset = nullptr;
@@ -88,10 +105,10 @@ TEST_F(ApiDescriptorTest, DescribesTheRegisteredFunctionAndTypes) {
     if (std::string_view(types[i].name) == "ItemsItem") item = &types[i];
   }
   ASSERT_NE(item, nullptr);
-  ASSERT_EQ(item->fieldCount, 3u);
+  ASSERT_EQ(Copy(item->fieldCount), 3u);
   EXPECT_STREQ(item->fields[2].name, "tags");
-  EXPECT_EQ(item->fields[2].type.code, static_cast<uint8_t>(TypeCode::Vector));
-  EXPECT_GT(descriptor.eventCount, 0u);
+  EXPECT_EQ(Copy(item->fields[2].type.code), static_cast<uint8_t>(TypeCode::Vector));
+  EXPECT_GT(Copy(descriptor.eventCount), 0u);
 }
 
 TEST_F(ApiDescriptorTest, HostCallsThroughTheEntryPointWithoutLeaking) {
@@ -145,6 +162,37 @@ TEST_F(ApiDescriptorTest, HostCallsThroughTheEntryPointWithoutLeaking) {
     release(&response);
     EXPECT_EQ(BytesInUse(), before);
   }
+}
+
+TEST_F(ApiDescriptorTest, ResponsePartsSetByTheHandlerReachTheHost) {
+  const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetAnswer");
+  ASSERT_NE(entry, nullptr);
+  const unsigned long long before = BytesInUse();
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = "/answer";
+  request.functionContext = entry->context;
+  HostResponse response{};
+  entry->entry(&response, &request);
+  const uint32_t status = response.status;
+  const uint32_t kind = response.kind;
+  const uint32_t headerCount = response.headerCount;
+  const HostHeader* const headers = response.headers;
+  const char* const contentType = response.contentType;
+  EXPECT_EQ(status, 201u);
+  EXPECT_EQ(kind, 0u);
+  EXPECT_EQ(Copy(response.flags), 3);
+  EXPECT_STREQ(contentType, "application/json");
+  ASSERT_EQ(headerCount, 2u);
+  EXPECT_STREQ(headers[1].name, "x-two");
+  EXPECT_STREQ(headers[1].value, "2");
+  ValueResult body = ToValue(response.body, "<result>");
+  EXPECT_EQ(body.value().GetSigned(), 42);
+  // The host may hand the same record back: the earlier answer is released first.
+  entry->entry(&response, &request);
+  const HostResponseReleaseFn release = response.release;
+  release(&response);
+  EXPECT_EQ(BytesInUse(), before);
 }
 
 }  // namespace
