@@ -97,7 +97,8 @@ void ApiDescriptorStorage::Build(const TypeRegistry& registry, ApiDescriptor& de
     if (!type->enumerators.empty()) {
       std::vector<ApiEnumeratorEntry>& enumerators = enumeratorLists_.emplace_back();
       for (const auto& [name, enumerator] : type->enumerators) {
-        enumerators.push_back(ApiEnumeratorEntry{Text(name), Text(enumerator.description), enumerator.number});
+        enumerators.push_back(
+            ApiEnumeratorEntry{Text(name), Text(enumerator.description), enumerator.number});
       }
       entry.enumerators = enumerators.data();
       entry.enumeratorCount = static_cast<uint32_t>(enumerators.size());

@@ -79,8 +79,9 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
   for (const std::string& piece : SplitString(target.substr(question + 1), "&")) {
     const size_t equals = piece.find('=');
     std::string name = PercentDecode(std::string_view(piece).substr(0, equals));
-    std::string value =
-        equals == std::string::npos ? std::string() : PercentDecode(std::string_view(piece).substr(equals + 1));
+    std::string value = equals == std::string::npos
+                            ? std::string()
+                            : PercentDecode(std::string_view(piece).substr(equals + 1));
     const auto [position, inserted] = positions.try_emplace(name, pairs.size());
     if (inserted) {
       pairs.emplace_back(std::move(name), std::move(value));
@@ -92,8 +93,8 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
 }
 
 void ArgumentFromText(ValueResult& result, Value& out, std::string_view text,
-                      std::string_view contentType, bool composite,
-                      std::string_view parameterName, std::string_view functionName) {
+                      std::string_view contentType, bool composite, std::string_view parameterName,
+                      std::string_view functionName) {
   if (!result.Ok()) return;
   const bool sniff = composite && contentType.empty();
   const std::string_view trimmed = SkipSpaces(text);
@@ -142,10 +143,18 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
       return;
     }
     switch (argument->type.code) {
-      case TypeCode::Bool: value.SetBool(true); break;
+      case TypeCode::Bool:
+        value.SetBool(true);
+        break;
       case TypeCode::Object:
-      case TypeCode::Struct: value.Reset(); value.MakeStructure(); break;
-      case TypeCode::Vector: value.Reset(); value.MakeCollection(); break;
+      case TypeCode::Struct:
+        value.Reset();
+        value.MakeStructure();
+        break;
+      case TypeCode::Vector:
+        value.Reset();
+        value.MakeCollection();
+        break;
       default:
         result.SetError(FormatMessageTexts("Expected value for argument '%1'.", {argument->name}));
     }

@@ -37,8 +37,8 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
 // content type is empty and composite is set. Reader failures are reported
 // with parameterName and functionName in result.
 void ArgumentFromText(ValueResult& result, Value& out, std::string_view text,
-                      std::string_view contentType, bool composite,
-                      std::string_view parameterName, std::string_view functionName);
+                      std::string_view contentType, bool composite, std::string_view parameterName,
+                      std::string_view functionName);
 
 // Assigns one (key, text) candidate from location to the argument values
 // (one per declared argument of function) by the key rule. Does nothing once

@@ -16,7 +16,9 @@
 namespace qmx {
 namespace {
 
-std::string_view TextOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
+std::string_view TextOf(const char* text) {
+  return text != nullptr ? std::string_view(text) : std::string_view();
+}
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -30,8 +32,9 @@ std::string Lower(std::string_view text) {
 std::string_view BodyText(const HostRequest& request) {
   const auto* data = reinterpret_cast<const char*>(request.body);
   const void* nul = std::memchr(data, '\0', request.bodyLength);
-  return std::string_view(data, nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - data)
-                                               : request.bodyLength);
+  return std::string_view(data, nul != nullptr
+                                    ? static_cast<size_t>(static_cast<const char*>(nul) - data)
+                                    : request.bodyLength);
 }
 
 void ReadBody(ValueResult& result, Value& out, const HostRequest& request) {
@@ -40,7 +43,8 @@ void ReadBody(ValueResult& result, Value& out, const HostRequest& request) {
   if (IsContentType(contentType, kContentTypeMsgpack)) {
     size_t consumed = 0;
     read = DecodeMessagePack(request.body, request.bodyLength, consumed);
-    if (read.Ok() && consumed < request.bodyLength) read.SetError("Extra MessgePack data found in body");
+    if (read.Ok() && consumed < request.bodyLength)
+      read.SetError("Extra MessgePack data found in body");
   } else if (IsContentType(contentType, kContentTypeJson) ||
              IsContentType(contentType, kContentTypeJsonApi)) {
     read = ReadJson(BodyText(request));
@@ -91,9 +95,12 @@ void BindHostArguments(CallContext& context, std::vector<Value>& values,
   }
 }
 
-char* CopyText(std::string_view text) { return CountedCopy(text.data(), text.size()); }
+char* CopyText(std::string_view text) {
+  return CountedCopy(text.data(), text.size());
+}
 
-void FillResponse(CallContext& context, const FunctionDescriptor* function, HostResponse& response) {
+void FillResponse(CallContext& context, const FunctionDescriptor* function,
+                  HostResponse& response) {
   if (!context.result.Ok()) {
     SetResponseError(response, context.result.ErrorText());
   } else if (!FromValue(context.result.value(), response.body, context.registry)) {
@@ -137,7 +144,9 @@ thread_local CallContext* currentCall = nullptr;
 // Makes a context current for the duration of one handler call.
 class CurrentCallScope {
  public:
-  explicit CurrentCallScope(CallContext& context) : previous_(currentCall) { currentCall = &context; }
+  explicit CurrentCallScope(CallContext& context) : previous_(currentCall) {
+    currentCall = &context;
+  }
   ~CurrentCallScope() { currentCall = previous_; }
   CurrentCallScope(const CurrentCallScope&) = delete;
   CurrentCallScope& operator=(const CurrentCallScope&) = delete;
@@ -148,7 +157,9 @@ class CurrentCallScope {
 
 }  // namespace
 
-CallContext* CurrentCallContext() { return currentCall; }
+CallContext* CurrentCallContext() {
+  return currentCall;
+}
 
 void BindAndCall(CallContext& context, const FunctionDescriptor& function,
                  const ParameterMap& pathParameters, const HostRequest& request) {
@@ -175,8 +186,10 @@ void BindAndCall(CallContext& context, const FunctionDescriptor& function,
   for (const auto& [key, text] : headerCandidates) {
     AssignKey(result, values, function, key, text, kLocationHeader);
   }
-  for (const auto& [key, text] : pathParameters) AssignKey(result, values, function, key, text, kLocationPath);
-  for (const auto& [key, text] : query) AssignKey(result, values, function, key, text, kLocationQuery);
+  for (const auto& [key, text] : pathParameters)
+    AssignKey(result, values, function, key, text, kLocationPath);
+  for (const auto& [key, text] : query)
+    AssignKey(result, values, function, key, text, kLocationQuery);
   if (result.Ok()) BindHostArguments(context, values, function, pathParameters.size(), request);
   if (result.Ok() && request.body != nullptr && request.bodyLength > 0) {
     for (size_t i = 0; i < function.arguments.size(); ++i) {

@@ -58,16 +58,18 @@ class TypedEndpoint final : public EndpointCallable {
       return;
     }
     const R& value = std::get<R>(outcome);
-    NativeCodec<R>().NativeToValue(context.result, &value, TypeRefOf<R>(*context.registry).descriptor,
-                                   *context.registry);
+    NativeCodec<R>().NativeToValue(context.result, &value,
+                                   TypeRefOf<R>(*context.registry).descriptor, *context.registry);
   }
 
   template <typename T>
-  static void Convert(CallContext& context, T& native, const Value& input, const std::string& name) {
+  static void Convert(CallContext& context, T& native, const Value& input,
+                      const std::string& name) {
     // An argument the request did not supply keeps its native default.
     if (!context.result.Ok() || input.IsEmpty()) return;
     NativeCodec<T>().NativeFromValue(context.result, &native, input, name,
-                                     TypeRefOf<T>(*context.registry).descriptor, *context.registry, 0);
+                                     TypeRefOf<T>(*context.registry).descriptor, *context.registry,
+                                     0);
   }
 
   Handler handler_;
@@ -93,7 +95,8 @@ FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
     argument.type = types[i];
     function.arguments.push_back(std::move(argument));
   }
-  function.callable = std::make_shared<TypedEndpoint<R, Args...>>(std::move(handler), std::move(names));
+  function.callable =
+      std::make_shared<TypedEndpoint<R, Args...>>(std::move(handler), std::move(names));
   return function;
 }
 
@@ -115,8 +118,8 @@ struct HandlerTraits<std::function<EndpointResult<R>(A...)>> {
 template <typename F>
 FunctionDescriptor MakeEndpointFrom(const TypeRegistry& registry, std::string name,
                                     std::vector<std::string> names, F handler) {
-  return HandlerTraits<decltype(std::function(handler))>::Make(registry, std::move(name),
-                                                                std::move(names), std::move(handler));
+  return HandlerTraits<decltype(std::function(handler))>::Make(
+      registry, std::move(name), std::move(names), std::move(handler));
 }
 
 }  // namespace qmx

@@ -33,10 +33,12 @@ class ItemsPlugin : public Plugin {
     AddMember(item, Registry(), "id", &demo::Item::id);
     AddMember(item, Registry(), "label", &demo::Item::label);
     AddMember(item, Registry(), "tags", &demo::Item::tags);
-    RegisterGet("/items/{id}", [](const int32_t& id, const std::string& label) -> EndpointResult<demo::Item> {
-      if (id < 0) return NotFound("No item " + std::to_string(id));
-      return demo::Item{id, label, {"a", "b"}};
-    }, {"id", "label"});
+    RegisterGet("/items/{id}",
+                [](const int32_t& id, const std::string& label) -> EndpointResult<demo::Item> {
+                  if (id < 0) return NotFound("No item " + std::to_string(id));
+                  return demo::Item{id, label, {"a", "b"}};
+                },
+                {"id", "label"});
     RegisterGet("/answer", []() -> EndpointResult<int32_t> {
       CallContext& call = *CurrentCallContext();
       call.status = 201;
@@ -95,7 +97,8 @@ TEST_F(ApiDescriptorTest, DescribesTheRegisteredFunctionAndTypes) {
   EXPECT_STREQ(entry->returns.typeName, "ItemsItem");
   // The entry point sits at its fixed offset in the packed record.
   ApiFunctionEntryFn atOffset = nullptr;
-  std::memcpy(&atOffset, reinterpret_cast<const uint8_t*>(entry) + offsetof(ApiFunctionEntry, entry),
+  std::memcpy(&atOffset,
+              reinterpret_cast<const uint8_t*>(entry) + offsetof(ApiFunctionEntry, entry),
               sizeof(atOffset));
   EXPECT_NE(atOffset, nullptr);
 

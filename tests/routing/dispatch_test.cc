@@ -42,10 +42,14 @@ ArgumentDescriptor Arg(const char* name, TypeCode code, uint32_t location = kLoc
 struct BindingFixture {
   BindingFixture() {
     function.name = "Probe";
-    function.arguments = {Arg("flag", TypeCode::Bool),      Arg("a", TypeCode::String),
-                          Arg("b", TypeCode::String),       Arg("h", TypeCode::String, kLocationHeader),
-                          Arg("list", TypeCode::Vector),    Arg("filter", TypeCode::Struct),
-                          Arg("n", TypeCode::Int32),        Arg("body", TypeCode::Object, kLocationBody),
+    function.arguments = {Arg("flag", TypeCode::Bool),
+                          Arg("a", TypeCode::String),
+                          Arg("b", TypeCode::String),
+                          Arg("h", TypeCode::String, kLocationHeader),
+                          Arg("list", TypeCode::Vector),
+                          Arg("filter", TypeCode::Struct),
+                          Arg("n", TypeCode::Int32),
+                          Arg("body", TypeCode::Object, kLocationBody),
                           Arg("q", TypeCode::String, kLocationQuery)};
     function.callable = std::make_shared<RecordingCallable>(&function);
   }
@@ -68,23 +72,39 @@ TEST(BindingTest, RequestTextsBodiesAndTheirFailures) {
       {"/p", {}, nullptr, "", "flag", "false", false},
       {"/p?a=1&&b=2", {}, nullptr, "", nullptr, "Unknown argument '' for 'Probe'.", true},
       {"/p?zz=1", {}, nullptr, "", nullptr, "Unknown argument 'zz' for 'Probe'.", true},
-      {"/p?h=1", {}, nullptr, "", nullptr,
-       "Argument 'h' for 'Probe' was specified in an invalid location.", true},
-      {"/p", {{"q", "x"}}, nullptr, "", "q", "", false},  // q is query-only: headers are not looked at
+      {"/p?h=1",
+       {},
+       nullptr,
+       "",
+       nullptr,
+       "Argument 'h' for 'Probe' was specified in an invalid location.",
+       true},
+      {"/p", {{"q", "x"}}, nullptr, "", "q", "", false},  // q is query-only: headers are not looked
+                                                          // at
       {"/p", {{"h", "from header"}}, nullptr, "", "h", "\"from header\"", false},
       {"/p", {{"H", "upper"}}, nullptr, "", "h", "", false},  // header names arrive lower-cased
       {"/p?a=query", {{"a", "header"}}, nullptr, "", "a", "\"query\"", false},
       {"/p?a=%41+b&a=last", {}, nullptr, "", "a", "\"last\"", false},
       {"/p?a=%41+b", {}, nullptr, "", "a", "\"A b\"", false},
       {"/p?list.0x2=a", {}, nullptr, "", "list", "[null,null,\"a\"]", false},
-      {"/p?list.010=a", {}, nullptr, "", "list", "[null,null,null,null,null,null,null,null,\"a\"]",
+      {"/p?list.010=a",
+       {},
+       nullptr,
+       "",
+       "list",
+       "[null,null,null,null,null,null,null,null,\"a\"]",
        false},
       {"/p?list.08=a", {}, nullptr, "", nullptr, "Index 08 is in an incorrect format", true},
       {"/p?list.1x=a", {}, nullptr, "", nullptr, "Index 1x is in an incorrect format", true},
       {"/p?list.65536=a", {}, nullptr, "", nullptr, "Index 65536 is out of range", true},
       {"/p?list.2147483647=a", {}, nullptr, "", nullptr, "Index 2147483647 is out of range", true},
-      {"/p?list.99999999999999999999999=a", {}, nullptr, "", nullptr,
-       "Index 99999999999999999999999 is out of range", true},
+      {"/p?list.99999999999999999999999=a",
+       {},
+       nullptr,
+       "",
+       nullptr,
+       "Index 99999999999999999999999 is out of range",
+       true},
       {"/p?list.1.k=v", {}, nullptr, "", "list", "[null,{\"k\":\"v\"}]", false},
       {"/p?list", {}, nullptr, "", "list", "[]", false},
       {"/p?filter", {}, nullptr, "", "filter", "{}", false},
@@ -95,13 +115,29 @@ TEST(BindingTest, RequestTextsBodiesAndTheirFailures) {
       {"/p?a={\"k\":1}", {}, nullptr, "", "a", "\"{\\\"k\\\":1}\"", false},  // not composite
       {"/p?n=", {}, nullptr, "", nullptr, "Expected value for argument 'n'.", true},
       {"/p?n=7", {}, nullptr, "", "n", "\"7\"", false},
-      {"/p", {}, "application/json", std::string("{\"x\":1} \0{garbage", 17), "body", "{\"x\":1}",
+      {"/p",
+       {},
+       "application/json",
+       std::string("{\"x\":1} \0{garbage", 17),
+       "body",
+       "{\"x\":1}",
        false},
       {"/p", {}, "application/vnd.api+json; charset=utf-8", "[true]", "body", "[true]", false},
       {"/p", {}, "application/x-yaml", "x: 1\n", "body", "{\"x\":1}", false},
-      {"/p", {}, "application/x-msgpack", std::string("\x81\xa1x\x01", 4), "body", "{\"x\":1}", false},
-      {"/p", {}, "application/x-msgpack", std::string("\x81\xa1x\x01\x00", 5), nullptr,
-       "Extra MessgePack data found in body", true},
+      {"/p",
+       {},
+       "application/x-msgpack",
+       std::string("\x81\xa1x\x01", 4),
+       "body",
+       "{\"x\":1}",
+       false},
+      {"/p",
+       {},
+       "application/x-msgpack",
+       std::string("\x81\xa1x\x01\x00", 5),
+       nullptr,
+       "Extra MessgePack data found in body",
+       true},
       {"/p", {}, "text/plain", "hello", nullptr, "Unsupported body content type", true},
       {"/p", {}, nullptr, "hello", nullptr, "Unsupported body content type", true},
   };
@@ -141,7 +177,8 @@ TEST(BindingTest, ReaderFailuresNameTheParameterAndFunction) {
   const std::vector<Case> cases = {
       {"/p?filter={bad", "Couldn't deserialize JSON value for parameter 'filter' of 'Probe': "},
       {"/p?filter=---%0A[", "Couldn't deserialize YAML value for parameter 'filter' of 'Probe': "},
-      {"/p?filter=%81%C1", "Couldn't deserialize MessagePack value for parameter 'filter' of 'Probe': "},
+      {"/p?filter=%81%C1",
+       "Couldn't deserialize MessagePack value for parameter 'filter' of 'Probe': "},
       // The last segment of a dotted key is never sniffed.
       {"/p?filter.x=[1", nullptr},
   };
@@ -261,16 +298,25 @@ TEST(DispatchTest, HostileRequestsFailCleanly) {
   for (int i = 0; i < 3000; ++i) deepKey += ".x";
   std::string manyNames = "/p?";
   for (int i = 0; i < 20000; ++i) manyNames += "n" + std::to_string(i) + "=1&";
-  const std::vector<std::string> targets = {
-      "/p?",       "/p?&&&",        "/p?=",           "/p?.=",      "/p?list..=",
-      "/p?list.0.=", "/p?a=%",      "/p?a=%zz%4",     "/p?list.-1=a", "/p?filter.0=1&filter.x=2",
-      "/p?list.0x=a", "/p?list.0xFFFFFFFFFFFFFFFFF=a", deepKey,   manyNames};
-  const std::vector<std::string> bodies = {
-      std::string(1, '\x00'), std::string("\xdd\xff\xff\xff\xff", 5), std::string("\xc7\xff", 2),
-      "{\"a\":", "[[[[[[[[[[", "---\n- [", std::string(5000, '['), std::string("\xff\xfe", 2)};
+  const std::vector<std::string> targets = {"/p?",          "/p?&&&",
+                                            "/p?=",         "/p?.=",
+                                            "/p?list..=",   "/p?list.0.=",
+                                            "/p?a=%",       "/p?a=%zz%4",
+                                            "/p?list.-1=a", "/p?filter.0=1&filter.x=2",
+                                            "/p?list.0x=a", "/p?list.0xFFFFFFFFFFFFFFFFF=a",
+                                            deepKey,        manyNames};
+  const std::vector<std::string> bodies = {std::string(1, '\x00'),
+                                           std::string("\xdd\xff\xff\xff\xff", 5),
+                                           std::string("\xc7\xff", 2),
+                                           "{\"a\":",
+                                           "[[[[[[[[[[",
+                                           "---\n- [",
+                                           std::string(5000, '['),
+                                           std::string("\xff\xfe", 2)};
   const std::vector<const char*> contentTypes = {"application/x-msgpack", "application/json",
                                                  "application/x-yaml", "text/plain", nullptr};
-  const auto call = [&](const std::string& target, const char* contentType, const std::string& text) {
+  const auto call = [&](const std::string& target, const char* contentType,
+                        const std::string& text) {
     std::vector<uint8_t> body(text.begin(), text.end());
     HostRequest request{};
     request.target = target.c_str();
@@ -278,9 +324,9 @@ TEST(DispatchTest, HostileRequestsFailCleanly) {
     request.body = body.data();
     request.bodyLength = static_cast<uint32_t>(body.size());
     request.headers = nullptr;
-    request.headerCount = 7;     // no array: ignored
+    request.headerCount = 7;  // no array: ignored
     request.arguments = nullptr;
-    request.argumentCount = 3;   // no array: ignored
+    request.argumentCount = 3;  // no array: ignored
     HostResponse response{};
     Dispatch(nullptr, table, &response, &request);
     const HostResponseReleaseFn release = response.release;
