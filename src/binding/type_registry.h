@@ -54,6 +54,7 @@ const char* TypeCodeName(TypeCode code);
 
 class TypeRegistry;
 struct TypeDescriptor;
+class EndpointCallable;  // the dispatcher's function object
 
 // The type of a field, argument or return value: one level of nesting only.
 struct TypeRef {
@@ -148,6 +149,8 @@ struct FunctionDescriptor {
   std::string path;
   uint32_t method = 0;
   std::string callName;
+  // What a call of the function runs; null for descriptions without a body.
+  std::shared_ptr<const EndpointCallable> callable;
 };
 
 // Builds one TypeDescriptor. In "already registered" mode (the name was taken

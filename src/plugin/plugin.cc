@@ -5,6 +5,7 @@
 #include <new>
 
 #include "logging/categories.h"
+#include "plugin/api_descriptor_builder.h"
 #include "logging/logger.h"
 #include "plugin/counted_allocator.h"
 #include "plugin/host_types.h"
@@ -24,6 +25,7 @@ Plugin::Plugin(std::string shortName)
 
 Plugin::~Plugin() {
   // The registry goes first and the logger reference last.
+  descriptorStorage_.reset();
   typeRegistry_.reset();
   tags_.clear();
   typePrefix_.clear();
@@ -105,7 +107,12 @@ void Plugin::EndWait() { QMX_HOST_CALL(EndWait); }
 
 #undef QMX_HOST_CALL
 
-void Plugin::BuildApiDescriptor() { apiDescriptor_ = ApiDescriptor{}; }
+void Plugin::BuildApiDescriptor() {
+  // Built once: the host may already hold pointers into the arrays.
+  if (descriptorStorage_ != nullptr) return;
+  descriptorStorage_ = std::make_unique<ApiDescriptorStorage>();
+  descriptorStorage_->Build(*typeRegistry_, apiDescriptor_);
+}
 
 bool Plugin::InitializeEntry(void* context, HostHandle* handle) {
   auto* plugin = static_cast<Plugin*>(context);

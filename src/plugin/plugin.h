@@ -9,16 +9,22 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "binding/native_conversion.h"
 #include "binding/type_registry.h"
 #include "plugin/api_version.h"
 #include "plugin/host_api.h"
 #include "plugin/plugin_client.h"
 #include "plugin/plugin_log_target.h"
 #include "plugin/plugin_name.h"
+#include "routing/endpoint.h"
+#include "routing/route.h"
 
 namespace qmx {
+
+class ApiDescriptorStorage;
 
 class Plugin : public PluginClient {
  public:
@@ -62,14 +68,48 @@ class Plugin : public PluginClient {
   // the type prefix (the identifier form of the short name).
   void SetUpNaming();
   const PluginName& Name() const { return name_; }
-  const std::string& TypePrefix() const { return typePrefix_; }
-  const std::vector<std::string>& Tags() const { return tags_; }
 
   // Registers the runtime's host types in the registry and makes it the one
   // every conversion uses; part of the load sequence, before RegisterApi.
   void RegisterRuntimeTypes();
   // Builds the ApiDescriptor from the registry once RegisterApi has run.
   void BuildApiDescriptor();
+  // "Plugins" and "Plugin <short name>": attached to every type and function
+  // the plugin registers.
+  const std::vector<std::string>& Tags() const { return tags_; }
+  // The identifier form of the short name; prefix of the plugin's type names.
+  const std::string& TypePrefix() const { return typePrefix_; }
+
+  // Registers the struct type T as TypePrefix() + name with the plugin's
+  // tags; the caller adds the members to the returned builder.
+  template <typename T>
+  TypeBuilder DefineStruct(const std::string& name) {
+    TypeBuilder builder = typeRegistry_->BeginType(sizeof(T), typePrefix_ + name, TypeIdOf<T>(), false);
+    builder.AddTags(tags_);
+    return builder;
+  }
+
+  // Registers handler for GET on path, named by the endpoint naming rule.
+  // The handler takes its parameters as const references and returns an
+  // EndpointResult; its arguments are named by argumentNames, or else by the
+  // path's placeholders in order.
+  template <typename F>
+  FunctionDescriptor* RegisterGet(const std::string& path, F handler,
+                                  std::vector<std::string> argumentNames = {}) {
+    if (argumentNames.empty()) {
+      for (const Placeholder& placeholder : TranslateTemplate(path).parameters) {
+        if (placeholder.kind != PlaceholderKind::kStray) argumentNames.push_back(placeholder.name);
+      }
+    }
+    FunctionDescriptor function =
+        MakeEndpointFrom(*typeRegistry_, EndpointFunctionName(HttpMethod::kGet, path),
+                         std::move(argumentNames), std::move(handler));
+    function.path = path;
+    function.method = static_cast<uint32_t>(HttpMethod::kGet);
+    function.tags = tags_;
+    return typeRegistry_->RegisterFunction(std::move(function), false);
+  }
+
   // Initialize's work: keeps the handle, attaches to the host and starts.
   bool Start(HostHandle* handle);
 
@@ -88,6 +128,7 @@ class Plugin : public PluginClient {
   const HostHandle* hostHandle_ = nullptr;
   PluginCallbacks callbacks_;
   ApiDescriptor apiDescriptor_{};
+  std::unique_ptr<ApiDescriptorStorage> descriptorStorage_;
 };
 
 }  // namespace qmx

@@ -1,0 +1,257 @@
+#include "routing/dispatch.h"
+
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#include "plugin/counted_allocator.h"
+#include "plugin/host_value.h"
+#include "plugin/message_format.h"
+#include "routing/arguments.h"
+#include "routing/http.h"
+#include "serialization/json.h"
+#include "serialization/msgpack.h"
+#include "serialization/yaml.h"
+
+namespace qmx {
+namespace {
+
+std::string_view TextOf(const char* text) {
+  return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The body as text: up to its first NUL, never beyond its stated length.
+std::string_view BodyText(const HostRequest& request) {
+  const auto* data = reinterpret_cast<const char*>(request.body);
+  const void* nul = std::memchr(data, '\0', request.bodyLength);
+  return std::string_view(data, nul != nullptr
+                                    ? static_cast<size_t>(static_cast<const char*>(nul) - data)
+                                    : request.bodyLength);
+}
+
+void ReadBody(ValueResult& result, Value& out, const HostRequest& request) {
+  const std::string_view contentType = TextOf(request.contentType);
+  ValueResult read;
+  if (IsContentType(contentType, kContentTypeMsgpack)) {
+    size_t consumed = 0;
+    read = DecodeMessagePack(request.body, request.bodyLength, consumed);
+    if (read.Ok() && consumed < request.bodyLength)
+      read.SetError("Extra MessgePack data found in body");
+  } else if (IsContentType(contentType, kContentTypeJson) ||
+             IsContentType(contentType, kContentTypeJsonApi)) {
+    read = ReadJson(BodyText(request));
+  } else if (IsContentType(contentType, kContentTypeYaml)) {
+    read = ReadYaml(BodyText(request));
+  } else {
+    read.SetError("Unsupported body content type");
+  }
+  if (!read.Ok()) {
+    result.SetError(read.ErrorText());
+    return;
+  }
+  out.Swap(read.value());
+}
+
+void BindHostArguments(CallContext& context, std::vector<Value>& values,
+                       const FunctionDescriptor& function, size_t pathParameterCount,
+                       const HostRequest& request) {
+  if (request.arguments == nullptr) return;
+  for (uint32_t i = 0; i < request.argumentCount && context.result.Ok(); ++i) {
+    const HostArgument& entry = request.arguments[i];
+    size_t position = function.arguments.size();
+    std::string label;
+    if (entry.name != nullptr) {
+      label = entry.name;
+      for (size_t a = 0; a < function.arguments.size(); ++a) {
+        if (function.arguments[a].name == label) {
+          position = a;
+          break;
+        }
+      }
+    } else {
+      const size_t computed = static_cast<size_t>(i) + pathParameterCount;
+      label = FormatMessage("%1", static_cast<uint64_t>(computed));
+      if (computed < function.arguments.size()) position = computed;
+    }
+    if (position >= function.arguments.size()) {
+      context.result.SetError(
+          FormatMessageTexts("Unknown argument '%1' for '%2'.", {label, function.name}));
+      return;
+    }
+    ValueResult converted = ToValue(entry.value, function.arguments[position].name);
+    if (!converted.Ok()) {
+      context.result.SetError(converted.ErrorText());
+      return;
+    }
+    values[position].Swap(converted.value());
+  }
+}
+
+char* CopyText(std::string_view text) {
+  return CountedCopy(text.data(), text.size());
+}
+
+void FillResponse(CallContext& context, const FunctionDescriptor* function,
+                  HostResponse& response) {
+  if (!context.result.Ok()) {
+    SetResponseError(response, context.result.ErrorText());
+  } else if (!FromValue(context.result.value(), response.body, context.registry)) {
+    // A result the boundary cannot carry is the function's fault, but the
+    // caller must still learn that the answer is missing.
+    Release(response.body);
+    SetResponseError(response, FormatMessageTexts("Couldn't convert the result of '%1'.",
+                                                  {function != nullptr ? function->name : ""}));
+    if (context.status == 0) context.status = 400;
+  }
+  response.status = context.status;
+  response.contentType = context.contentType.empty() ? "" : CopyText(context.contentType);
+  if (!context.responseHeaders.empty()) {
+    const size_t count = context.responseHeaders.size();
+    auto* headers = static_cast<HostHeader*>(CountedAllocate(count * sizeof(HostHeader)));
+    if (headers != nullptr) {
+      std::memset(headers, 0, count * sizeof(HostHeader));
+      response.headers = headers;
+      for (const auto& [name, value] : context.responseHeaders) {
+        headers[response.headerCount].name = CopyText(name);
+        headers[response.headerCount].value = CopyText(value);
+        ++response.headerCount;
+      }
+    }
+  }
+  response.flags = context.flags;
+  response.kind = context.kind >= 1 && context.kind <= 3 ? context.kind : 0;
+  if (context.streamRead != nullptr) {
+    response.streamRead = context.streamRead;
+    response.streamRelease = context.streamRelease;
+    response.streamContext = context.streamContext;
+    response.totalLength = context.totalLength;
+    context.streamRead = nullptr;
+    context.streamRelease = nullptr;
+    context.streamContext = nullptr;
+  }
+}
+
+thread_local CallContext* currentCall = nullptr;
+
+// Makes a context current for the duration of one handler call.
+class CurrentCallScope {
+ public:
+  explicit CurrentCallScope(CallContext& context) : previous_(currentCall) {
+    currentCall = &context;
+  }
+  ~CurrentCallScope() { currentCall = previous_; }
+  CurrentCallScope(const CurrentCallScope&) = delete;
+  CurrentCallScope& operator=(const CurrentCallScope&) = delete;
+
+ private:
+  CallContext* previous_;
+};
+
+}  // namespace
+
+CallContext* CurrentCallContext() {
+  return currentCall;
+}
+
+void BindAndCall(CallContext& context, const FunctionDescriptor& function,
+                 const ParameterMap& pathParameters, const HostRequest& request) {
+  std::vector<Value> values(function.arguments.size());
+  ValueResult& result = context.result;
+  for (size_t i = 0; i < function.arguments.size(); ++i) {
+    const ArgumentDescriptor& argument = function.arguments[i];
+    if (argument.type.code == TypeCode::Bool && !argument.optional) values[i].SetBool(false);
+  }
+  std::vector<std::pair<std::string, std::string>> headerCandidates;
+  if (request.headers != nullptr) {
+    for (const ArgumentDescriptor& argument : function.arguments) {
+      if (argument.location != kLocationAnywhere && argument.location != kLocationHeader) continue;
+      const std::string lowered = Lower(argument.name);
+      for (uint32_t h = 0; h < request.headerCount; ++h) {
+        const HostHeader& header = request.headers[h];
+        if (header.name != nullptr && lowered == header.name) {
+          headerCandidates.emplace_back(argument.name, std::string(TextOf(header.value)));
+        }
+      }
+    }
+  }
+  const auto query = ParseQuery(TextOf(request.target));
+  for (const auto& [key, text] : headerCandidates) {
+    AssignKey(result, values, function, key, text, kLocationHeader);
+  }
+  for (const auto& [key, text] : pathParameters)
+    AssignKey(result, values, function, key, text, kLocationPath);
+  for (const auto& [key, text] : query)
+    AssignKey(result, values, function, key, text, kLocationQuery);
+  if (result.Ok()) BindHostArguments(context, values, function, pathParameters.size(), request);
+  if (result.Ok() && request.body != nullptr && request.bodyLength > 0) {
+    for (size_t i = 0; i < function.arguments.size(); ++i) {
+      if (function.arguments[i].location == kLocationBody) {
+        ReadBody(result, values[i], request);
+        break;
+      }
+    }
+  }
+  if (!result.Ok()) return;
+  if (function.callable == nullptr) {
+    result.SetError("Invalid function");
+    context.status = 404;
+    return;
+  }
+  CurrentCallScope scope(context);
+  function.callable->Invoke(context, values);
+}
+
+void Dispatch(const TypeRegistry* registry, std::span<const Route> table, HostResponse* response,
+              const HostRequest* request) {
+  if (response == nullptr) return;
+  // A record this plugin filled before is released; anything else the host
+  // handed over is only cleared, since its pointers are not ours to free.
+  if (response->release == &ReleaseResponse) ReleaseResponse(response);
+  std::memset(response, 0, sizeof(*response));
+  response->release = &ReleaseResponse;
+  CallContext context;
+  context.registry = registry;
+  const FunctionDescriptor* function = nullptr;
+  try {
+    if (request == nullptr) {
+      context.result.SetError("Invalid function");
+      context.status = 404;
+    } else {
+      context.requestId = request->requestId;
+      MatchState state;
+      state.method = HttpMethodFromHost(static_cast<int32_t>(request->method));
+      state.call_name = std::string(TextOf(request->callName));
+      const std::string_view target = TextOf(request->target);
+      state.target = std::string(target.substr(0, target.find('?')));
+      if (!SelectRoute(table, state)) {
+        context.result.SetError("Invalid function");
+        context.status = 404;
+      } else {
+        function = state.matched_function;
+        BindAndCall(context, *function, state.parameters, *request);
+      }
+    }
+  } catch (const std::exception& error) {
+    context.result.SetError(error.what());
+    if (context.status == 0) context.status = 500;
+  } catch (...) {
+    context.result.SetError("Internal error");
+    if (context.status == 0) context.status = 500;
+  }
+  try {
+    FillResponse(context, function, *response);
+  } catch (...) {
+    ReleaseResponse(response);
+    response->status = 500;
+  }
+}
+
+}  // namespace qmx

@@ -1,0 +1,125 @@
+// Typed endpoint functions: a handler with native parameters wrapped as the
+// dispatcher's EndpointCallable, and the FunctionDescriptor that declares it.
+//
+//   FunctionDescriptor d = MakeEndpoint(registry, "GetItemsById", {"id"},
+//       std::function([](const int32_t& id) -> EndpointResult<Item> { ... }));
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "binding/native_conversion.h"
+#include "binding/type_registry.h"
+#include "plugin/message_format.h"
+#include "plugin/plugin_client.h"
+#include "routing/dispatch.h"
+
+namespace qmx {
+
+// What a handler returns: its value, or the failure to answer with (a
+// non-zero code becomes the response status).
+template <typename R>
+using EndpointResult = std::variant<R, RequestError>;
+
+template <typename R, typename... Args>
+class TypedEndpoint final : public EndpointCallable {
+ public:
+  using Handler = std::function<EndpointResult<R>(const Args&...)>;
+
+  TypedEndpoint(Handler handler, std::vector<std::string> names)
+      : handler_(std::move(handler)), names_(std::move(names)) {}
+
+  void Invoke(CallContext& context, std::vector<Value>& arguments) const override {
+    Run(context, arguments, std::index_sequence_for<Args...>{});
+  }
+
+ private:
+  template <size_t... I>
+  void Run(CallContext& context, std::vector<Value>& arguments, std::index_sequence<I...>) const {
+    if (context.registry == nullptr || arguments.size() < sizeof...(Args)) {
+      context.result.SetError("Invalid function");
+      context.status = 404;
+      return;
+    }
+    std::tuple<std::decay_t<Args>...> natives{};
+    (Convert(context, std::get<I>(natives), arguments[I], names_[I]), ...);
+    if (!context.result.Ok()) return;
+    EndpointResult<R> outcome = handler_(std::get<I>(natives)...);
+    if (auto* error = std::get_if<RequestError>(&outcome)) {
+      context.result.SetError(error->message);
+      if (error->code > 0) context.status = static_cast<uint32_t>(error->code);
+      return;
+    }
+    const R& value = std::get<R>(outcome);
+    NativeCodec<R>().NativeToValue(context.result, &value,
+                                   TypeRefOf<R>(*context.registry).descriptor, *context.registry);
+  }
+
+  template <typename T>
+  static void Convert(CallContext& context, T& native, const Value& input,
+                      const std::string& name) {
+    // An argument the request did not supply keeps its native default.
+    if (!context.result.Ok() || input.IsEmpty()) return;
+    NativeCodec<T>().NativeFromValue(context.result, &native, input, name,
+                                     TypeRefOf<T>(*context.registry).descriptor, *context.registry,
+                                     0);
+  }
+
+  Handler handler_;
+  std::vector<std::string> names_;
+};
+
+// A descriptor named name whose arguments take names (padded with "arg<N>")
+// and the native types of the handler's parameters.
+template <typename R, typename... Args>
+FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
+                                std::vector<std::string> names,
+                                std::function<EndpointResult<R>(const Args&...)> handler) {
+  FunctionDescriptor function;
+  function.name = std::move(name);
+  function.registry = &registry;
+  function.returns = TypeRefOf<R>(registry);
+  while (names.size() < sizeof...(Args)) names.push_back(FormatMessage("arg%1", names.size()));
+  names.resize(sizeof...(Args));
+  const TypeRef types[] = {TypeRefOf<std::decay_t<Args>>(registry)..., TypeRef{}};
+  for (size_t i = 0; i < sizeof...(Args); ++i) {
+    ArgumentDescriptor argument;
+    argument.name = names[i];
+    argument.type = types[i];
+    function.arguments.push_back(std::move(argument));
+  }
+  function.callable =
+      std::make_shared<TypedEndpoint<R, Args...>>(std::move(handler), std::move(names));
+  return function;
+}
+
+template <typename Signature>
+struct HandlerTraits;
+
+template <typename R, typename... A>
+struct HandlerTraits<std::function<EndpointResult<R>(A...)>> {
+  template <typename F>
+  static FunctionDescriptor Make(const TypeRegistry& registry, std::string name,
+                                 std::vector<std::string> names, F handler) {
+    return MakeEndpoint<R, std::decay_t<A>...>(
+        registry, std::move(name), std::move(names),
+        std::function<EndpointResult<R>(const std::decay_t<A>&...)>(std::move(handler)));
+  }
+};
+
+// MakeEndpoint for any callable returning EndpointResult<R>.
+template <typename F>
+FunctionDescriptor MakeEndpointFrom(const TypeRegistry& registry, std::string name,
+                                    std::vector<std::string> names, F handler) {
+  return HandlerTraits<decltype(std::function(handler))>::Make(
+      registry, std::move(name), std::move(names), std::move(handler));
+}
+
+}  // namespace qmx
