@@ -1,5 +1,7 @@
 #include "entitlements/entitlements_plugin.h"
 
+#include "routing/endpoint.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -56,7 +58,8 @@ void EntitlementsPlugin::Shutdown() {
 
 void EntitlementsPlugin::RegisterApi() {
   RegisterTypes();
-  // GET kTokenPath is registered with RegisterGet, handler GetToken.
+  RegisterGet(kTokenPath, std::function<EndpointResult<EntitlementsTokenResource>()>(
+                              [this] { return GetToken(); }));
 }
 
 void EntitlementsPlugin::RegisterTypes() {

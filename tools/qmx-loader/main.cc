@@ -2,6 +2,9 @@
 // version and prints what the plugin filled in.
 //
 //   qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]
+//
+// The library stays loaded until the process ends: the plugin has no unload
+// entry, and its C++ runtime keeps process-wide buffers.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -37,7 +40,6 @@ int main(int argc, char** argv) {
   std::printf("host version      %u.%u.%u\n", major, minor, patch);
   if (record.context == nullptr) {
     std::printf("refused           (record left unfilled)\n");
-    dlclose(library);
     return 1;
   }
   std::printf("plugin version    %u.%u.%u\n", record.major, record.minor, record.patch);
@@ -54,6 +56,6 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(stats.allocations - stats.releases),
               static_cast<unsigned long long>(stats.peakBytes));
   record.callbacks->Shutdown(record.context);
-  dlclose(library);
+
   return 0;
 }
