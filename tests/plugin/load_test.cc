@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "plugin/api_descriptor.h"
 #include "plugin/host_api.h"
 #include "support/child_process.h"
 #include "support/paths.h"
@@ -145,6 +146,39 @@ TEST(LoadTest, ShutdownReturnsEveryByteOfARunningPlugin) {
         std::fprintf(stderr, "in use after the first plugin %llu, after the second %llu\n", baseline, inUse);
         return 13;
       }
+    }
+    return 0;
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
+}
+
+TEST(LoadTest, TheTokenEndpointAnswersThroughItsDescriptorEntry) {
+  test::ChildResult child = test::RunInChild([] {
+    Loaded loaded = Open();
+    if (loaded.load == nullptr) return 10;
+    test::TestHost host;  // answers every request with an empty body: no access token yet
+    PluginLoadRecord record{};
+    record.major = 18;
+    loaded.load(&record);
+    if (record.context == nullptr || record.descriptor->functionCount != 1) return 11;
+    if (!record.callbacks->Initialize(record.context, host.Handle())) return 12;
+    const auto* entry = static_cast<const ApiFunctionEntry*>(record.descriptor->functions);
+    if (std::strcmp(entry->name, "GetEntitlementsV1Token") != 0) return 13;
+    HostRequest request{};
+    request.method = HostMethodGet;
+    request.target = "/entitlements/v1/token";
+    request.functionContext = entry->context;
+    HostResponse response{};
+    ApiFunctionEntryFn call = entry->entry;
+    call(&response, &request);
+    uint32_t status = response.status;
+    std::string error = response.error != nullptr ? response.error : "";
+    if (response.release != nullptr) response.release(&response);
+    record.callbacks->Shutdown(record.context);
+    if (status != 404) return 14;
+    if (error != "Entitlements token is not ready yet") {
+      std::fprintf(stderr, "error text: %s\n", error.c_str());
+      return 15;
     }
     return 0;
   });
