@@ -65,8 +65,9 @@ class TypedEndpoint final : public EndpointCallable {
   template <typename T>
   static void Convert(CallContext& context, T& native, const Value& input,
                       const std::string& name) {
-    // An argument the request did not supply keeps its native default.
-    if (!context.result.Ok() || input.IsEmpty()) return;
+    // Every argument is required: one the request did not supply reaches the
+    // codec Empty and fails with "A value for '<name>' is required.".
+    if (!context.result.Ok()) return;
     NativeCodec<T>().NativeFromValue(context.result, &native, input, name,
                                      TypeRefOf<T>(*context.registry).descriptor, *context.registry,
                                      0);

@@ -201,3 +201,24 @@ TEST_F(ApiDescriptorTest, ResponsePartsSetByTheHandlerReachTheHost) {
 
 }  // namespace
 }  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST_F(ApiDescriptorTest, AnArgumentTheRequestLeavesOutIsRequired) {
+  const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetItemsById");
+  ASSERT_NE(entry, nullptr);
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = "/items/7";
+  request.functionContext = entry->context;
+  HostResponse response{};
+  entry->entry(&response, &request);
+  const char* const error = response.error;
+  EXPECT_STREQ(error, "A value for 'label' is required.");
+  const HostResponseReleaseFn release = response.release;
+  release(&response);
+}
+
+}  // namespace
+}  // namespace qmx
