@@ -12,10 +12,6 @@
 namespace qmx {
 namespace {
 
-std::string Message(const char* text, std::initializer_list<std::string_view> arguments) {
-  return FormatMessageTexts(text, arguments);
-}
-
 std::string Decimal(int64_t v) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%" PRId64, v);
@@ -51,23 +47,23 @@ std::string NumberText(const Value& input) {
 }
 
 void Required(ValueResult& result, std::string_view targetName) {
-  result.SetError(Message("A value for '%1' is required.", {targetName}));
+  result.SetError(FormatMessageTexts("A value for '%1' is required.", {targetName}));
 }
 
 void OutOfRange(ValueResult& result, std::string_view number, std::string_view targetName,
                 std::string_view typeName) {
-  result.SetError(Message("Value %1 for '%2' of type %3 is out of range", {number, targetName, typeName}));
+  result.SetError(FormatMessageTexts("Value %1 for '%2' of type %3 is out of range", {number, targetName, typeName}));
 }
 
 void BadFormat(ValueResult& result, std::string_view text, std::string_view targetName,
                std::string_view typeName) {
   result.SetError(
-      Message("Value %1 for '%2' of type %3 is in an incorrect format", {text, targetName, typeName}));
+      FormatMessageTexts("Value %1 for '%2' of type %3 is in an incorrect format", {text, targetName, typeName}));
 }
 
 void InvalidType(ValueResult& result, std::string_view targetName, std::string_view typeName,
                  const Value& input) {
-  result.SetError(Message("Couldn't assign value to '%1' of type %2 because the input is of an invalid type %3.",
+  result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of type %2 because the input is of an invalid type %3.",
                           {targetName, typeName, KindName(input.Kind())}));
 }
 
@@ -99,14 +95,14 @@ void BoolFromValue(ValueResult& result, bool& out, const Value& input, std::stri
       } else if (text == "0" || text == "false") {
         out = false;
       } else {
-        result.SetError(Message(
+        result.SetError(FormatMessageTexts(
             "Value %1 for '%2' of type bool is in an incorrect format. Options are \"true\", \"false\", \"1\", \"0\".",
             {text, targetName}));
       }
       return;
     }
     default:
-      result.SetError(Message("Couldn't assign value to '%1' of type bool because the input is of an invalid type %2.",
+      result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of type bool because the input is of an invalid type %2.",
                               {targetName, KindName(input.Kind())}));
   }
 }
@@ -269,13 +265,13 @@ void StringFromValue(ValueResult& result, std::string& out, const Value& input,
       if (auto name = registry.FindEnumeratorName(TypeId(record.type), record.number)) {
         out = *name;
       } else {
-        result.SetError(Message("%1 is not a valid enumeration value for '%2'.",
+        result.SetError(FormatMessageTexts("%1 is not a valid enumeration value for '%2'.",
                                 {Decimal(int64_t{record.number}), targetName}));
       }
       return;
     }
     default:
-      result.SetError(Message("Couldn't assign value to '%1' because the input is not a string.", {targetName}));
+      result.SetError(FormatMessageTexts("Couldn't assign value to '%1' because the input is not a string.", {targetName}));
   }
 }
 
@@ -288,7 +284,7 @@ void EnumFromValue(ValueResult& result, int32_t& out, const Value& input,
         TypeRegistry::IsEnumerator(*enumDescriptor, static_cast<int32_t>(number))) {
       out = static_cast<int32_t>(number);
     } else {
-      result.SetError(Message("%1 is not a valid %2 enumeration value for '%3'.", {shown, enumName, targetName}));
+      result.SetError(FormatMessageTexts("%1 is not a valid %2 enumeration value for '%3'.", {shown, enumName, targetName}));
     }
   };
   switch (input.Kind()) {
@@ -315,11 +311,11 @@ void EnumFromValue(ValueResult& result, int32_t& out, const Value& input,
       int64_t number = 0;
       SignedFromValue(parse, number, input, targetName, enumName, INT32_MIN, INT32_MAX);
       if (parse.Ok()) return accept(number, text);
-      result.SetError(Message("%1 is not a valid %2 enumeration value for '%3'.", {text, enumName, targetName}));
+      result.SetError(FormatMessageTexts("%1 is not a valid %2 enumeration value for '%3'.", {text, enumName, targetName}));
       return;
     }
     default:
-      result.SetError(Message("Couldn't assign value to '%1' of enum type because the input is of an invalid type %2.",
+      result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of enum type because the input is of an invalid type %2.",
                               {targetName, KindName(input.Kind())}));
   }
 }
@@ -330,7 +326,7 @@ void ObjectFromValue(ValueResult& result, Value& out, const Value& input) {
 }
 
 void ReportNotACollection(ValueResult& result, std::string_view targetName) {
-  result.SetError(Message("Couldn't assign value to '%1' of type vector because the input not a collection.",
+  result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of type vector because the input not a collection.",
                           {targetName}));
 }
 
@@ -340,12 +336,12 @@ void StructFromValue(ValueResult& result, void* nativeRecord, const Value& input
   if (!result.Ok()) return;
   if (input.IsEmpty()) return Required(result, targetName);
   if (structDescriptor == nullptr) {
-    result.SetError(Message("Couldn't assign value to '%1' because the input is an unregistered structure or not a structure at all.",
+    result.SetError(FormatMessageTexts("Couldn't assign value to '%1' because the input is an unregistered structure or not a structure at all.",
                             {targetName}));
     return;
   }
   if (input.Kind() != ValueKind::Structure) {
-    result.SetError(Message("Couldn't assign value to '%1' of type %2 because the input not a structure.",
+    result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of type %2 because the input not a structure.",
                             {targetName, structDescriptor->name}));
     return;
   }
@@ -357,7 +353,7 @@ void StructFromValue(ValueResult& result, void* nativeRecord, const Value& input
       field.codec->NativeFromValue(result, base + field.offset, member, field.name,
                                    field.type.descriptor, registry, flags);
     } else if (field.flags & kRequired) {
-      result.SetError(Message("Couldn't assign value to '%1' of type %2 because the input structure doesn't have required field '%3'.",
+      result.SetError(FormatMessageTexts("Couldn't assign value to '%1' of type %2 because the input structure doesn't have required field '%3'.",
                               {targetName, structDescriptor->name, field.name}));
     }
   }
