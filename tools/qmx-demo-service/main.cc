@@ -1,0 +1,51 @@
+// qmx-demo-service: the demo entitlements service on its own, for trying the
+// reference host by hand.
+//
+//   qmx-demo-service [--listen ADDRESS:PORT]    (default 127.0.0.1:8471)
+//
+// Prints the token URL to put into "region_data" and runs until SIGINT or
+// SIGTERM. See host/demo_service.h for what it answers.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "demo_service.h"
+
+int main(int argc, char** argv) {
+  std::string listen = "127.0.0.1:8471";
+  if (argc == 3 && std::string(argv[1]) == "--listen") {
+    listen = argv[2];
+  } else if (argc != 1) {
+    std::fprintf(stderr, "usage: qmx-demo-service [--listen ADDRESS:PORT]\n");
+    return 2;
+  }
+  size_t colon = listen.rfind(':');
+  int port = colon == std::string::npos ? -1 : std::atoi(listen.c_str() + colon + 1);
+  std::string address = colon == std::string::npos ? "" : listen.substr(0, colon);
+  if (port < 0 || port > 65535 || !(address == "localhost" || address.starts_with("127."))) {
+    std::fprintf(stderr, "qmx-demo-service: --listen wants a loopback ADDRESS:PORT, got '%s'\n", listen.c_str());
+    return 2;
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  qmx::host::DemoService service;
+  std::string error;
+  if (!service.Start(address, port, error)) {
+    std::fprintf(stderr, "qmx-demo-service: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("qmx-demo-service: token URL %s\n", service.TokenUrl().c_str());
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&signals, &signal);
+  service.Stop();
+  std::printf("qmx-demo-service: stopped after %d token requests\n", service.Requests());
+  return 0;
+}

@@ -1,0 +1,191 @@
+// qmx-host: the reference plugin host.
+//
+//   qmx-host [--plugin SO] [--config FILE] [--listen ADDRESS:PORT]
+//            [--version MAJOR.MINOR.PATCH] [--timeout SECONDS]
+//   qmx-host --demo [--plugin SO] [--version ...] [--timeout SECONDS]
+//
+// Loads the plugin (by default qmx-be-entitlements.so beside this program),
+// seeds the JSON API from the configuration file, starts the plugin and runs
+// until SIGINT or SIGTERM, when it shuts the plugin down and exits 0. With
+// --listen the JSON API is served over HTTP on a loopback address. --demo
+// plays a whole session against a demo entitlements service instead and exits
+// 0 when every check held.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "config_file.h"
+#include "demo_session.h"
+#include "http_front.h"
+#include "reference_host.h"
+
+namespace {
+
+struct Arguments {
+  std::string plugin;
+  std::string config;
+  std::string listen;
+  unsigned major = 18, minor = 0, patch = 0;
+  double timeout = 10;
+  bool demo = false;
+};
+
+int Usage(const char* problem) {
+  if (problem != nullptr) std::fprintf(stderr, "qmx-host: %s\n", problem);
+  std::fprintf(stderr,
+               "usage: qmx-host [--plugin SO] [--config FILE] [--listen ADDRESS:PORT]\n"
+               "                [--version MAJOR.MINOR.PATCH] [--timeout SECONDS]\n"
+               "       qmx-host --demo [--plugin SO] [--version ...] [--timeout SECONDS]\n");
+  return 2;
+}
+
+std::string DefaultPlugin() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return "qmx-be-entitlements.so";
+  std::string self(path, static_cast<size_t>(length));
+  return self.substr(0, self.rfind('/') + 1) + "qmx-be-entitlements.so";
+}
+
+bool Parse(int argc, char** argv, Arguments& arguments, const char*& problem) {
+  for (int i = 1; i < argc; ++i) {
+    std::string option = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* text = nullptr;
+    if (option == "--demo") {
+      arguments.demo = true;
+    } else if (option == "--plugin" || option == "--config" || option == "--listen" || option == "--version" ||
+               option == "--timeout") {
+      if ((text = value()) == nullptr) {
+        problem = "an option wants a value";
+        return false;
+      }
+      if (option == "--plugin") arguments.plugin = text;
+      if (option == "--config") arguments.config = text;
+      if (option == "--listen") arguments.listen = text;
+      if (option == "--version" &&
+          std::sscanf(text, "%u.%u.%u", &arguments.major, &arguments.minor, &arguments.patch) != 3) {
+        problem = "--version wants MAJOR.MINOR.PATCH";
+        return false;
+      }
+      if (option == "--timeout") {
+        char* end = nullptr;
+        arguments.timeout = std::strtod(text, &end);
+        if (end == text || *end != '\0' || !(arguments.timeout > 0) || arguments.timeout > 3600) {
+          problem = "--timeout wants seconds between 0 and 3600";
+          return false;
+        }
+      }
+    } else {
+      problem = "unknown argument";
+      return false;
+    }
+  }
+  if (arguments.demo && (!arguments.config.empty() || !arguments.listen.empty())) {
+    problem = "--demo brings its own configuration and serves no HTTP";
+    return false;
+  }
+  if (arguments.plugin.empty()) arguments.plugin = DefaultPlugin();
+  return true;
+}
+
+// SIGINT and SIGTERM are blocked in every thread and taken by sigwait.
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+int RunDemo(const Arguments& arguments) {
+  static std::atomic<bool> interrupted{false};
+  sigset_t signals = StopSignals();
+  std::thread watcher([signals] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    interrupted = true;
+  });
+  watcher.detach();  // the process ends with the demo
+
+  qmx::host::DemoOptions options;
+  options.pluginPath = arguments.plugin;
+  options.major = arguments.major;
+  options.minor = arguments.minor;
+  options.patch = arguments.patch;
+  options.externalTimeoutSeconds = arguments.timeout;
+  options.interrupted = &interrupted;
+  return qmx::host::RunDemo(options, std::cout).exitCode;
+}
+
+int RunHost(const Arguments& arguments) {
+  using namespace qmx::host;
+  std::string error;
+  qmx::Value config;
+  if (!arguments.config.empty() && !ReadConfigFile(arguments.config, config, error)) {
+    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+    return 1;
+  }
+  std::unique_ptr<PluginModule> plugin = PluginModule::Open(arguments.plugin, error);
+  if (plugin == nullptr) {
+    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+    return 1;
+  }
+  ReferenceHost::Options hostOptions;
+  hostOptions.externalTimeoutSeconds = arguments.timeout;
+  ReferenceHost host(hostOptions);
+  if (!config.IsEmpty() && !host.SeedFromConfig(config, error)) {
+    std::fprintf(stderr, "qmx-host: %s: %s\n", arguments.config.c_str(), error.c_str());
+    return 1;
+  }
+  if (!host.Start(*plugin, arguments.major, arguments.minor, arguments.patch, error)) {
+    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("qmx-host: plugin '%s' %u.%u.%u running\n", plugin->Record().shortName, plugin->Record().major,
+              plugin->Record().minor, plugin->Record().patch);
+
+  HttpFront front(host);
+  if (!arguments.listen.empty()) {
+    if (!front.Start(arguments.listen, error)) {
+      std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+      host.Stop();
+      return 1;
+    }
+    std::printf("qmx-host: listening on %s\n", front.Url().c_str());
+  }
+  std::fflush(stdout);
+
+  sigset_t signals = StopSignals();
+  int signal = 0;
+  sigwait(&signals, &signal);
+  std::printf("qmx-host: %s, shutting down\n", signal == SIGINT ? "interrupted" : "terminated");
+  front.Stop();
+  host.Stop();
+  MemoryStats after = plugin->Memory();
+  std::printf("qmx-host: plugin memory in use after Shutdown: %llu bytes\n",
+              static_cast<unsigned long long>(after.bytesAllocated - after.bytesReleased));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments arguments;
+  const char* problem = nullptr;
+  if (!Parse(argc, argv, arguments, problem)) return Usage(problem);
+  // Block the stop signals before any thread starts, so that every thread
+  // inherits the mask and only sigwait takes them.
+  sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return arguments.demo ? RunDemo(arguments) : RunHost(arguments);
+}
