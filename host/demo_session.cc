@@ -137,6 +137,7 @@ class Session {
     Say((held ? "  ok      " : "  FAILED  ") + what);
     return held;
   }
+  size_t LogCount() const { return logLines_; }
   bool Interrupted() const { return options_.interrupted != nullptr && *options_.interrupted; }
 
   // GET /entitlements/v1/token through the host, described in the transcript.
@@ -155,6 +156,7 @@ class Session {
   void SignIn();
   void Outage();
   void TokenNotification();
+  void RegionChange();
   void SignOut();
   void TearDown();
 
@@ -168,6 +170,7 @@ class Session {
   PluginModule* plugin_ = nullptr;
   std::unique_ptr<ReferenceHost> host_;
   Observations observed_;
+  std::atomic<size_t> logLines_{0};
 };
 
 void Session::WireObservers() {
@@ -193,6 +196,7 @@ void Session::WireObservers() {
       Say("  plugin -> host " + std::string(MethodName(method)) + " " + target);
   };
   host_->onLog = [this](int32_t level, const std::string& line) {
+    ++logLines_;
     Say("  plugin log: " + line);
     if (options_.onLog) options_.onLog(level, line);
   };
@@ -330,6 +334,28 @@ void Session::TokenNotification() {
   Check(answer.Ok() && Texts(answer.body.FindMember("entitlements")) == granted, "the endpoint serves the new list");
 }
 
+void Session::RegionChange() {
+  Heading("the region changes to one without a service, then back");
+  size_t events = observed_.EventCount();
+  size_t logged = LogCount();
+  Value locale;
+  locale.Member("region").SetString("mars");
+  locale.Member("locale").SetString("en-US");
+  Say("PUT " + std::string(kRegionPath) + " (region 'mars')");
+  host_->Put(kRegionPath, locale);
+  host_->Settle();
+  Check(LogCount() > logged, "the plugin logs that 'mars' has no entitlements service");
+  ApiAnswer during = GetToken();
+  Check(during.Ok() && observed_.EventCount() == events, "the last token is still served, nothing is published");
+  locale.Member("region").SetString(kRegion);
+  Say("PUT " + std::string(kRegionPath) + " (region '" + kRegion + "')");
+  host_->Put(kRegionPath, locale);
+  WaitForEvents(events + 1, 10);
+  host_->Settle();
+  std::vector<TokenEvent> seen = observed_.EventsSince(events);
+  Check(seen.size() == 1 && seen[0].type == "Update", "the service URL is found again and the token refetched");
+}
+
 void Session::SignOut() {
   Heading("sign-out: the access token is deleted");
   size_t events = observed_.EventCount();
@@ -367,7 +393,8 @@ DemoResult Session::Run() {
   }
   bool ready = SetUp();
   using Step = void (Session::*)();
-  for (Step step : {&Session::SignIn, &Session::Outage, &Session::TokenNotification, &Session::SignOut}) {
+  for (Step step : {&Session::SignIn, &Session::Outage, &Session::TokenNotification, &Session::RegionChange,
+                     &Session::SignOut}) {
     if (!ready || Interrupted()) break;
     (this->*step)();
   }

@@ -387,10 +387,12 @@ void ReferenceHost::EndWaitSlot(const HostApi*) {}
 void ReferenceHost::WriteLogSlot(const HostApi* api, int32_t level, const char* message) {
   if (message == nullptr) return;
   ReferenceHost& host = From(api);
+  std::string line = message;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (host.onLog) {
-    host.onLog(level, message);
+    host.onLog(level, line);
   } else {
-    std::fprintf(stderr, "%s\n", message);
+    std::fprintf(stderr, "%s\n", line.c_str());
   }
 }
 

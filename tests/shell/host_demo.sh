@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The main job's command: qmx-host --demo passes and prints no credential.
+set -euo pipefail
+build="$1"
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+"$build/qmx-host" --demo --plugin "$build/qmx-be-entitlements.so" >"$out" 2>&1 || {
+  cat "$out" >&2
+  echo "qmx-host --demo failed" >&2
+  exit 1
+}
+grep -q "^demo passed" "$out" || { cat "$out" >&2; exit 1; }
+# The demo's access token starts with "alice:"; every token is JSON in
+# base64url, whose text starts with "eyJ".
+if grep -n -e "alice:" -e "eyJ" "$out" >&2; then
+  echo "a credential reached the demo's output" >&2
+  exit 1
+fi
