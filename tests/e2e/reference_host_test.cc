@@ -179,7 +179,7 @@ TEST_F(ReferenceHostTest, ScheduledCallbacksRunInDueOrderAndNeverAfterShutdown) 
     Probe::api->ScheduleCallback(Probe::api, "now", record, reinterpret_cast<void*>(1), -5, 0);
     Probe::api->ScheduleCallback(Probe::api, "soon", record, reinterpret_cast<void*>(2), 0.02, 0);
   });
-  for (int i = 0; i < 200 && order.size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 1000 && order.size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 
   AsPlugin([&] { Probe::api->ScheduleCallback(Probe::api, "orphan", record, reinterpret_cast<void*>(4), 0.02, 0); });

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 #include <regex>
 #include <string>
@@ -190,7 +189,8 @@ TEST(RoutePatternTest, AgreesWithStdRegex) {
   }
 }
 
-TEST(RoutePatternTest, LongTargetsAndManyPlaceholdersAreFast) {
+// A backtracking matcher would not finish these within the test's time limit.
+TEST(RoutePatternTest, LongTargetsAndManyPlaceholdersFinish) {
   const size_t kSize = 1 << 20;
   std::string many;
   for (int i = 0; i < 200; ++i) many += "{p" + std::to_string(i) + "}";
@@ -207,13 +207,11 @@ TEST(RoutePatternTest, LongTargetsAndManyPlaceholdersAreFast) {
       {many_separated, std::string(kSize, '/')},
       {many_separated, std::string(kSize / 2, 'q') + std::string(kSize / 2, '/')},
   };
-  auto start = std::chrono::steady_clock::now();
   for (const auto& [route_template, target] : cases) {
     Route route = MakeRoute("f", route_template, HttpMethod::kNone, "", Function(0));
     ParameterMap parameters;
     MatchRoute(route, target, parameters);
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace
