@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 
 #include "binding/value.h"
@@ -25,22 +27,13 @@ std::string Base64Url(std::string_view bytes) {
 
 std::string JsonAnswer(const Value& value) { return WriteJson(value, nullptr, nullptr); }
 
-int QueryInt(const httplib::Request& request, const char* name, int fallback) {
+// A number from the query, or fallback when it is missing or unreadable.
+double QueryNumber(const httplib::Request& request, const char* name, double fallback) {
   if (!request.has_param(name)) return fallback;
-  try {
-    return std::stoi(request.get_param_value(name));
-  } catch (...) {
-    return fallback;
-  }
-}
-
-double QueryDouble(const httplib::Request& request, const char* name, double fallback) {
-  if (!request.has_param(name)) return fallback;
-  try {
-    return std::stod(request.get_param_value(name));
-  } catch (...) {
-    return fallback;
-  }
+  std::string text = request.get_param_value(name);
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && *end == '\0' && std::isfinite(value) ? value : fallback;
 }
 
 }  // namespace
@@ -160,11 +153,12 @@ void DemoService::RegisterRoutes() {
   });
 
   server_->Post("/control/fail", [this](const httplib::Request& request, httplib::Response& response) {
-    FailNext(QueryInt(request, "count", 1));
+    FailNext(static_cast<int>(std::clamp(QueryNumber(request, "count", 1), 0.0, 1e6)));
     response.status = 204;
   });
   server_->Post("/control/hang", [this](const httplib::Request& request, httplib::Response& response) {
-    HangNext(QueryInt(request, "count", 1), QueryDouble(request, "seconds", 30));
+    HangNext(static_cast<int>(std::clamp(QueryNumber(request, "count", 1), 0.0, 1e6)),
+             QueryNumber(request, "seconds", 30));
     response.status = 204;
   });
   server_->Put("/control/entitlements", [this](const httplib::Request& request, httplib::Response& response) {

@@ -10,20 +10,14 @@
 #include <utility>
 #include <vector>
 
+#include "host_text.h"
+
 namespace qmx::host {
 namespace {
 
 // Each outside service may answer with at most this much; more is cut off
 // and reported as a failure rather than kept in memory.
 constexpr size_t kMaxAnswerBytes = 64u << 20;
-
-char* CopyText(std::string_view text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  return copy;
-}
 
 void ReleaseExternalResponse(ExternalResponse* response) {
   if (response == nullptr) return;

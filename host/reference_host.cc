@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "external_http.h"
+#include "host_text.h"
 #include "plugin/event_paths.h"
 #include "plugin/host_value.h"
 #include "serialization/json.h"
@@ -20,14 +21,6 @@ constexpr const char* kSystemSettings = "/data-store/v1/system-settings/";
 constexpr double kMaxDelaySeconds = 24 * 3600;
 
 std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
-
-char* CopyText(std::string_view text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  return copy;
-}
 
 // The release function of responses the host fills.
 void ReleaseHostResponse(HostResponse* response) {

@@ -24,6 +24,24 @@ namespace {
 constexpr const char* kAccessTokenPath = "/kwe-auth/v1/authorization/access-token";
 constexpr const char* kTokenPath = "/entitlements/v1/token";
 
+// The plugin of this build, or null (with the reason on standard error).
+std::unique_ptr<PluginModule> OpenPlugin() {
+  std::string error;
+  std::unique_ptr<PluginModule> plugin = PluginModule::Open(test::PluginPath(), error);
+  if (plugin == nullptr) std::fprintf(stderr, "%s\n", error.c_str());
+  return plugin;
+}
+
+// Points "globals" and "region_data" of host at a token URL.
+void SeedRegion(ReferenceHost& host, const std::string& tokenUrl) {
+  Value globals;
+  globals.Member("region").SetString("eu");
+  host.Seed("/data-store/v1/install-settings/globals", globals);
+  Value regions;
+  regions.Member("eu").Member("servers").Member("entitlements").Member("entitlements_url").SetString(tokenUrl);
+  host.Seed("/data-store/v1/system-settings/region_data", regions);
+}
+
 // A host with the plugin running, its settings pointing at a demo service.
 struct Live {
   DemoService service;
@@ -36,8 +54,8 @@ struct Live {
   std::string Start(double timeoutSeconds) {
     std::string error;
     if (!service.Start("127.0.0.1", 0, error)) return error;
-    plugin = PluginModule::Open(test::PluginPath(), error);
-    if (plugin == nullptr) return error;
+    plugin = OpenPlugin();
+    if (plugin == nullptr) return "the plugin does not open";
     ReferenceHost::Options options;
     options.externalTimeoutSeconds = timeoutSeconds;
     host = std::make_unique<ReferenceHost>(options);
@@ -116,9 +134,9 @@ TEST(EndToEnd, TheDemoSessionPassesAndShowsNoCredential) {
 
 TEST(EndToEnd, APluginRefusesHostsOfAnotherMajorOrAnOlderMinor) {
   test::ChildResult child = test::RunInChild([] {
-    std::string error;
-    std::unique_ptr<PluginModule> plugin = PluginModule::Open(test::PluginPath(), error);
+    std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);
+    std::string error;
     ReferenceHost host;
     host.onLog = [](int32_t, const std::string&) {};
     CHILD_EXPECT(!host.Start(*plugin, 17, 9, 9, error), 11);
@@ -164,9 +182,9 @@ TEST(EndToEnd, AServiceThatNeverAnswersTimesOutAndTheFetchIsRetried) {
 
 TEST(EndToEnd, MemoryInUseReturnsToItsLevelAfterShutdown) {
   test::ChildResult child = test::RunInChild([] {
-    std::string error;
-    std::unique_ptr<PluginModule> plugin = PluginModule::Open(test::PluginPath(), error);
+    std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);
+    std::string error;
     DemoService service;
     CHILD_EXPECT(service.Start("127.0.0.1", 0, error), 11);
     // The first session creates what the process keeps once (the C++
@@ -175,13 +193,7 @@ TEST(EndToEnd, MemoryInUseReturnsToItsLevelAfterShutdown) {
     uint64_t levels[3] = {};
     for (uint64_t& level : levels) {
       ReferenceHost host;
-      Value globals;
-      globals.Member("region").SetString("eu");
-      host.Seed("/data-store/v1/install-settings/globals", globals);
-      Value regions;
-      regions.Member("eu").Member("servers").Member("entitlements").Member("entitlements_url").SetString(
-          service.TokenUrl());
-      host.Seed("/data-store/v1/system-settings/region_data", regions);
+      SeedRegion(host, service.TokenUrl());
       CHILD_EXPECT(host.Start(*plugin, 18, 0, 0, error), 12);
       for (int round = 0; round < 5; ++round) {
         Value token;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -193,8 +194,11 @@ TEST(WorkQueueTest, CallFromInsideATaskRunsAtOnceAndDrainWaitsForDueTasks) {
   std::vector<int> order;
   int nested = queue.Call([&] { return queue.Call([] { return 7; }); });
   EXPECT_EQ(nested, 7);
+  std::latch gate(1);
+  queue.Post([&] { gate.wait(); });  // holds the thread while both are queued
   queue.PostAt(WorkQueue::Clock::now(), [&] { order.push_back(2); });
   queue.Post([&] { order.push_back(1); });  // due at once: before the timed task
+  gate.count_down();
   queue.Drain();
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
