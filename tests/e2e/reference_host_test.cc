@@ -45,7 +45,8 @@ struct Probe {
                      payload.value().FindMember("uri").ToString());
   }
   static void Entry(HostResponse* response, HostRequest* request) {
-    targets.emplace_back(request->target);
+    const char* target = request->target;  // a packed field: copied, never bound to a reference
+    targets.emplace_back(target);
     // Runs once: the body may call the endpoint again.
     std::function<void()> call = std::move(onCall);
     onCall = nullptr;
@@ -213,7 +214,8 @@ TEST(ExternalRequestTest, RequestsTheHostCannotPerformAreRefusedWithAReason) {
     std::string body(reinterpret_cast<const char*>(response.body), response.bodyLength);
     int32_t result = response.result;
     response.release(&response);
-    EXPECT_EQ(response.body, nullptr);
+    const uint8_t* released = response.body;  // packed: read by value
+    EXPECT_EQ(released, nullptr);
     EXPECT_EQ(record.result, result);
     return std::make_pair(result, body);
   };
