@@ -132,6 +132,7 @@ class Session {
     out_ << "\n== " << text << "\n" << std::flush;
   }
   bool Check(bool held, const std::string& what) {
+    if (Interrupted()) return false;  // a step cut short proves nothing either way
     ++result_.checks;
     if (!held) ++result_.failures;
     Say((held ? "  ok      " : "  FAILED  ") + what);
