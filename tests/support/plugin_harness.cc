@@ -25,6 +25,7 @@ constexpr char kRegionData[] =
 
 // Marks the child's finding lines among whatever else it printed.
 constexpr char kFindingPrefix[] = "finding: ";
+constexpr char kNotePrefix[] = "note: ";
 
 const ApiFunctionEntry* TokenEntry(const PluginLoadRecord& record) {
   if (record.descriptor == nullptr) return nullptr;
@@ -192,13 +193,14 @@ std::string Findings::Text() const {
   return text;
 }
 
-std::vector<std::string> RunLinked(const PluginSuite& suite) {
+std::vector<std::string> RunLinked(const PluginSuite& suite, std::vector<std::string>* notes) {
   Findings findings;
   suite(&LoadLinkedPlugin, findings);
+  if (notes != nullptr) notes->insert(notes->end(), findings.Notes().begin(), findings.Notes().end());
   return findings.Texts();
 }
 
-std::vector<std::string> RunOnSharedObject(const PluginSuite& suite) {
+std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector<std::string>* notes) {
   ChildResult child = RunInChild([&] {
     LoadEntitlementsFn load = LoadSharedObject();
     if (load == nullptr) {
@@ -211,9 +213,16 @@ std::vector<std::string> RunOnSharedObject(const PluginSuite& suite) {
       for (char& c : line) c = c == '\n' ? ' ' : c;
       std::printf("%s%s\n", kFindingPrefix, line.c_str());
     }
+    for (const std::string& note : findings.Notes()) std::printf("%s%s\n", kNotePrefix, note.c_str());
     return findings.Empty() ? 0 : 1;
   });
   std::vector<std::string> texts;
+  if (notes != nullptr) {
+    std::istringstream lines(child.out);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(kNotePrefix, 0) == 0) notes->push_back(line.substr(std::strlen(kNotePrefix)));
+    }
+  }
   if (child.exitCode == 1) {
     std::istringstream lines(child.out);
     for (std::string line; std::getline(lines, line);) {

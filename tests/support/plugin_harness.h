@@ -120,6 +120,9 @@ class Findings {
     if (!condition) texts_.push_back(context_ + what);
   }
   void SetContext(std::string context) { context_ = context.empty() ? "" : context + ": "; }
+  // A measurement worth reporting, not a failure.
+  void Note(const std::string& text) { notes_.push_back(text); }
+  const std::vector<std::string>& Notes() const { return notes_; }
   bool Empty() const { return texts_.empty(); }
   std::string Text() const;
   const std::vector<std::string>& Texts() const { return texts_; }
@@ -127,14 +130,16 @@ class Findings {
  private:
   std::string context_;
   std::vector<std::string> texts_;
+  std::vector<std::string> notes_;
 };
 
 // A table of checks run against one way of loading the plugin.
 using PluginSuite = std::function<void(LoadEntitlementsFn load, Findings& findings)>;
-// Runs suite in this process against the linked plugin; what it found.
-std::vector<std::string> RunLinked(const PluginSuite& suite);
+// Runs suite in this process against the linked plugin; what it found. Its
+// notes are appended to notes when given.
+std::vector<std::string> RunLinked(const PluginSuite& suite, std::vector<std::string>* notes = nullptr);
 // Runs suite in a child process against the shared object; what it found, or
 // why the child ended early.
-std::vector<std::string> RunOnSharedObject(const PluginSuite& suite);
+std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector<std::string>* notes = nullptr);
 
 }  // namespace qmx::test
