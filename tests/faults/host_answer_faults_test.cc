@@ -147,6 +147,14 @@ std::vector<AnswerFault> MakeFaults(RecordStore& store, Stream& stream, PluginHa
     s.chunks = Chunks(kRegionDataText, 5);
     s.during = [&harness] { harness->DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})"); };
   });
+  streamed("the endpoint is called and the host runs its callbacks while it is read", [&harness](Stream& s) {
+    s.chunks = Chunks(kRegionDataText, 5);
+    s.during = [&harness] {
+      harness->Get();
+      for (int i = 0; i < 100 && harness->host.RunNextScheduled(); ++i) {
+      }
+    };
+  });
   add("stream and body together, lying hint", [&stream](HostResponse* r) {
     stream = Stream{};
     stream.chunks = {kRegionDataText};
