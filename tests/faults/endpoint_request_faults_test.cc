@@ -15,7 +15,9 @@ namespace qmx::test {
 namespace {
 
 int foreignReleases = 0;
-void ForeignRelease(HostResponse*) { ++foreignReleases; }
+void ForeignRelease(HostResponse*) {
+  ++foreignReleases;
+}
 
 struct RequestFault {
   std::string name;
@@ -41,13 +43,26 @@ std::vector<RequestFault> MakeFaults(RecordStore& store) {
     r.method = HostMethodCall;
     r.callName = "\xFF\xFE";
   });
-  const char* targets[] = {"", "/", "?", "/entitlements/v1/token?", "/entitlements/v1/token?a=1",
-                           "/entitlements/v1/token?a", "/entitlements/v1/token?&&&", "/entitlements/v1/token?%",
-                           "/entitlements/v1/token?%zz=%", "/entitlements/v1/token?=", "/entitlements/v1/token/",
-                           "/entitlements/v1/token/extra", "/ENTITLEMENTS/v1/token", "//entitlements/v1/token",
-                           "/entitlements/v1/token#x", "entitlements/v1/token", "/entitlements/v1/*",
+  const char* targets[] = {"",
+                           "/",
+                           "?",
+                           "/entitlements/v1/token?",
+                           "/entitlements/v1/token?a=1",
+                           "/entitlements/v1/token?a",
+                           "/entitlements/v1/token?&&&",
+                           "/entitlements/v1/token?%",
+                           "/entitlements/v1/token?%zz=%",
+                           "/entitlements/v1/token?=",
+                           "/entitlements/v1/token/",
+                           "/entitlements/v1/token/extra",
+                           "/ENTITLEMENTS/v1/token",
+                           "//entitlements/v1/token",
+                           "/entitlements/v1/token#x",
+                           "entitlements/v1/token",
+                           "/entitlements/v1/*",
                            "/entitlements/v1/{token}"};
-  for (const char* target : targets) add(std::string("target ") + target, [target](HostRequest& r) { r.target = target; });
+  for (const char* target : targets)
+    add(std::string("target ") + target, [target](HostRequest& r) { r.target = target; });
   add("target null", [](HostRequest& r) { r.target = nullptr; });
   const char* longQuery = store.Keep("/entitlements/v1/token?" + std::string(1 << 20, 'q') + "=1");
   add("a 1 MiB query", [longQuery](HostRequest& r) { r.target = longQuery; });
@@ -96,11 +111,12 @@ std::vector<RequestFault> MakeFaults(RecordStore& store) {
       {"\xFF", reinterpret_cast<const uint8_t*>("x"), 1},
   };
   for (const auto& body : bodies) {
-    add(std::string("body of type ") + (body.type != nullptr ? body.type : "null"), [body](HostRequest& r) {
-      r.contentType = body.type;
-      r.body = body.body;
-      r.bodyLength = body.length;
-    });
+    add(std::string("body of type ") + (body.type != nullptr ? body.type : "null"),
+        [body](HostRequest& r) {
+          r.contentType = body.type;
+          r.body = body.body;
+          r.bodyLength = body.length;
+        });
   }
   return faults;
 }
@@ -171,20 +187,14 @@ void RunEndpointFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(EndpointRequestFaultsTest, HostileCallsAnswerCleanlyInProcess) {
   auto found = RunLinked(&RunEndpointFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(EndpointRequestFaultsTest, HostileCallsAnswerCleanlyInTheSharedObject) {
   auto found = RunOnSharedObject(&RunEndpointFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

@@ -29,19 +29,27 @@ std::vector<EventFault> MakeFaults(RecordStore& store, const char* path) {
   std::vector<EventFault> faults;
   const HostValue uri = Text(path);
   const HostValue update = Text("Update");
-  const HostValue data = store.Structure({Member("region", Text("eu")), Member("token", Text("access-1")),
-                                          Member("version", Text("3"))});
+  const HostValue data =
+      store.Structure({Member("region", Text("eu")), Member("token", Text("access-1")),
+                       Member("version", Text("3"))});
   // The payload itself of every odd shape.
-  for (const NamedRecord& odd : OddValues(store)) faults.push_back({"payload " + odd.name, odd.record, false});
+  for (const NamedRecord& odd : OddValues(store))
+    faults.push_back({"payload " + odd.name, odd.record, false});
   // Each member of every odd shape in an otherwise good event.
   for (const NamedRecord& odd : OddValues(store)) {
     faults.push_back({"uri " + odd.name, store.Event(&odd.record, &update, &data), false});
-    faults.push_back({"eventType " + odd.name, store.Event(&uri, &odd.record, &data), ReadsAsCreate(odd.name)});
+    faults.push_back(
+        {"eventType " + odd.name, store.Event(&uri, &odd.record, &data), ReadsAsCreate(odd.name)});
   }
-  const HostValue types[] = {Scalar(HostValueSigned, 3), Scalar(HostValueSigned, static_cast<uint64_t>(-1)),
-                             Scalar(HostValueSigned, 1ull << 40), Text("Upsert"), Text("update"),
-                             Scalar(HostValueFloat, 0x3FF8000000000000ull), Scalar(HostValueBool, 1)};
-  for (const HostValue& type : types) faults.push_back({"unknown eventType", store.Event(&uri, &type, &data), false});
+  const HostValue types[] = {Scalar(HostValueSigned, 3),
+                             Scalar(HostValueSigned, static_cast<uint64_t>(-1)),
+                             Scalar(HostValueSigned, 1ull << 40),
+                             Text("Upsert"),
+                             Text("update"),
+                             Scalar(HostValueFloat, 0x3FF8000000000000ull),
+                             Scalar(HostValueBool, 1)};
+  for (const HostValue& type : types)
+    faults.push_back({"unknown eventType", store.Event(&uri, &type, &data), false});
   const HostValue emptyType = Text("");
   faults.push_back({"eventType empty text", store.Event(&uri, &emptyType, &data), true});
   faults.push_back({"no uri", store.Event(nullptr, &update, &data), false});
@@ -60,8 +68,8 @@ std::vector<EventFault> MakeOddData(RecordStore& store, const char* path) {
   for (const NamedRecord& odd : OddValues(store)) {
     if (odd.name.find("5000") != std::string::npos) continue;  // too deep to arrive at all
     cases.push_back({"data " + odd.name, store.Event(&uri, &update, &odd.record), true});
-    HostValue wrapped = store.Structure({Member("region", odd.record), Member("token", odd.record),
-                                         Member("version", odd.record)});
+    HostValue wrapped = store.Structure(
+        {Member("region", odd.record), Member("token", odd.record), Member("version", odd.record)});
     cases.push_back({"data members " + odd.name, store.Event(&uri, &update, &wrapped), true});
   }
   cases.push_back({"no data", store.Event(&uri, &update, nullptr), true});
@@ -126,7 +134,8 @@ void RunEventFaults(LoadEntitlementsFn load, Findings& findings) {
       harness.DeliverRecord(path, odd.payload);
       unsigned long long before = harness.BytesInUse();
       harness.DeliverRecord(path, odd.payload);
-      findings.Check(harness.BytesInUse() == before, "bytes in use stay flat while the event repeats");
+      findings.Check(harness.BytesInUse() == before,
+                     "bytes in use stay flat while the event repeats");
       EndpointAnswer answer = harness.Get();
       findings.Check(answer.error.empty(), "a token is served: " + answer.error);
       // Put back the good region and access token for the next case.
@@ -140,20 +149,14 @@ void RunEventFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.Check(harness.BytesInUse() == level, "bytes in use return to their level");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(EventFaultsTest, MalformedEventsAreDroppedInProcess) {
   auto found = RunLinked(&RunEventFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(EventFaultsTest, MalformedEventsAreDroppedInTheSharedObject) {
   auto found = RunOnSharedObject(&RunEventFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

@@ -25,7 +25,9 @@ struct ReleaseCounts {
 };
 ReleaseCounts counts;
 
-void CountRelease(HostResponse*) { ++counts.releases; }
+void CountRelease(HostResponse*) {
+  ++counts.releases;
+}
 void ReleaseBody(HostResponse* response) {
   ++counts.releases;
   Release(response->body);
@@ -36,13 +38,15 @@ void ReleaseOwnedError(HostResponse* response) {
   response->error = nullptr;
   Release(response->body);
 }
-void CountStreamRelease(void*) { ++counts.streamReleases; }
+void CountStreamRelease(void*) {
+  ++counts.streamReleases;
+}
 
 // A streamed body scripted chunk by chunk.
 struct Stream {
   std::vector<std::string> chunks;
-  int failAt = -1;            // the read call (0-based) that fails
-  uint32_t claimedSize = 0;   // when set, the size every read reports
+  int failAt = -1;               // the read call (0-based) that fails
+  uint32_t claimedSize = 0;      // when set, the size every read reports
   std::function<void()> during;  // run inside the second read, as a host running pending work
   size_t next = 0;
   int reads = 0;
@@ -88,26 +92,35 @@ std::vector<AnswerFault> MakeFaults(RecordStore& store, Stream& stream, PluginHa
     r->status = 500;
   });
   add("empty error text", [](HostResponse* r) { r->error = ""; });
-  add("error with a body and release", [](HostResponse* r) {
-    FromValue(ReadJson(kRegionDataText).value(), r->body);
-    r->error = "boom";
-    r->status = 503;
-    r->release = &ReleaseBody;
-  }, true);
-  add("owned error", [](HostResponse* r) {
-    r->error = CountedCopy("owned failure", 13);
-    r->errorOwned = 1;
-    r->status = 400;
-    r->release = &ReleaseOwnedError;
-  }, true);
+  add(
+      "error with a body and release",
+      [](HostResponse* r) {
+        FromValue(ReadJson(kRegionDataText).value(), r->body);
+        r->error = "boom";
+        r->status = 503;
+        r->release = &ReleaseBody;
+      },
+      true);
+  add(
+      "owned error",
+      [](HostResponse* r) {
+        r->error = CountedCopy("owned failure", 13);
+        r->errorOwned = 1;
+        r->status = 400;
+        r->release = &ReleaseOwnedError;
+      },
+      true);
   add("status 999 without error", [](HostResponse* r) { r->status = 999; });
-  add("headers null with a count, no content type", [](HostResponse* r) {
-    r->headers = nullptr;
-    r->headerCount = 1000;
-    r->contentType = nullptr;
-    r->kind = 77;
-    r->release = &CountRelease;
-  }, true);
+  add(
+      "headers null with a count, no content type",
+      [](HostResponse* r) {
+        r->headers = nullptr;
+        r->headerCount = 1000;
+        r->contentType = nullptr;
+        r->kind = 77;
+        r->release = &CountRelease;
+      },
+      true);
   static HostHeader odd[2] = {{nullptr, nullptr}, {"\xFF", nullptr}};
   add("headers without texts", [](HostResponse* r) {
     r->headers = odd;
@@ -120,14 +133,18 @@ std::vector<AnswerFault> MakeFaults(RecordStore& store, Stream& stream, PluginHa
     add("body: " + body.name, [record](HostResponse* r) { r->body = record; });
   }
 
-  auto streamed = [&](std::string name, std::function<void(Stream&)> script, bool withRelease = true) {
-    add("stream: " + name, [&stream, script, withRelease](HostResponse* r) {
-      stream = Stream{};
-      script(stream);
-      r->streamRead = &ReadStream;
-      r->streamRelease = withRelease ? &CountStreamRelease : nullptr;
-      r->streamContext = &stream;
-    }, false, withRelease);
+  auto streamed = [&](std::string name, std::function<void(Stream&)> script,
+                      bool withRelease = true) {
+    add(
+        "stream: " + name,
+        [&stream, script, withRelease](HostResponse* r) {
+          stream = Stream{};
+          script(stream);
+          r->streamRead = &ReadStream;
+          r->streamRelease = withRelease ? &CountStreamRelease : nullptr;
+          r->streamContext = &stream;
+        },
+        false, withRelease);
   };
   streamed("fails at once", [](Stream& s) { s.failAt = 0; });
   streamed("fails midway", [](Stream& s) {
@@ -135,36 +152,44 @@ std::vector<AnswerFault> MakeFaults(RecordStore& store, Stream& stream, PluginHa
     s.failAt = 3;
   });
   streamed("good in 7-byte chunks", [](Stream& s) { s.chunks = Chunks(kRegionDataText, 7); });
-  streamed("good without a stream release", [](Stream& s) { s.chunks = {kRegionDataText}; }, false);
+  streamed(
+      "good without a stream release", [](Stream& s) { s.chunks = {kRegionDataText}; }, false);
   streamed("claims more than the buffer holds", [](Stream& s) {
     s.chunks = {kRegionDataText, "}"};
     s.claimedSize = 1u << 30;
   });
   streamed("ends before it starts", [](Stream&) {});
   streamed("not JSON", [](Stream& s) { s.chunks = {"<html>", std::string(5000, 'x')}; });
-  streamed("JSON nested 100000 deep", [](Stream& s) { s.chunks = Chunks(std::string(100000, '['), 4096); });
+  streamed("JSON nested 100000 deep",
+           [](Stream& s) { s.chunks = Chunks(std::string(100000, '['), 4096); });
   streamed("a host event arrives while it is read", [&harness](Stream& s) {
     s.chunks = Chunks(kRegionDataText, 5);
-    s.during = [&harness] { harness->DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})"); };
-  });
-  streamed("the endpoint is called and the host runs its callbacks while it is read", [&harness](Stream& s) {
-    s.chunks = Chunks(kRegionDataText, 5);
     s.during = [&harness] {
-      harness->Get();
-      for (int i = 0; i < 100 && harness->host.RunNextScheduled(); ++i) {
-      }
+      harness->DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})");
     };
   });
-  add("stream and body together, lying hint", [&stream](HostResponse* r) {
-    stream = Stream{};
-    stream.chunks = {kRegionDataText};
-    FromValue(ReadJson(R"({"region":"us"})").value(), r->body);
-    r->streamRead = &ReadStream;
-    r->streamRelease = &CountStreamRelease;
-    r->streamContext = &stream;
-    r->totalLength = 0xFFFFFFFF00000003ull;
-    r->release = &ReleaseBody;
-  }, true, true);
+  streamed("the endpoint is called and the host runs its callbacks while it is read",
+           [&harness](Stream& s) {
+             s.chunks = Chunks(kRegionDataText, 5);
+             s.during = [&harness] {
+               harness->Get();
+               for (int i = 0; i < 100 && harness->host.RunNextScheduled(); ++i) {
+               }
+             };
+           });
+  add(
+      "stream and body together, lying hint",
+      [&stream](HostResponse* r) {
+        stream = Stream{};
+        stream.chunks = {kRegionDataText};
+        FromValue(ReadJson(R"({"region":"us"})").value(), r->body);
+        r->streamRead = &ReadStream;
+        r->streamRelease = &CountStreamRelease;
+        r->streamContext = &stream;
+        r->totalLength = 0xFFFFFFFF00000003ull;
+        r->release = &ReleaseBody;
+      },
+      true, true);
   return faults;
 }
 
@@ -217,12 +242,15 @@ void RunAnswerFaults(LoadEntitlementsFn load, Findings& findings) {
         harness.ForgetHistory();
         if (round == 1) second = harness.BytesInUse();
       }
-      findings.Check(harness.BytesInUse() == second, "bytes in use stay flat while the fault repeats");
+      findings.Check(harness.BytesInUse() == second,
+                     "bytes in use stay flat while the fault repeats");
       EndpointAnswer after = harness.Get();
-      findings.Check(after.error.empty() && after.body == good.body, "still serves the last good token");
+      findings.Check(after.error.empty() && after.body == good.body,
+                     "still serves the last good token");
       findings.Check(harness.RetryTimers() == 0, "a JSON-API answer schedules no retry");
       findings.Check(counts.answers >= 3, "the faulty answer was asked for");
-      if (fault.released) findings.Check(counts.releases == counts.answers, "each answer released once");
+      if (fault.released)
+        findings.Check(counts.releases == counts.answers, "each answer released once");
       if (fault.streamReleased) {
         findings.Check(counts.streamReleases == counts.answers, "each stream released once");
       }
@@ -256,8 +284,8 @@ void RunStartUpFaults(LoadEntitlementsFn load, Findings& findings) {
     current = &harness;
     harness.states[kAccessPath] = R"({"token":"access-1"})";
     harness.service.body = TokenBody(TokenWithClaims(harness.goodClaims));
-    for (const char* target : {kGlobalsPath, kRegionDataPath, kRegionPath, kAccessPath, kMessagePath,
-                               kOutOfSyncPath}) {
+    for (const char* target :
+         {kGlobalsPath, kRegionDataPath, kRegionPath, kAccessPath, kMessagePath, kOutOfSyncPath}) {
       harness.answers[target] = fault.fill;
     }
     findings.Check(harness.Start(), "Initialize succeeds");
@@ -271,30 +299,24 @@ void RunStartUpFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(HostAnswerFaultsTest, MalformedAnswersLeaveTheServedTokenInProcess) {
   auto found = RunLinked(&RunAnswerFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(HostAnswerFaultsTest, MalformedAnswersLeaveTheServedTokenInTheSharedObject) {
   auto found = RunOnSharedObject(&RunAnswerFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(HostAnswerFaultsTest, MalformedStartUpAnswersInProcess) {
   auto found = RunLinked(&RunStartUpFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(HostAnswerFaultsTest, MalformedStartUpAnswersInTheSharedObject) {
   auto found = RunOnSharedObject(&RunStartUpFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

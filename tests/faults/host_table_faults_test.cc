@@ -19,7 +19,8 @@ void RunIncompleteTables(LoadEntitlementsFn load, Findings& findings) {
   const struct {
     const char* name;
     HostHandle* handle;
-  } cases[] = {{"null handle", nullptr}, {"handle without a table", &withoutTable},
+  } cases[] = {{"null handle", nullptr},
+               {"handle without a table", &withoutTable},
                {"table of null slots", &withEmptyTable}};
   for (const auto& c : cases) {
     findings.SetContext(c.name);
@@ -54,20 +55,14 @@ void RunIncompleteTables(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(HostTableFaultsTest, IncompleteHostTablesInProcess) {
   auto found = RunLinked(&RunIncompleteTables);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(HostTableFaultsTest, IncompleteHostTablesInTheSharedObject) {
   auto found = RunOnSharedObject(&RunIncompleteTables);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

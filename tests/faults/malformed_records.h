@@ -29,7 +29,8 @@ inline HostValue Scalar(uint32_t kind, uint64_t bits) {
 }
 
 inline HostValue Text(const char* text) {
-  return Buffer(HostValueStringRef, text, text != nullptr ? static_cast<uint32_t>(std::strlen(text)) : 0);
+  return Buffer(HostValueStringRef, text,
+                text != nullptr ? static_cast<uint32_t>(std::strlen(text)) : 0);
 }
 
 inline HostMember Member(const char* name, HostValue value) {
@@ -105,9 +106,12 @@ inline std::vector<NamedRecord> OddValues(RecordStore& store) {
       {"structure null empty", Buffer(HostValueStructure, nullptr, 0)},
       {"structure of nameless members",
        store.Structure({Member(nullptr, Text("x")), Member(nullptr, Scalar(HostValueBool, 0))})},
-      {"structure of repeated names", store.Structure({Member("eu", Text("a")), Member("eu", Text("b"))})},
-      {"collection with an unknown kind", store.Collection({Scalar(HostValueSigned, 1), Scalar(99, 0)})},
-      {"structure with a null collection", store.Structure({Member("eu", Buffer(HostValueCollection, nullptr, 3))})},
+      {"structure of repeated names",
+       store.Structure({Member("eu", Text("a")), Member("eu", Text("b"))})},
+      {"collection with an unknown kind",
+       store.Collection({Scalar(HostValueSigned, 1), Scalar(99, 0)})},
+      {"structure with a null collection",
+       store.Structure({Member("eu", Buffer(HostValueCollection, nullptr, 3))})},
       {"kind 11", Scalar(11, 0)},
       {"kind 0xFFFFFFFF", Scalar(0xFFFFFFFFu, 0)},
       {"collections 999 deep", store.Nested(999, false, Text("leaf"))},

@@ -43,20 +43,14 @@ void RunStaleTicks(LoadEntitlementsFn load, Findings& findings) {
   findings.Check(harness.RetryTimers() == 0, "no tick left once the timer is gone");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(RetryTimerFaultsTest, StaleTickOfARemovedTimerStartsNoSecondChainInProcess) {
   auto found = RunLinked(&RunStaleTicks);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(RetryTimerFaultsTest, StaleTickOfARemovedTimerStartsNoSecondChainInTheSharedObject) {
   auto found = RunOnSharedObject(&RunStaleTicks);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

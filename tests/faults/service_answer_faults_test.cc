@@ -15,7 +15,9 @@ namespace qmx::test {
 namespace {
 
 int releases = 0;
-void CountRelease(ExternalResponse*) { ++releases; }
+void CountRelease(ExternalResponse*) {
+  ++releases;
+}
 
 enum class Outcome { kRetry, kUnchanged, kReplaced };
 
@@ -40,16 +42,18 @@ std::vector<ServiceFault> MakeFaults() {
   std::vector<ServiceFault> faults;
   for (int32_t result : {-1, 1, 2, 7, -100}) {
     std::string name = "result " + std::to_string(result);
-    faults.push_back({name + " with text", Answer(result, 200, "connection refused"), Outcome::kRetry, {}});
+    faults.push_back(
+        {name + " with text", Answer(result, 200, "connection refused"), Outcome::kRetry, {}});
     faults.push_back({name + " with a token body", Answer(result, 200, good), Outcome::kRetry, {}});
     faults.push_back({name + " without text", Answer(result, 0, ""), Outcome::kRetry, {}});
     PluginHarness::ServiceAnswer nullText = Answer(result, 0, "12345");
     nullText.nullBody = true;
     faults.push_back({name + " with a null text and a length", nullText, Outcome::kRetry, {}});
   }
-  for (uint32_t status : {0u, 100u, 101u, 199u, 300u, 301u, 304u, 399u, 400u, 401u, 404u, 500u, 503u, 999u,
-                          0xFFFFFFFFu}) {
-    faults.push_back({"status " + std::to_string(status), Answer(0, status, good), Outcome::kRetry, {}});
+  for (uint32_t status : {0u, 100u, 101u, 199u, 300u, 301u, 304u, 399u, 400u, 401u, 404u, 500u,
+                          503u, 999u, 0xFFFFFFFFu}) {
+    faults.push_back(
+        {"status " + std::to_string(status), Answer(0, status, good), Outcome::kRetry, {}});
   }
   PluginHarness::ServiceAnswer nullBody = Answer(0, 200, std::string(64, 'x'));
   nullBody.nullBody = true;
@@ -61,41 +65,71 @@ std::vector<ServiceFault> MakeFaults() {
   released.release = &CountRelease;
   faults.push_back({"500 with a release function", released, Outcome::kRetry, {}});
 
-  const std::string unusable[] = {
-      "", "not json", "[1,2]", "\"text\"", "{}", "{", "null", R"({"entitlements_token":null})",
-      R"({"entitlements_token":5})", R"({"entitlements_token":true})", R"({"entitlements_token":[]})",
-      R"({"entitlements_token":{"a":"b"}})", R"({"entitlements_token":""})", R"({"Entitlements_Token":"x.y.z"})",
-      "\xEF\xBB\xBF{\"entitlements_token\":\"x\"}", std::string("\0{\"entitlements_token\":\"x\"}", 25)};
+  const std::string unusable[] = {"",
+                                  "not json",
+                                  "[1,2]",
+                                  "\"text\"",
+                                  "{}",
+                                  "{",
+                                  "null",
+                                  R"({"entitlements_token":null})",
+                                  R"({"entitlements_token":5})",
+                                  R"({"entitlements_token":true})",
+                                  R"({"entitlements_token":[]})",
+                                  R"({"entitlements_token":{"a":"b"}})",
+                                  R"({"entitlements_token":""})",
+                                  R"({"Entitlements_Token":"x.y.z"})",
+                                  "\xEF\xBB\xBF{\"entitlements_token\":\"x\"}",
+                                  std::string("\0{\"entitlements_token\":\"x\"}", 25)};
   for (const std::string& body : unusable) {
     faults.push_back({"2xx body " + body, Answer(0, 200, body), Outcome::kUnchanged, {}});
   }
-  faults.push_back({"2xx body nested 4 MiB deep", Answer(0, 200, std::string(4 << 20, '[')), Outcome::kUnchanged, {}});
-  faults.push_back({"2xx body of 5 MiB garbage", Answer(0, 299, std::string(5 << 20, '\x01')), Outcome::kUnchanged, {}});
+  faults.push_back({"2xx body nested 4 MiB deep",
+                    Answer(0, 200, std::string(4 << 20, '[')),
+                    Outcome::kUnchanged,
+                    {}});
+  faults.push_back({"2xx body of 5 MiB garbage",
+                    Answer(0, 299, std::string(5 << 20, '\x01')),
+                    Outcome::kUnchanged,
+                    {}});
   PluginHarness::ServiceAnswer releasedOk = Answer(0, 200, "{}");
   releasedOk.release = &CountRelease;
   faults.push_back({"2xx unusable with a release function", releasedOk, Outcome::kUnchanged, {}});
-  faults.push_back({"500 with 6 MiB of text", Answer(0, 500, std::string(6 << 20, 'e')), Outcome::kRetry, {}});
+  faults.push_back(
+      {"500 with 6 MiB of text", Answer(0, 500, std::string(6 << 20, 'e')), Outcome::kRetry, {}});
 
   // Tokens of every odd form are still tokens: they replace the served one.
   const std::string claimsDeep = std::string(300, '[') + std::string(300, ']');
   const std::string odd[] = {
-      "abc", "a.b", "a.b.c.d", "....", "!!!.@@@.###", "e30.e30", "e30." + Base64Url("not json") + ".x",
+      "abc",
+      "a.b",
+      "a.b.c.d",
+      "....",
+      "!!!.@@@.###",
+      "e30.e30",
+      "e30." + Base64Url("not json") + ".x",
       "e30." + Base64Url(R"({"entitlements":)" + claimsDeep + "}") + ".x",
       "e30." + Base64Url(R"({"sub":"\u0000","entitlements":[null,{},[],1.5]})") + ".x",
-      "e30." + std::string(3 << 20, 'A') + ".c2ln", std::string(1 << 20, '.'),
+      "e30." + std::string(3 << 20, 'A') + ".c2ln",
+      std::string(1 << 20, '.'),
   };
   for (const std::string& token : odd) {
-    faults.push_back({"token " + token.substr(0, 40), Answer(0, 200, TokenBody(token)), Outcome::kReplaced, token});
+    faults.push_back({"token " + token.substr(0, 40), Answer(0, 200, TokenBody(token)),
+                      Outcome::kReplaced, token});
   }
-  std::string padded = R"({"pad":")" + std::string(4 << 20, 'p') + R"(","entitlements_token":"big.token"})";
-  faults.push_back({"2xx body of 4 MiB with a token", Answer(0, 200, padded), Outcome::kReplaced, "big.token"});
+  std::string padded =
+      R"({"pad":")" + std::string(4 << 20, 'p') + R"(","entitlements_token":"big.token"})";
+  faults.push_back(
+      {"2xx body of 4 MiB with a token", Answer(0, 200, padded), Outcome::kReplaced, "big.token"});
   PluginHarness::ServiceAnswer headered = Answer(0, 200, TokenBody("with.headers"));
   headered.headers = oddHeaders;
   headered.headerCount = 3;
-  faults.push_back({"2xx with headers lacking texts", headered, Outcome::kReplaced, "with.headers"});
+  faults.push_back(
+      {"2xx with headers lacking texts", headered, Outcome::kReplaced, "with.headers"});
   PluginHarness::ServiceAnswer releasedGood = Answer(0, 200, TokenBody("released.token"));
   releasedGood.release = &CountRelease;
-  faults.push_back({"2xx token with a release function", releasedGood, Outcome::kReplaced, "released.token"});
+  faults.push_back(
+      {"2xx token with a release function", releasedGood, Outcome::kReplaced, "released.token"});
   return faults;
 }
 
@@ -130,7 +164,8 @@ void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
       if (round == 1) second = harness.BytesInUse();
     }
     findings.Check(harness.host.externalCalls.size() == 4, "each trigger sent one request");
-    findings.Check(harness.BytesInUse() == second, "bytes in use stay flat while the fault repeats");
+    findings.Check(harness.BytesInUse() == second,
+                   "bytes in use stay flat while the fault repeats");
     if (fault.answer.release != nullptr) findings.Check(releases == 3, "each answer released once");
     const EndpointAnswer after = harness.Get();
     findings.Check(after.error.empty(), "the endpoint still answers a token: " + after.error);
@@ -152,27 +187,22 @@ void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
     harness.service = PluginHarness::ServiceAnswer{};
     harness.service.body = TokenBody("recovered.token");
     harness.DeliverEvent(kOutOfSyncPath, "Delete");
-    findings.Check(ServedToken(harness.Get()) == "recovered.token", "recovers with the next good answer");
+    findings.Check(ServedToken(harness.Get()) == "recovered.token",
+                   "recovers with the next good answer");
     harness.Stop();
     findings.Check(harness.BytesInUse() == level, "bytes in use return to their level");
   }
   findings.SetContext("");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(ServiceAnswerFaultsTest, FailuresRetryUnusableAnswersDoNotInProcess) {
   auto found = RunLinked(&RunServiceFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(ServiceAnswerFaultsTest, FailuresRetryUnusableAnswersDoNotInTheSharedObject) {
   auto found = RunOnSharedObject(&RunServiceFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

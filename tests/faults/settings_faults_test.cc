@@ -48,13 +48,15 @@ std::vector<SettingsCase> Cases() {
       {eu, R"({"eu":"servers"})", kNone},
       {eu, R"({"eu":{"servers":[]}})", kNone},
       {eu, R"({"eu":{"servers":{"entitlements":["entitlements_url"]}}})", kNone},
-      {eu, R"({"eu\u0000":{"servers":{"entitlements":{"entitlements_url":"https://nul.example"}}}})",
+      {eu,
+       R"({"eu\u0000":{"servers":{"entitlements":{"entitlements_url":"https://nul.example"}}}})",
        "https://nul.example"},
       {eu, RegionData("null"), kNone},
       {eu, RegionData(R"("")"), kNone},
       {eu, RegionData("5"), "5"},
       {eu, RegionData("true"), "true"},
-      {eu, RegionData(R"("https://eu.example/token\u0000evil")"), std::string("https://eu.example/token\0evil", 29)},
+      {eu, RegionData(R"("https://eu.example/token\u0000evil")"),
+       std::string("https://eu.example/token\0evil", 29)},
       {eu, RegionData(R"(")" + std::string(1 << 20, 'u') + R"(")"), std::string(1 << 20, 'u')},
       // A collection's text is empty, however deep.
       {eu, RegionData(std::string(990, '[') + std::string(990, ']')), kNone},
@@ -85,9 +87,11 @@ void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
     findings.Check(harness.Start(), "Initialize succeeds");
     if (c.url.empty()) {
       findings.Check(harness.host.externalCalls.empty(), "no URL, no request");
-      findings.Check(harness.Get().error == "Entitlements token is not ready yet", "the endpoint is not ready");
+      findings.Check(harness.Get().error == "Entitlements token is not ready yet",
+                     "the endpoint is not ready");
     } else {
-      findings.Check(harness.host.externalCalls.size() == 1 && harness.host.externalCalls[0].url == c.url.c_str(),
+      findings.Check(harness.host.externalCalls.size() == 1 &&
+                         harness.host.externalCalls[0].url == c.url.c_str(),
                      "fetches from the walk's URL");
       findings.Check(harness.Get().error.empty(), "serves the token");
     }
@@ -111,10 +115,12 @@ void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
       findings.Check(harness.host.externalCalls.empty(), "no URL, no request");
       harness.answers.erase(target);
       harness.DeliverEvent(kRegionPath, "Update", R"({"region":"eu"})");
-      findings.Check(harness.Get().body == good.body, "a good region change fetches the token again");
+      findings.Check(harness.Get().body == good.body,
+                     "a good region change fetches the token again");
       harness.answers[target] = [record](HostResponse* r) { r->body = record; };
       harness.DeliverEvent(kRegionPath, "Update", R"({"region":"eu"})");
-      findings.Check(harness.Get().body == good.body, "a bad region document keeps the served token");
+      findings.Check(harness.Get().body == good.body,
+                     "a bad region document keeps the served token");
       harness.Stop();
       findings.Check(harness.BytesInUse() == level, "bytes in use return to their level");
     }
@@ -122,20 +128,14 @@ void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(SettingsFaultsTest, WrongShapedSettingsResolveNoUrlInProcess) {
   auto found = RunLinked(&RunSettingsFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 TEST(SettingsFaultsTest, WrongShapedSettingsResolveNoUrlInTheSharedObject) {
   auto found = RunOnSharedObject(&RunSettingsFaults);
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ void Drain(PluginHarness& harness) {
 
 // One cycle of kEventsPerCycle events. The plugin ends it in the state it
 // began with: token served from the EU URL, no retry timer.
-void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::string& good, long& calls,
-           Findings& findings) {
+void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::string& good,
+           long& calls, Findings& findings) {
   static const HostValue kMalformed = [] {
     HostValue record{};
     record.kind = 11;
@@ -64,7 +64,8 @@ void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::str
   }();
   auto calling = [&](bool ready) {
     for (long i = 0; i < kCallsPerEvent; ++i) {
-      if (!CallOnce(entry, ready)) findings.Check(false, ready ? "the token is served" : "404 while withdrawn");
+      if (!CallOnce(entry, ready))
+        findings.Check(false, ready ? "the token is served" : "404 while withdrawn");
     }
     calls += kCallsPerEvent;
   };
@@ -79,13 +80,13 @@ void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::str
   event(kOutOfSyncPath, "Delete", nullptr);
   event(kOutOfSyncPath, "Create", nullptr);
   harness.service.status = 503;
-  event(kAccessPath, "Update", token);  // fails: the retry timer starts
+  event(kAccessPath, "Update", token);                  // fails: the retry timer starts
   event(kMessagePath, "Update", R"({"version":"3"})");  // fails again
   harness.service.status = 200;
   harness.service.body = "{}";
   event(kOutOfSyncPath, "Delete", nullptr);  // 2xx without a token
   harness.service.body = good;
-  harness.host.RunNextScheduled();  // a tick before the deadline
+  harness.host.RunNextScheduled();      // a tick before the deadline
   event(kAccessPath, "Update", token);  // succeeds: the timer goes
   event(kAccessPath, "Delete", nullptr, false);
   event(kAccessPath, "Create", token);
@@ -132,31 +133,26 @@ void RunSoak(LoadEntitlementsFn load, const SoakCounts& counts, Findings& findin
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::string shown;
   for (unsigned long long sample : samples) shown += " " + std::to_string(sample);
-  findings.Note("soak: " + std::to_string(calls) + " endpoint calls, " + std::to_string(events) + " events in " +
-                std::to_string(seconds) + " s; bytes in use per sample:" + shown);
+  findings.Note("soak: " + std::to_string(calls) + " endpoint calls, " + std::to_string(events) +
+                " events in " + std::to_string(seconds) + " s; bytes in use per sample:" + shown);
   findings.Check(calls >= counts.calls && events >= counts.events, "ran every call and event");
   // The first sample is the warm-up; every later one must match the second.
   for (size_t i = 2; i < samples.size(); ++i) {
-    findings.Check(samples[i] == samples[1], "bytes in use stay flat: sample " + std::to_string(i) + " is " +
-                                                 std::to_string(samples[i]) + ", not " +
+    findings.Check(samples[i] == samples[1], "bytes in use stay flat: sample " + std::to_string(i) +
+                                                 " is " + std::to_string(samples[i]) + ", not " +
                                                  std::to_string(samples[1]));
   }
   findings.Check(samples.size() >= 3, "enough samples to compare");
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += text + "\n";
-  return joined;
-}
-
 TEST(SoakTest, MillionCallsAndHundredThousandEventsKeepBytesInUseFlat) {
   const SoakCounts counts{100000 / kScale, 1000000 / kScale, 250 / kScale};
   std::vector<std::string> notes;
-  auto found = RunOnSharedObject([&](LoadEntitlementsFn load, Findings& findings) { RunSoak(load, counts, findings); },
-                                 &notes);
+  auto found = RunOnSharedObject(
+      [&](LoadEntitlementsFn load, Findings& findings) { RunSoak(load, counts, findings); },
+      &notes);
   for (const std::string& note : notes) std::printf("%s\n", note.c_str());
-  EXPECT_TRUE(found.empty()) << Joined(found);
+  EXPECT_TRUE(found.empty()) << JoinLines(found);
 }
 
 // The short run that the memcheck test drives; it loads the shared object in

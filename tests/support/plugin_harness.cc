@@ -38,7 +38,9 @@ const ApiFunctionEntry* TokenEntry(const PluginLoadRecord& record) {
 
 }  // namespace
 
-void LoadLinkedPlugin(PluginLoadRecord* record) { LoadPlugin(record, &EntitlementsPlugin::Create); }
+void LoadLinkedPlugin(PluginLoadRecord* record) {
+  LoadPlugin(record, &EntitlementsPlugin::Create);
+}
 
 LoadEntitlementsFn LoadSharedObject() {
   static void* library = dlopen(PluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -56,7 +58,9 @@ std::string Base64Url(std::string_view bytes) {
   return text;
 }
 
-std::string TokenWithClaims(std::string_view claims) { return "e30." + Base64Url(claims) + ".c2ln"; }
+std::string TokenWithClaims(std::string_view claims) {
+  return "e30." + Base64Url(claims) + ".c2ln";
+}
 
 std::string TokenBody(std::string_view token) {
   return R"({"entitlements_token":")" + std::string(token) + "\"}";
@@ -87,13 +91,16 @@ PluginHarness::PluginHarness(LoadEntitlementsFn load) : load_(load) {
     response->status = service.status;
     response->headers = service.headers;
     response->headerCount = service.headerCount;
-    response->body = service.nullBody ? nullptr : reinterpret_cast<const uint8_t*>(service.body.data());
+    response->body =
+        service.nullBody ? nullptr : reinterpret_cast<const uint8_t*>(service.body.data());
     response->bodyLength = static_cast<uint32_t>(service.body.size());
     response->release = service.release;
   };
 }
 
-PluginHarness::~PluginHarness() { Stop(); }
+PluginHarness::~PluginHarness() {
+  Stop();
+}
 
 bool PluginHarness::Start() {
   Stop();
@@ -187,20 +194,26 @@ void PluginHarness::ForgetHistory() {
   host.unsubscriptions.clear();
 }
 
+std::string JoinLines(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (const std::string& text : texts) joined += text + "\n";
+  return joined;
+}
+
 std::string Findings::Text() const {
-  std::string text;
-  for (const std::string& line : texts_) text += line + "\n";
-  return text;
+  return JoinLines(texts_);
 }
 
 std::vector<std::string> RunLinked(const PluginSuite& suite, std::vector<std::string>* notes) {
   Findings findings;
   suite(&LoadLinkedPlugin, findings);
-  if (notes != nullptr) notes->insert(notes->end(), findings.Notes().begin(), findings.Notes().end());
+  if (notes != nullptr)
+    notes->insert(notes->end(), findings.Notes().begin(), findings.Notes().end());
   return findings.Texts();
 }
 
-std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector<std::string>* notes) {
+std::vector<std::string> RunOnSharedObject(const PluginSuite& suite,
+                                           std::vector<std::string>* notes) {
   ChildResult child = RunInChild([&] {
     LoadEntitlementsFn load = LoadSharedObject();
     if (load == nullptr) {
@@ -213,7 +226,8 @@ std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector
       for (char& c : line) c = c == '\n' ? ' ' : c;
       std::printf("%s%s\n", kFindingPrefix, line.c_str());
     }
-    for (const std::string& note : findings.Notes()) std::printf("%s%s\n", kNotePrefix, note.c_str());
+    for (const std::string& note : findings.Notes())
+      std::printf("%s%s\n", kNotePrefix, note.c_str());
     return findings.Empty() ? 0 : 1;
   });
   std::vector<std::string> texts;
@@ -226,10 +240,12 @@ std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector
   if (child.exitCode == 1) {
     std::istringstream lines(child.out);
     for (std::string line; std::getline(lines, line);) {
-      if (line.rfind(kFindingPrefix, 0) == 0) texts.push_back(line.substr(std::strlen(kFindingPrefix)));
+      if (line.rfind(kFindingPrefix, 0) == 0)
+        texts.push_back(line.substr(std::strlen(kFindingPrefix)));
     }
   } else if (child.exitCode != 0) {
-    texts.push_back("the child ended with " + std::to_string(child.exitCode) + "; stderr: " + child.err);
+    texts.push_back("the child ended with " + std::to_string(child.exitCode) +
+                    "; stderr: " + child.err);
   }
   return texts;
 }

@@ -133,13 +133,18 @@ class Findings {
   std::vector<std::string> notes_;
 };
 
+// The texts, one a line.
+std::string JoinLines(const std::vector<std::string>& texts);
+
 // A table of checks run against one way of loading the plugin.
 using PluginSuite = std::function<void(LoadEntitlementsFn load, Findings& findings)>;
 // Runs suite in this process against the linked plugin; what it found. Its
 // notes are appended to notes when given.
-std::vector<std::string> RunLinked(const PluginSuite& suite, std::vector<std::string>* notes = nullptr);
+std::vector<std::string> RunLinked(const PluginSuite& suite,
+                                   std::vector<std::string>* notes = nullptr);
 // Runs suite in a child process against the shared object; what it found, or
 // why the child ended early.
-std::vector<std::string> RunOnSharedObject(const PluginSuite& suite, std::vector<std::string>* notes = nullptr);
+std::vector<std::string> RunOnSharedObject(const PluginSuite& suite,
+                                           std::vector<std::string>* notes = nullptr);
 
 }  // namespace qmx::test
