@@ -105,12 +105,21 @@ void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::str
 }
 
 void RunSoak(LoadEntitlementsFn load, const SoakCounts& counts, Findings& findings) {
+  // A first plugin settles what the process keeps once.
+  unsigned long long level = 0;
+  {
+    PluginHarness warm(load);
+    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
+    warm.Stop();
+    level = warm.BytesInUse();
+  }
   auto started = std::chrono::steady_clock::now();
   PluginHarness harness(load);
   if (!harness.StartServing()) {
     findings.Check(false, "serves a token at start");
     return;
   }
+  const unsigned long long atStart = harness.BytesInUse();
   const std::string good = harness.service.body;
   const auto* entry = static_cast<const ApiFunctionEntry*>(harness.Record().descriptor->functions);
   long calls = 0;
@@ -131,10 +140,15 @@ void RunSoak(LoadEntitlementsFn load, const SoakCounts& counts, Findings& findin
   }
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  harness.Stop();
   std::string shown;
   for (unsigned long long sample : samples) shown += " " + std::to_string(sample);
   findings.Note("soak: " + std::to_string(calls) + " endpoint calls, " + std::to_string(events) +
-                " events in " + std::to_string(seconds) + " s; bytes in use per sample:" + shown);
+                " events in " + std::to_string(seconds) + " s; bytes in use: before the plugin " +
+                std::to_string(level) + ", after its start " + std::to_string(atStart) +
+                ", per sample" + shown + ", after its shutdown " +
+                std::to_string(harness.BytesInUse()));
+  findings.Check(harness.BytesInUse() == level, "shutdown returns every byte of the soaked plugin");
   findings.Check(calls >= counts.calls && events >= counts.events, "ran every call and event");
   // The first sample is the warm-up; every later one must match the second.
   for (size_t i = 2; i < samples.size(); ++i) {
