@@ -3,6 +3,7 @@
 #include "routing/endpoint.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "entitlements/service_url.h"
@@ -122,22 +123,30 @@ void EntitlementsPlugin::FetchToken() {
   }
 
   bool wasReady = tokenReady_;
-  ValueResult parsed = ReadJson(answer.body);
-  if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return;
-  const Value& tokenValue = parsed.value().FindMember("entitlements_token");
-  if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return;
+  // The new record is built aside and replaces the served one only once it
+  // is complete: an answer too large to decode (the allocation fails) is as
+  // unusable as one that does not parse, and leaves the served record whole.
+  EntitlementsTokenResource updated;
+  try {
+    ValueResult parsed = ReadJson(answer.body);
+    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return;
+    const Value& tokenValue = parsed.value().FindMember("entitlements_token");
+    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return;
 
-  resource_.accessToken = accessToken_;
-  resource_.token = std::string(tokenValue.GetString());
-  json::Object claims = TokenDecoder(resource_.token).GetClaims();
-  // A token without an entitlements claim grants none: the list of an
-  // earlier token must not outlive it.
-  resource_.entitlements.clear();
-  const json::Element& entitlements = claims["entitlements"];
-  for (const json::Element& element : entitlements.Array())
-    resource_.entitlements.push_back(element.Text());
-  resource_.subject = claims["sub"].Text();
-  resource_.issuer = claims["iss"].Text();
+    updated.accessToken = accessToken_;
+    updated.token = std::string(tokenValue.GetString());
+    json::Object claims = TokenDecoder(updated.token).GetClaims();
+    // A token without an entitlements claim grants none: the list of an
+    // earlier token must not outlive it.
+    const json::Element& entitlements = claims["entitlements"];
+    for (const json::Element& element : entitlements.Array())
+      updated.entitlements.push_back(element.Text());
+    updated.subject = claims["sub"].Text();
+    updated.issuer = claims["iss"].Text();
+  } catch (const std::exception&) {
+    return;
+  }
+  resource_ = std::move(updated);
 
   retryDelay_ = initialRetryDelay_;
   tokenReady_ = true;

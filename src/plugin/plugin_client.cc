@@ -408,7 +408,11 @@ void PluginClient::AddTimer(const std::string& name, double seconds, std::functi
   timer.name = name;
   timer.callback = std::move(callback);
   timer.interval = seconds;
-  uint64_t generation = ++timer.generation;
+  // Generations come from one counter for the whole plugin, not from the
+  // entry: a removed timer's entry is gone, and a schedule of it still with
+  // the host must not match the same name added again.
+  uint64_t generation = ++lastTimerGeneration_;
+  timer.generation = generation;
   timer.due = SteadyNanoseconds() + static_cast<int64_t>(seconds * 1e9);
   ScheduleHostCallback(FormatMessage("Timer: %1", name), [this, name, generation] { FireTimer(name, generation); }, timer.due);
 }

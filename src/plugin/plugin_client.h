@@ -219,6 +219,7 @@ class PluginClient : public EventSubscriber {
   std::map<std::string, ProxyCallable> asyncHandlers_;
   std::mutex serviceProxyLock_;
   std::unordered_map<std::string, Timer> timers_;
+  uint64_t lastTimerGeneration_ = 0;  // the generation of the latest AddTimer
   std::unordered_map<uint64_t, std::unique_ptr<ScheduledCall>> scheduledCallbacks_;
   uint64_t nextScheduledId_ = 1;
   std::mutex scheduledLock_;

@@ -79,6 +79,18 @@ void TestHost::Deliver(const std::string& name, const Value& payload) {
   Release(record);
 }
 
+void TestHost::DeliverRecord(const std::string& name, const HostValue& payload) {
+  std::vector<Subscription> current = subscriptions;
+  for (const Subscription& s : current) {
+    if (s.name != name) continue;
+    HostEvent event{};
+    event.name = name.c_str();
+    event.payload = payload;
+    event.context = s.context;
+    s.callback(&event);
+  }
+}
+
 bool TestHost::RunNextScheduled() {
   if (scheduled.empty()) return false;
   Scheduled next = scheduled.front();

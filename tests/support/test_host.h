@@ -69,6 +69,9 @@ class TestHost {
 
   // Delivers a resource event payload to every subscriber of name.
   void Deliver(const std::string& name, const Value& payload);
+  // Delivers a payload record as it is, however malformed, to every
+  // subscriber of name; the record stays the caller's.
+  void DeliverRecord(const std::string& name, const HostValue& payload);
   // Runs and forgets the oldest scheduled callback; false when none is left.
   bool RunNextScheduled();
 
