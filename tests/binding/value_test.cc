@@ -281,6 +281,29 @@ TEST(ValueTest, InterningSharesAndReleasesStrings) {
   }
 }
 
+// Interned strings live in pools by entry size (header, text, NUL); a text on
+// either side of a pool's limit must come back intact after its neighbours
+// are released, re-used and the whole document is copied.
+TEST(ValueTest, StringsOfEveryLengthAroundThePoolLimits) {
+  Value v;
+  std::vector<std::string> texts;
+  for (size_t length = 0; length <= 300; ++length) {
+    std::string text(length, static_cast<char>('a' + length % 26));
+    if (length > 0) text[length - 1] = static_cast<char>('0' + length % 10);
+    texts.push_back(text);
+    v.Element(length).SetString(text);
+  }
+  for (size_t i = 0; i < texts.size(); i += 3) v.Element(i).Reset();
+  for (size_t i = 0; i < texts.size(); i += 3) v.Element(i).SetString(texts[i] + "!");
+  Value copy;
+  copy.Assign(v);
+  v.Reset();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::string expected = i % 3 == 0 ? texts[i] + "!" : texts[i];
+    ASSERT_EQ(copy.At(i).GetString(), expected) << "length " << i;
+  }
+}
+
 TEST(ValueResultTest, ErrorsReplaceEachOther) {
   ValueResult result;
   EXPECT_TRUE(result.Ok());
