@@ -79,8 +79,46 @@ const Value& Value::EmptyValue() {
 }
 
 Value::~Value() {
+  if (ownsContext_ && context_ != nullptr) {
+    // The whole context goes: its strings are freed with it in one sweep of
+    // the table rather than released one reference at a time.
+    DiscardTree();
+    delete context_;
+    return;
+  }
   Reset();
-  if (ownsContext_ && context_ != nullptr) delete context_;
+}
+
+void Value::DiscardTree() {
+  switch (kind_) {
+    case ValueKind::Blob: {
+      BlobHolder* blob = payload_.blob;
+      ::operator delete(blob->begin);
+      context_->blobs.Free(blob);
+      break;
+    }
+    case ValueKind::Enum:
+      context_->enums.Free(payload_.enumerator);
+      break;
+    case ValueKind::Collection: {
+      ElementArray* array = payload_.elements;
+      for (Value* v = array->begin; v != array->end; ++v) v->DiscardTree();
+      ::operator delete(array->begin);
+      context_->elements.Free(array);
+      break;
+    }
+    case ValueKind::Structure: {
+      MemberMap* map = payload_.members;
+      for (MemberSlot* m = map->begin; m != map->end; ++m) m->value.DiscardTree();
+      ::operator delete(map->begin);
+      context_->members.Free(map);
+      break;
+    }
+    default:
+      break;  // a String's entry stays in the context's table
+  }
+  kind_ = ValueKind::Empty;
+  payload_.unsignedValue = 0;
 }
 
 Value::Value(Value&& other) noexcept { Swap(other); }

@@ -202,6 +202,9 @@ class Value {
 
   ValueContext* EnsureContext();
   void MakeChildOf(ValueContext* context);
+  // Frees the tree's arrays and records but leaves its strings to the
+  // context, which the caller destroys next.
+  void DiscardTree();
   void AssignFrom(const Value& other);
 
   union Payload {

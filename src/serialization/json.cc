@@ -91,6 +91,8 @@ std::string ReplaceLineBreaks(const char* text, size_t size, std::string_view li
   return out;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- reading
 
 // A read-only stream over a bounded text. Past the end it answers NUL, which
@@ -113,6 +115,19 @@ class BoundedStream {
   size_t size_;
   size_t position_ = 0;
 };
+
+}  // namespace qmx
+
+// The stream is three words: the parser may keep a copy in registers inside
+// each parse step and write the position back after it, instead of going
+// through memory for every character.
+template <>
+struct rapidjson::StreamTraits<qmx::BoundedStream> {
+  enum { copyOptimization = 1 };
+};
+
+namespace qmx {
+namespace {
 
 // Builds the Value in place while the parser walks the text. The stack holds
 // the open containers; slot_ is the value the next scalar or container fills

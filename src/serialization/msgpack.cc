@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -103,9 +104,11 @@ struct Frame {
   Value* target = nullptr;
   uint64_t limit = 0;  // items announced: elements, or keys plus values
   uint64_t count = 0;  // items started so far
-  std::string key;
+  // The pending key and the names below are views into the input, which
+  // outlives the decoder.
+  std::string_view key;
   // Members appended so far, by name, for a map read in bulk (see OpenContainer).
-  std::unordered_map<std::string, size_t> members;
+  std::unordered_map<std::string_view, size_t> members;
   bool bulk = false;
 };
 
@@ -253,7 +256,7 @@ class Decoder {
         Fail(FormatMessageTexts(kKeyNotString, {Number(position_)}));
         return;
     }
-    if (read) frame.key.assign(text);
+    if (read) frame.key = text;
   }
 
   void OpenContainer(uint64_t limit, bool structure) {
