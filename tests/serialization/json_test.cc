@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 
 namespace qmx {
@@ -123,6 +127,51 @@ TEST(ReadJson, NumbersReadAsNearestDouble) {
     EXPECT_EQ(ReadJson(WriteJson(result.value(), nullptr, nullptr)).value().GetFloat(),
               result.value().GetFloat())
         << text;
+  }
+}
+
+// Numbers take a fast path when their digits and exponent allow, and the
+// parser's full-precision conversion otherwise; both must give the nearest
+// double (strtod's answer) bit for bit, including halfway cases, long
+// mantissas and the edges of each path.
+TEST(ReadJson, EveryNumberShapeReadsAsNearestDouble) {
+  auto check = [](const std::string& text) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    ASSERT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    double expected = std::strtod(text.c_str(), nullptr);
+    double got = result.value().GetFloat();
+    ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
+        << text << ": " << std::to_string(got) << " instead of " << std::to_string(expected);
+  };
+  const char* edges[] = {"9007199254740993.0", "9007199254740995.0", "9007199254740992.5",
+                         "1e22", "1e23", "9999999999999999999e-27", "1e-27", "1e-28",
+                         "18446744073709551615e55", "1e56", "0.0000000000000000000000000001",
+                         "12345678901234567890.5", "1234567890123456789e0", "-0.0e-5",
+                         "2.2250738585072014e-308", "5e-324", "8.98846567431158e307",
+                         "7.0064923216240854e-46", "1.00000000000000011102230246251565404236316680908203125",
+                         "1.00000000000000011102230246251565404236316680908203124",
+                         "1.00000000000000011102230246251565404236316680908203126"};
+  for (const char* text : edges) check(text);
+  std::mt19937_64 random(20261208);
+  char buffer[64];
+  for (int i = 0; i < 20000; ++i) {
+    // Random doubles printed in the shapes writers use.
+    uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    if (!std::isfinite(d)) continue;
+    std::snprintf(buffer, sizeof buffer, i % 3 == 0 ? "%.17g" : i % 3 == 1 ? "%.15e" : "%.16g", d);
+    std::string text(buffer);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    check(text);
+    // Random digit strings with a decimal point and an exponent around the
+    // fast paths' limits.
+    std::string digits = std::to_string(random() >> (random() % 60));
+    size_t point = random() % (digits.size() + 1);
+    std::string shaped = digits.substr(0, point) + (point == 0 ? "0." : ".") + digits.substr(point) + "0";
+    int exponent = static_cast<int>(random() % 120) - 60;
+    check(shaped + "e" + std::to_string(exponent));
   }
 }
 
