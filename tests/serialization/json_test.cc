@@ -175,6 +175,18 @@ TEST(ReadJson, EveryNumberShapeReadsAsNearestDouble) {
   }
 }
 
+// A zero with a far exponent once reached the parser's full-precision
+// conversion, which normalises a zero significand (undefined behaviour).
+TEST(ReadJson, ZeroWithAFarExponentReadsAsZero) {
+  for (const char* text : {"0e-30", "-0.000e-60", "0e300", "0.0E-99999", "-0e+100"}) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    ASSERT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    EXPECT_EQ(result.value().GetFloat(), 0.0) << text;
+    EXPECT_EQ(std::signbit(result.value().GetFloat()), text[0] == '-') << text;
+  }
+}
+
 TEST(ReadJson, StructureAndRoundTrip) {
   ValueResult dup = ReadJson("{\"a\":1,\"a\":2}");
   ASSERT_TRUE(dup.Ok());
