@@ -40,8 +40,22 @@ class JsonWriteVisitor final : public ValueVisitor {
 
   void Null() override { writer_.Null(); }
   void Bool(bool value) override { writer_.Bool(value); }
-  void Signed(int64_t value) override { writer_.Int64(value); }
-  void Unsigned(uint64_t value) override { writer_.Uint64(value); }
+  // Values that fit 32 bits take the writer's 32-bit conversion: the same
+  // digits, without 64-bit divisions (library calls on i386).
+  void Signed(int64_t value) override {
+    if (value >= INT32_MIN && value <= INT32_MAX) {
+      writer_.Int(static_cast<int>(value));
+    } else {
+      writer_.Int64(value);
+    }
+  }
+  void Unsigned(uint64_t value) override {
+    if (value <= UINT32_MAX) {
+      writer_.Uint(static_cast<unsigned>(value));
+    } else {
+      writer_.Uint64(value);
+    }
+  }
   void Float(double value) override {
     // The writer refuses NaN and infinities after it has already written the
     // separator; null keeps the output well formed.

@@ -46,6 +46,13 @@ TEST(WriteJson, Scalars) {
       {[](Value& v) { v.SetBool(true); }, "true"},
       {[](Value& v) { v.SetSigned(INT64_MIN); }, "-9223372036854775808"},
       {[](Value& v) { v.SetUnsigned(UINT64_MAX); }, "18446744073709551615"},
+      // Either side of the 32-bit conversion the writer switches to.
+      {[](Value& v) { v.SetSigned(INT32_MIN); }, "-2147483648"},
+      {[](Value& v) { v.SetSigned(int64_t{INT32_MIN} - 1); }, "-2147483649"},
+      {[](Value& v) { v.SetSigned(INT32_MAX); }, "2147483647"},
+      {[](Value& v) { v.SetSigned(int64_t{INT32_MAX} + 1); }, "2147483648"},
+      {[](Value& v) { v.SetUnsigned(UINT32_MAX); }, "4294967295"},
+      {[](Value& v) { v.SetUnsigned(uint64_t{UINT32_MAX} + 1); }, "4294967296"},
       {[](Value& v) { v.SetFloat(3); }, "3.0"},
       {[](Value& v) { v.SetFloat(-0.0); }, "-0.0"},
       {[](Value& v) { v.SetFloat(1e30); }, "1e30"},
