@@ -324,6 +324,21 @@ void Value::MakeStructure() {
   kind_ = ValueKind::Structure;
 }
 
+void Value::ReserveMembers(size_t count) {
+  if (kind_ != ValueKind::Structure) return;
+  if (count > kMaxElements) throw std::length_error("vector<T> too long");
+  MemberMap* map = payload_.members;
+  size_t capacity = static_cast<size_t>(map->capacity - map->begin);
+  if (count <= capacity) return;
+  size_t size = static_cast<size_t>(map->end - map->begin);
+  MemberSlot* grown = AllocateArray<MemberSlot>(count);
+  Relocate(grown, map->begin, size);
+  ::operator delete(map->begin);
+  map->begin = grown;
+  map->end = grown + size;
+  map->capacity = grown + count;
+}
+
 namespace {
 
 // Makes room for one more member at position; returns the slot, uninitialised.
@@ -421,16 +436,30 @@ void Value::FinishMembers() {
 
   // Sort an index rather than the cells themselves: cells are relocated only
   // once, bitwise, into their final place.
-  auto* order = AllocateArray<uint32_t>(size);
+  // Small maps (most of a document's) sort by insertion in a local index.
+  constexpr size_t kLocalOrder = 32;
+  uint32_t local[kLocalOrder];
+  uint32_t* order = size <= kLocalOrder ? local : AllocateArray<uint32_t>(size);
   for (size_t i = 0; i < size; ++i) order[i] = static_cast<uint32_t>(i);
   MemberSlot* slots = map->begin;
-  try {
-    std::stable_sort(order, order + size, [slots](uint32_t a, uint32_t b) {
-      return CompareNames(slots[a].name, slots[b].name) < 0;
-    });
-  } catch (...) {
-    ::operator delete(order);
-    throw;
+  if (order == local) {
+    for (size_t i = 1; i < size; ++i) {
+      uint32_t moving = order[i];
+      size_t j = i;
+      for (; j > 0 && CompareNames(slots[order[j - 1]].name, slots[moving].name) > 0; --j) {
+        order[j] = order[j - 1];
+      }
+      order[j] = moving;
+    }
+  } else {
+    try {
+      std::stable_sort(order, order + size, [slots](uint32_t a, uint32_t b) {
+        return CompareNames(slots[a].name, slots[b].name) < 0;
+      });
+    } catch (...) {
+      ::operator delete(order);
+      throw;
+    }
   }
   MemberSlot* sorted = AllocateArray<MemberSlot>(size);
   size_t kept = 0;
@@ -447,7 +476,7 @@ void Value::FinishMembers() {
     Relocate(sorted + kept, &source, 1);
     ++kept;
   }
-  ::operator delete(order);
+  if (order != local) ::operator delete(order);
   ::operator delete(map->begin);
   map->begin = sorted;
   map->end = sorted + kept;
