@@ -172,6 +172,24 @@ TEST(ValueTest, ReserveRefusesTooManyElements) {
   EXPECT_EQ(s.Kind(), ValueKind::Signed);
 }
 
+TEST(ValueTest, ReserveMembersKeepsMembersAndRefusesTooMany) {
+  Value v;
+  v.Member("b").SetSigned(2);
+  v.Member("a").SetSigned(1);
+  v.ReserveMembers(100);
+  v.ReserveMembers(1);  // smaller than what is there: nothing changes
+  for (int i = 0; i < 100; ++i) v.Member("m" + std::to_string(i)).SetSigned(i);
+  EXPECT_EQ(v.Size(), 102u);
+  EXPECT_EQ(v.MemberName(0), "a");
+  EXPECT_EQ(v.FindMember("b").GetSigned(), 2);
+  EXPECT_EQ(v.FindMember("m99").GetSigned(), 99);
+  EXPECT_THROW(v.ReserveMembers(Value::kMaxElements + 1), std::length_error);
+  Value s;
+  s.SetSigned(1);
+  s.ReserveMembers(10);  // not a Structure: nothing happens
+  EXPECT_EQ(s.Kind(), ValueKind::Signed);
+}
+
 TEST(ValueTest, AssignDeepCopiesAcrossContexts) {
   Value source;
   source.Member("list").Append().SetString("shared");
