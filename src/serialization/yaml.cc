@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -40,10 +41,11 @@ struct Entry {
   Path path;
   std::string anchor;
   bool open = false;  // a sequence or mapping being filled
-  // The members of an open mapping by name, as positions in append order:
+  // The members of an open mapping by name (views of the member names), as
+  // positions in append order, once it has more than kScannedMembers:
   // members are appended and sorted once when the mapping ends, since
   // inserting each at its sorted place costs quadratic time on large maps.
-  std::unordered_map<std::string, size_t> members;
+  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
 };
 
 struct Anchor {
@@ -112,6 +114,8 @@ class YamlReader {
     return top.open && top.target->Kind() == ValueKind::Structure && !hasPendingKey_;
   }
 
+  static constexpr size_t kScannedMembers = 8;
+
   // Gives the event its slot: a new element of an open sequence, or the member
   // of the pending key of an open mapping.
   bool Place() {
@@ -122,11 +126,31 @@ class YamlReader {
       size_t index = top.target->Size() - 1;
       stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member.
-      auto [it, inserted] = top.members.try_emplace(pendingKey_, top.target->Size());
-      Value& member =
-          inserted ? top.target->AppendMember(pendingKey_) : top.target->MemberValue(it->second);
-      stack_.push_back(MakeEntry(&member, PathStep::Name, it->second, std::move(pendingKey_)));
+      // A repeated key lands on the existing member: small mappings scan
+      // their members, larger ones keep an index of them.
+      Value& map = *top.target;
+      size_t count = map.Size();
+      size_t position = count;
+      if (count <= kScannedMembers) {
+        for (size_t i = 0; i < count && position == count; ++i) {
+          if (map.MemberName(i) == pendingKey_) position = i;
+        }
+      } else {
+        if (top.members == nullptr) {
+          top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
+          for (size_t i = 0; i < count; ++i) top.members->emplace(map.MemberName(i), i);
+        }
+        auto found = top.members->find(pendingKey_);
+        if (found != top.members->end()) position = found->second;
+      }
+      Value* member;
+      if (position == count) {
+        member = &map.AppendMember(pendingKey_);
+        if (top.members != nullptr) top.members->emplace(map.MemberName(count), count);
+      } else {
+        member = &map.MemberValue(position);
+      }
+      stack_.push_back(MakeEntry(member, PathStep::Name, position, std::move(pendingKey_)));
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
