@@ -62,6 +62,26 @@ TEST(ReadYaml, Values) {
   }
 }
 
+// Small mappings find a repeated key by scanning, larger ones through an
+// index built once they pass eight members; an anchor inside a large open
+// mapping is found again by its member's position.
+TEST(ReadYaml, RepeatedKeysInLargeMappings) {
+  for (size_t count : {3u, 8u, 9u, 40u}) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+    text += "k0: {x: 1}\n";                              // a later container replaces
+    text += "k" + std::to_string(count - 1) + ": &last [a]\n";
+    text += "copy: *last\n";
+    ValueResult result = ReadYaml(text);
+    ASSERT_TRUE(result.Ok()) << count << ": " << result.ErrorText();
+    const Value& map = result.value();
+    EXPECT_EQ(map.Size(), count + 1) << count;
+    EXPECT_EQ(WriteJson(map.FindMember("k0"), nullptr, nullptr), "{\"x\":1}") << count;
+    EXPECT_EQ(WriteJson(map.FindMember("k1"), nullptr, nullptr), "1") << count;
+    EXPECT_EQ(WriteJson(map.FindMember("copy"), nullptr, nullptr), "[\"a\"]") << count;
+  }
+}
+
 TEST(ReadYaml, Kinds) {
   ValueResult result = ReadYaml("[1, -1, 1.5, nan, 5]");
   ASSERT_TRUE(result.Ok());
