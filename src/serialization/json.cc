@@ -122,6 +122,7 @@ class BoundedStream {
   Ch Take() { return position_ < size_ ? data_[position_++] : '\0'; }
   size_t Tell() const { return position_; }
   const char* Data() const { return data_; }
+  size_t Size() const { return size_; }
   // Only used by in-situ parsing, which is never requested.
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
@@ -135,6 +136,14 @@ class BoundedStream {
 };
 
 }  // namespace qmx
+
+// The stream is three words: the parser may keep a copy in registers inside
+// each parse step and write the position back after it, instead of going
+// through memory for every character.
+template <>
+struct rapidjson::StreamTraits<qmx::BoundedStream> {
+  enum { copyOptimization = 1 };
+};
 
 namespace qmx {
 namespace {
@@ -153,13 +162,19 @@ class BuildHandler {
   bool Int64(int64_t value) { return Store([&](Value& v) { v.SetSigned(value); }); }
   bool Uint64(uint64_t value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
   // The parser's fast conversion is only near: the number is read again from
-  // its text, which ends where the stream stands now and starts after the
-  // structural character or space before it.
+  // its text. The stream stands at the number's first character when the
+  // parser works on a copy of it (see StreamTraits above), or just past its
+  // last one otherwise; the characters around a number never belong to one.
   bool Double(double) {
     const char* data = stream_.Data();
-    size_t end = stream_.Tell();
-    size_t start = end;
-    while (start > 0 && IsNumberCharacter(data[start - 1])) --start;
+    size_t size = stream_.Size();
+    size_t start = stream_.Tell();
+    size_t end = start;
+    if (start < size && IsNumberCharacter(data[start])) {
+      while (end < size && IsNumberCharacter(data[end])) ++end;
+    } else {
+      while (start > 0 && IsNumberCharacter(data[start - 1])) --start;
+    }
     std::string_view number(data + start, end - start);
     double value;
     if (!serialization_detail::FastDecimalToDouble(number, value)) value = FullPrecision(number);
