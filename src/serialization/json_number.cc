@@ -127,32 +127,70 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
   bool negative = i < text.size() && text[i] == '-';
   if (negative) ++i;
   // Digits gather in 32-bit groups of up to nine: 64-bit products are slow
-  // on i386.
+  // on i386. Leading zeros carry no digit; the integer part is "0" or starts
+  // with a non-zero digit, so they only occur as "0" and "0.00...".
+  static constexpr uint32_t kGroupScale[] = {1,      10,      100,      1000,      10000,
+                                             100000, 1000000, 10000000, 100000000, 1000000000};
   uint64_t w = 0;
   uint32_t group = 0;
   int groupDigits = 0;
-  int digits = 0;       // significant digits read into w
-  int exponent = 0;     // the decimal exponent of w's last digit
-  bool fraction = false;
-  constexpr uint32_t kGroupScale[] = {1,      10,      100,      1000,      10000,
-                                      100000, 1000000, 10000000, 100000000, 1000000000};
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '.') {
-      fraction = true;
-      continue;
-    }
-    if (c < '0' || c > '9') break;
-    if (fraction) --exponent;
-    if (digits == 0 && c == '0') continue;  // leading zeros carry no digit
-    if (++digits > 19) return false;
+  int digits = 0;    // significant digits read into w (more than 19 are refused below)
+  int exponent = 0;  // the decimal exponent of w's last digit
+  auto push = [&](char c) {
     group = group * 10 + static_cast<uint32_t>(c - '0');
+    ++digits;
     if (++groupDigits == 9) {
       w = w * kGroupScale[9] + group;
       group = 0;
       groupDigits = 0;
     }
+  };
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  // Four digits at a time while a group has room for them: one 32-bit load,
+  // a test that every byte is a digit and three multiplications.
+  auto pushFour = [&](size_t at) {
+    if (groupDigits > 5 || text.size() - at < 4) return false;
+    uint32_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if ((((word & 0xF0F0F0F0u) | (((word + 0x06060606u) & 0xF0F0F0F0u) >> 4)) != 0x33333333u)) {
+      return false;
+    }
+    word -= 0x30303030u;
+    word = word * 10 + (word >> 8);  // bytes 0 and 2: the two-digit pairs
+    uint32_t four = (word & 0xFFu) * 100 + ((word >> 16) & 0xFFu);
+    group = group * 10000 + four;
+    digits += 4;
+    if ((groupDigits += 4) == 9) {
+      w = w * kGroupScale[9] + group;
+      group = 0;
+      groupDigits = 0;
+    }
+    return true;
+  };
+  if (i < text.size() && text[i] == '0') {
+    ++i;
+  } else {
+    while (pushFour(i)) i += 4;
+    for (; i < text.size() && isDigit(text[i]); ++i) push(text[i]);
   }
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    if (digits == 0) {
+      for (; i < text.size() && text[i] == '0'; ++i) --exponent;
+    }
+    for (;;) {
+      if (pushFour(i)) {
+        i += 4;
+        exponent -= 4;
+      } else if (i < text.size() && isDigit(text[i])) {
+        --exponent;
+        push(text[i++]);
+      } else {
+        break;
+      }
+    }
+  }
+  if (digits > 19) return false;
   if (groupDigits != 0) w = w * kGroupScale[groupDigits] + group;
   if (i < text.size()) {  // the exponent part
     ++i;
