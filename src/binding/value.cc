@@ -443,13 +443,23 @@ void Value::FinishMembers() {
   for (size_t i = 0; i < size; ++i) order[i] = static_cast<uint32_t>(i);
   MemberSlot* slots = map->begin;
   if (order == local) {
+    // Binary insertion after any equal names keeps the sort stable.
     for (size_t i = 1; i < size; ++i) {
       uint32_t moving = order[i];
-      size_t j = i;
-      for (; j > 0 && CompareNames(slots[order[j - 1]].name, slots[moving].name) > 0; --j) {
-        order[j] = order[j - 1];
+      const InternedString* name = slots[moving].name;
+      size_t low = 0, high = i;
+      while (low < high) {
+        size_t mid = low + (high - low) / 2;
+        if (CompareNames(slots[order[mid]].name, name) <= 0) {
+          low = mid + 1;
+        } else {
+          high = mid;
+        }
       }
-      order[j] = moving;
+      if (low != i) {
+        std::memmove(order + low + 1, order + low, (i - low) * sizeof order[0]);
+        order[low] = moving;
+      }
     }
   } else {
     try {
