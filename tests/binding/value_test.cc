@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -271,6 +272,24 @@ TEST(ValueTest, AppendMemberThenFinishFoldsLikeSequentialWrites) {
   EXPECT_EQ(Walk(v),
             "{5 a: s2 c: [2 <0 s1 0> <1 s2 1> ] k: {1 m: s1 } s: {2 x: s1 y: s2 } z: s3 } ");
   EXPECT_EQ(v.FindMember("z").GetSigned(), 3);
+}
+
+// Small member lists sort by insertion, longer ones by merging: either way
+// a repeated name keeps its first place and its last scalar, like writes in
+// sequence through Member().
+TEST(ValueTest, FinishMembersMatchesSequentialWritesAtEverySize) {
+  std::mt19937 random(7);
+  for (size_t size = 1; size <= 70; ++size) {
+    Value appended;
+    Value sequential;
+    for (size_t i = 0; i < size; ++i) {
+      std::string name(1 + random() % 3, static_cast<char>('a' + random() % 6));
+      appended.AppendMember(name).SetSigned(static_cast<int64_t>(i));
+      sequential.Member(name).SetSigned(static_cast<int64_t>(i));
+    }
+    appended.FinishMembers();
+    ASSERT_EQ(Walk(appended), Walk(sequential)) << size;
+  }
 }
 
 TEST(ValueTest, ManyMembersInReverseOrder) {
