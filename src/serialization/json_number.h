@@ -1,9 +1,10 @@
-// Decimal text to the nearest double, quickly, for the JSON reader.
+// Decimal text to the nearest double, quickly, for the JSON and YAML readers.
 //
-// The reader needs every number rounded to its nearest double (ties to even),
-// which the parser's own full-precision conversion gives slowly. This covers
-// the common shapes exactly and declines the rest, which the caller then
-// hands to the parser's conversion: so the result is the same either way.
+// The readers need every number rounded to its nearest double (ties to even),
+// which the JSON parser's full-precision conversion and strtod give slowly.
+// This covers the common shapes exactly and declines the rest, which the
+// caller then hands to the slow conversion: so the result is the same either
+// way.
 #pragma once
 
 #include <string_view>
