@@ -399,6 +399,7 @@ void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord
     return;
   }
   out.MakeStructure();
+  out.ReserveMembers(out.Size() + structDescriptor->fields.size());
   const auto* base = static_cast<const unsigned char*>(nativeRecord);
   for (const FieldDescriptor& field : structDescriptor->fields) {
     if (out.HasMember(field.name)) {
