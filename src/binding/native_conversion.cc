@@ -389,18 +389,49 @@ void StructToValue(ValueResult& result, const void* nativeRecord,
     return;
   }
   result.value().Reset();
-  result.value().MakeStructure();
+  StructToValueInto(result, result.value(), nativeRecord, structDescriptor, registry);
+}
+
+void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord,
+                       const TypeDescriptor* structDescriptor, const TypeRegistry& registry) {
+  if (structDescriptor == nullptr) {
+    result.SetError("Couldn't convert native value because it's an unregistered structure.");
+    return;
+  }
+  out.MakeStructure();
+  out.ReserveMembers(out.Size() + structDescriptor->fields.size());
   const auto* base = static_cast<const unsigned char*>(nativeRecord);
   for (const FieldDescriptor& field : structDescriptor->fields) {
-    ValueResult member;
-    field.codec->NativeToValue(member, base + field.offset, field.type.descriptor, registry);
-    if (!member.Ok()) {
-      result.SetError(member.ErrorText());
-      return;
+    if (out.HasMember(field.name)) {
+      // A second field of the same name replaces the first one, unless it is
+      // omitted: convert it apart so that an omitted one leaves the first.
+      ValueResult member;
+      field.codec->NativeToValue(member, base + field.offset, field.type.descriptor, registry);
+      if (!member.Ok()) {
+        result.SetError(member.ErrorText());
+        return;
+      }
+      if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(member.value())) continue;
+      out.Member(field.name).Swap(member.value());
+      continue;
     }
-    if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(member.value())) continue;
-    result.value().Member(field.name).Swap(member.value());
+    Value& slot = out.Member(field.name);
+    field.codec->NativeToValueInto(result, slot, base + field.offset, field.type.descriptor, registry);
+    if (!result.Ok()) return;  // out is gone with the old value
+    if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(slot)) out.RemoveMember(field.name);
   }
+}
+
+void FieldCodec::NativeToValueInto(ValueResult& result, Value& out, const void* source,
+                                   const TypeDescriptor* descriptor,
+                                   const TypeRegistry& registry) const {
+  ValueResult converted;
+  NativeToValue(converted, source, descriptor, registry);
+  if (!converted.Ok()) {
+    result.SetError(converted.ErrorText());
+    return;
+  }
+  out.Swap(converted.value());
 }
 
 }  // namespace qmx

@@ -48,6 +48,10 @@ void StructFromValue(ValueResult& result, void* nativeRecord, const Value& input
                      const TypeRegistry& registry, uint32_t flags);
 void StructToValue(ValueResult& result, const void* nativeRecord,
                    const TypeDescriptor* structDescriptor, const TypeRegistry& registry);
+// StructToValue into out, which may lie inside result's value (see
+// FieldCodec::NativeToValueInto).
+void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord,
+                       const TypeDescriptor* structDescriptor, const TypeRegistry& registry);
 // M14: the vector rule's refusal of a non-Collection input.
 void ReportNotACollection(ValueResult& result, std::string_view targetName);
 
@@ -114,8 +118,13 @@ class NativeCodec final : public FieldCodec {
   void NativeToValue(ValueResult& result, const void* source, const TypeDescriptor* descriptor,
                      const TypeRegistry& registry) const override {
     result = ValueResult();
+    NativeToValueInto(result, result.value(), source, descriptor, registry);
+  }
+
+  void NativeToValueInto(ValueResult& result, Value& out, const void* source,
+                         const TypeDescriptor* descriptor,
+                         const TypeRegistry& registry) const override {
     const T& in = *static_cast<const T*>(source);
-    Value& out = result.value();
     if constexpr (std::is_same_v<T, bool>) {
       out.SetBool(in);
     } else if constexpr (std::is_enum_v<T>) {
@@ -136,17 +145,12 @@ class NativeCodec final : public FieldCodec {
       out.Reserve(in.size());
       NativeCodec<Element> element;
       for (size_t i = 0; i < in.size(); ++i) {
-        ValueResult item;
-        element.NativeToValue(item, &in[i], descriptor, registry);
-        if (!item.Ok()) {
-          result.SetError(item.ErrorText());
-          return;
-        }
-        out.Append().Swap(item.value());
+        element.NativeToValueInto(result, out.Append(), &in[i], descriptor, registry);
+        if (!result.Ok()) return;  // out is gone with the old value
       }
     } else {
       static_assert(IsRegisteredStruct<T>::value, "no codec for this native type");
-      StructToValue(result, &in, descriptor, registry);
+      StructToValueInto(result, out, &in, descriptor, registry);
     }
   }
 };

@@ -76,6 +76,13 @@ class FieldCodec {
   virtual void NativeToValue(ValueResult& result, const void* source,
                              const TypeDescriptor* descriptor,
                              const TypeRegistry& registry) const = 0;
+  // Stores the native member in out, an Empty value that may lie inside
+  // result's value (a member or element being filled), so that nested records
+  // are built in place instead of through a root of their own. result must be
+  // ok on entry; a failure calls SetError on it, which discards out.
+  virtual void NativeToValueInto(ValueResult& result, Value& out, const void* source,
+                                 const TypeDescriptor* descriptor,
+                                 const TypeRegistry& registry) const;
   virtual ~FieldCodec() = default;
 };
 

@@ -79,8 +79,46 @@ const Value& Value::EmptyValue() {
 }
 
 Value::~Value() {
+  if (ownsContext_ && context_ != nullptr) {
+    // The whole context goes: its strings are freed with it in one sweep of
+    // the table rather than released one reference at a time.
+    DiscardTree();
+    delete context_;
+    return;
+  }
   Reset();
-  if (ownsContext_ && context_ != nullptr) delete context_;
+}
+
+void Value::DiscardTree() {
+  switch (kind_) {
+    case ValueKind::Blob: {
+      BlobHolder* blob = payload_.blob;
+      ::operator delete(blob->begin);
+      context_->blobs.Free(blob);
+      break;
+    }
+    case ValueKind::Enum:
+      context_->enums.Free(payload_.enumerator);
+      break;
+    case ValueKind::Collection: {
+      ElementArray* array = payload_.elements;
+      for (Value* v = array->begin; v != array->end; ++v) v->DiscardTree();
+      ::operator delete(array->begin);
+      context_->elements.Free(array);
+      break;
+    }
+    case ValueKind::Structure: {
+      MemberMap* map = payload_.members;
+      for (MemberSlot* m = map->begin; m != map->end; ++m) m->value.DiscardTree();
+      ::operator delete(map->begin);
+      context_->members.Free(map);
+      break;
+    }
+    default:
+      break;  // a String's entry stays in the context's table
+  }
+  kind_ = ValueKind::Empty;
+  payload_.unsignedValue = 0;
 }
 
 Value::Value(Value&& other) noexcept { Swap(other); }
@@ -286,6 +324,21 @@ void Value::MakeStructure() {
   kind_ = ValueKind::Structure;
 }
 
+void Value::ReserveMembers(size_t count) {
+  if (kind_ != ValueKind::Structure) return;
+  if (count > kMaxElements) throw std::length_error("vector<T> too long");
+  MemberMap* map = payload_.members;
+  size_t capacity = static_cast<size_t>(map->capacity - map->begin);
+  if (count <= capacity) return;
+  size_t size = static_cast<size_t>(map->end - map->begin);
+  MemberSlot* grown = AllocateArray<MemberSlot>(count);
+  Relocate(grown, map->begin, size);
+  ::operator delete(map->begin);
+  map->begin = grown;
+  map->end = grown + size;
+  map->capacity = grown + count;
+}
+
 namespace {
 
 // Makes room for one more member at position; returns the slot, uninitialised.
@@ -383,16 +436,40 @@ void Value::FinishMembers() {
 
   // Sort an index rather than the cells themselves: cells are relocated only
   // once, bitwise, into their final place.
-  auto* order = AllocateArray<uint32_t>(size);
+  // Small maps (most of a document's) sort by insertion in a local index.
+  constexpr size_t kLocalOrder = 32;
+  uint32_t local[kLocalOrder];
+  uint32_t* order = size <= kLocalOrder ? local : AllocateArray<uint32_t>(size);
   for (size_t i = 0; i < size; ++i) order[i] = static_cast<uint32_t>(i);
   MemberSlot* slots = map->begin;
-  try {
-    std::stable_sort(order, order + size, [slots](uint32_t a, uint32_t b) {
-      return CompareNames(slots[a].name, slots[b].name) < 0;
-    });
-  } catch (...) {
-    ::operator delete(order);
-    throw;
+  if (order == local) {
+    // Binary insertion after any equal names keeps the sort stable.
+    for (size_t i = 1; i < size; ++i) {
+      uint32_t moving = order[i];
+      const InternedString* name = slots[moving].name;
+      size_t low = 0, high = i;
+      while (low < high) {
+        size_t mid = low + (high - low) / 2;
+        if (CompareNames(slots[order[mid]].name, name) <= 0) {
+          low = mid + 1;
+        } else {
+          high = mid;
+        }
+      }
+      if (low != i) {
+        std::memmove(order + low + 1, order + low, (i - low) * sizeof order[0]);
+        order[low] = moving;
+      }
+    }
+  } else {
+    try {
+      std::stable_sort(order, order + size, [slots](uint32_t a, uint32_t b) {
+        return CompareNames(slots[a].name, slots[b].name) < 0;
+      });
+    } catch (...) {
+      ::operator delete(order);
+      throw;
+    }
   }
   MemberSlot* sorted = AllocateArray<MemberSlot>(size);
   size_t kept = 0;
@@ -409,7 +486,7 @@ void Value::FinishMembers() {
     Relocate(sorted + kept, &source, 1);
     ++kept;
   }
-  ::operator delete(order);
+  if (order != local) ::operator delete(order);
   ::operator delete(map->begin);
   map->begin = sorted;
   map->end = sorted + kept;

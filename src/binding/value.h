@@ -151,6 +151,9 @@ class Value {
   // finds or inserts the member. FindMember never inserts: on a non-Structure or
   // a missing name it returns a shared static Empty value.
   void MakeStructure();
+  // Makes room for count members in a Structure (any other kind: nothing);
+  // raises std::length_error beyond kMaxElements.
+  void ReserveMembers(size_t count);
   Value& Member(std::string_view name);
   const Value& FindMember(std::string_view name) const;
   bool HasMember(std::string_view name) const;
@@ -202,6 +205,9 @@ class Value {
 
   ValueContext* EnsureContext();
   void MakeChildOf(ValueContext* context);
+  // Frees the tree's arrays and records but leaves its strings to the
+  // context, which the caller destroys next.
+  void DiscardTree();
   void AssignFrom(const Value& other);
 
   union Payload {

@@ -31,9 +31,31 @@ ValueContext::~ValueContext() {
   // Values release their strings before the context goes; anything left is
   // freed here all the same.
   for (size_t i = 0; i < capacity_; ++i) {
-    if (table_[i] != nullptr) ::operator delete(table_[i]);
+    if (table_[i] != nullptr) FreeEntry(table_[i]);
   }
   ::operator delete(table_);
+}
+
+size_t ValueContext::StringClass(size_t length) {
+  size_t size = sizeof(InternedString) + length + 1;
+  size_t index = 0;
+  while (index < kStringClasses && size > kStringSlotSizes[index]) ++index;
+  return index;
+}
+
+void* ValueContext::AllocateEntry(size_t length) {
+  size_t index = StringClass(length);
+  if (index < kStringClasses) return strings_[index].Allocate();
+  return ::operator new(sizeof(InternedString) + length + 1);
+}
+
+void ValueContext::FreeEntry(InternedString* entry) {
+  size_t index = StringClass(entry->length);
+  if (index < kStringClasses) {
+    strings_[index].Free(entry);
+  } else {
+    ::operator delete(entry);
+  }
 }
 
 InternedString* ValueContext::EmptyString() { return &emptyEntry.header; }
@@ -58,7 +80,7 @@ InternedString* ValueContext::Intern(std::string_view text) {
     }
   }
   if ((count_ + 1) * 2 > capacity_) Grow();
-  auto* entry = static_cast<InternedString*>(::operator new(sizeof(InternedString) + text.size() + 1));
+  auto* entry = static_cast<InternedString*>(AllocateEntry(text.size()));
   entry->refs = 1;
   entry->hash = hash;
   entry->length = static_cast<uint32_t>(text.size());
@@ -87,7 +109,7 @@ void ValueContext::Release(InternedString* entry) {
   }
   table_[hole] = nullptr;
   --count_;
-  ::operator delete(entry);
+  FreeEntry(entry);
 }
 
 void ValueContext::Grow() {

@@ -1,9 +1,11 @@
-// The arena behind a root Value: its string table and its four record pools.
+// The arena behind a root Value: its string table, its four record pools and
+// the pools that hold its shorter interned strings.
 // Internal to the value model; nothing outside binding/value*.cc uses it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "binding/slab_pool.h"
@@ -77,6 +79,19 @@ class ValueContext {
   SlabPool members{sizeof(MemberMap)};
 
  private:
+  // Interned strings whose entry (header, text and NUL) fits one of these
+  // slot sizes come from the matching pool; longer ones from the heap. The
+  // class follows from the length alone, so Release finds the pool again.
+  static constexpr size_t kStringSlotSizes[] = {32, 64, 128, 256};
+  static constexpr size_t kStringClasses = std::size(kStringSlotSizes);
+  // The pool index for an entry of length text bytes, or kStringClasses.
+  static size_t StringClass(size_t length);
+  void* AllocateEntry(size_t length);
+  void FreeEntry(InternedString* entry);
+
+  SlabPool strings_[kStringClasses] = {SlabPool(kStringSlotSizes[0]), SlabPool(kStringSlotSizes[1]),
+                                       SlabPool(kStringSlotSizes[2]), SlabPool(kStringSlotSizes[3])};
+
   void Grow();
   size_t Slot(uint32_t hash) const { return hash & (capacity_ - 1); }
 

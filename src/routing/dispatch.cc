@@ -228,9 +228,9 @@ void Dispatch(const TypeRegistry* registry, std::span<const Route> table, HostRe
       context.requestId = request->requestId;
       MatchState state;
       state.method = HttpMethodFromHost(static_cast<int32_t>(request->method));
-      state.call_name = std::string(TextOf(request->callName));
+      state.call_name = TextOf(request->callName);
       const std::string_view target = TextOf(request->target);
-      state.target = std::string(target.substr(0, target.find('?')));
+      state.target = target.substr(0, target.find('?'));
       if (!SelectRoute(table, state)) {
         context.result.SetError("Invalid function");
         context.status = 404;

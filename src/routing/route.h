@@ -65,10 +65,11 @@ Route MakeRoute(std::string_view name, std::string_view path, HttpMethod method,
 // same name overwrites an earlier one). An empty template never matches.
 bool MatchRoute(const Route& route, std::string_view target, ParameterMap& parameters);
 
+// call_name and target are views: what they view must outlive the match.
 struct MatchState {
   HttpMethod method = HttpMethod::kNone;
-  std::string call_name;
-  std::string target;
+  std::string_view call_name;
+  std::string_view target;
   std::string_view matched_name;
   const FunctionDescriptor* matched_function = nullptr;
   ParameterMap parameters;

@@ -5,7 +5,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,6 +16,7 @@
 
 #include "binding/type_registry.h"
 #include "common/base64.h"
+#include "serialization/json_number.h"
 
 namespace qmx {
 namespace {
@@ -37,8 +40,22 @@ class JsonWriteVisitor final : public ValueVisitor {
 
   void Null() override { writer_.Null(); }
   void Bool(bool value) override { writer_.Bool(value); }
-  void Signed(int64_t value) override { writer_.Int64(value); }
-  void Unsigned(uint64_t value) override { writer_.Uint64(value); }
+  // Values that fit 32 bits take the writer's 32-bit conversion: the same
+  // digits, without 64-bit divisions (library calls on i386).
+  void Signed(int64_t value) override {
+    if (value >= INT32_MIN && value <= INT32_MAX) {
+      writer_.Int(static_cast<int>(value));
+    } else {
+      writer_.Int64(value);
+    }
+  }
+  void Unsigned(uint64_t value) override {
+    if (value <= UINT32_MAX) {
+      writer_.Uint(static_cast<unsigned>(value));
+    } else {
+      writer_.Uint64(value);
+    }
+  }
   void Float(double value) override {
     // The writer refuses NaN and infinities after it has already written the
     // separator; null keeps the output well formed.
@@ -91,6 +108,8 @@ std::string ReplaceLineBreaks(const char* text, size_t size, std::string_view li
   return out;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- reading
 
 // A read-only stream over a bounded text. Past the end it answers NUL, which
@@ -102,6 +121,8 @@ class BoundedStream {
   Ch Peek() const { return position_ < size_ ? data_[position_] : '\0'; }
   Ch Take() { return position_ < size_ ? data_[position_++] : '\0'; }
   size_t Tell() const { return position_; }
+  const char* Data() const { return data_; }
+  size_t Size() const { return size_; }
   // Only used by in-situ parsing, which is never requested.
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
@@ -114,12 +135,25 @@ class BoundedStream {
   size_t position_ = 0;
 };
 
+}  // namespace qmx
+
+// The stream is three words: the parser may keep a copy in registers inside
+// each parse step and write the position back after it, instead of going
+// through memory for every character.
+template <>
+struct rapidjson::StreamTraits<qmx::BoundedStream> {
+  enum { copyOptimization = 1 };
+};
+
+namespace qmx {
+namespace {
+
 // Builds the Value in place while the parser walks the text. The stack holds
 // the open containers; slot_ is the value the next scalar or container fills
 // when the top of the stack is not a Collection.
 class BuildHandler {
  public:
-  explicit BuildHandler(Value& root) : slot_(&root) {}
+  BuildHandler(Value& root, const BoundedStream& stream) : slot_(&root), stream_(stream) {}
 
   bool Null() { return Place() != nullptr; }
   bool Bool(bool value) { return Store([&](Value& v) { v.SetBool(value); }); }
@@ -127,7 +161,25 @@ class BuildHandler {
   bool Uint(unsigned value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
   bool Int64(int64_t value) { return Store([&](Value& v) { v.SetSigned(value); }); }
   bool Uint64(uint64_t value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
-  bool Double(double value) { return Store([&](Value& v) { v.SetFloat(value); }); }
+  // The parser's fast conversion is only near: the number is read again from
+  // its text. The stream stands at the number's first character when the
+  // parser works on a copy of it (see StreamTraits above), or just past its
+  // last one otherwise; the characters around a number never belong to one.
+  bool Double(double) {
+    const char* data = stream_.Data();
+    size_t size = stream_.Size();
+    size_t start = stream_.Tell();
+    size_t end = start;
+    if (start < size && IsNumberCharacter(data[start])) {
+      while (end < size && IsNumberCharacter(data[end])) ++end;
+    } else {
+      while (start > 0 && IsNumberCharacter(data[start - 1])) --start;
+    }
+    std::string_view number(data + start, end - start);
+    double value;
+    if (!serialization_detail::FastDecimalToDouble(number, value)) value = FullPrecision(number);
+    return Store([&](Value& v) { v.SetFloat(value); });
+  }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
   bool String(const char* text, rapidjson::SizeType length, bool) {
     return Store([&](Value& v) { v.SetString(std::string_view(text, length)); });
@@ -189,7 +241,38 @@ class BuildHandler {
     return true;
   }
 
+  static bool IsNumberCharacter(char c) {
+    static constexpr auto kTable = [] {
+      std::array<bool, 256> table{};
+      for (char d : std::string_view("0123456789-+.eE")) table[static_cast<unsigned char>(d)] = true;
+      return table;
+    }();
+    return kTable[static_cast<unsigned char>(c)];
+  }
+
+  // The parser's own full-precision conversion of one number text.
+  static double FullPrecision(std::string_view number) {
+    std::string text(number);
+    struct Catcher : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Catcher> {
+      double value = 0;
+      bool Default() { return false; }
+      bool Double(double d) {
+        value = d;
+        return true;
+      }
+      bool Int(int i) { return Double(i); }
+      bool Uint(unsigned u) { return Double(u); }
+      bool Int64(int64_t i) { return Double(static_cast<double>(i)); }
+      bool Uint64(uint64_t u) { return Double(static_cast<double>(u)); }
+    } catcher;
+    rapidjson::Reader reader;
+    rapidjson::StringStream stream(text.c_str());
+    reader.Parse<rapidjson::kParseFullPrecisionFlag>(stream, catcher);
+    return catcher.value;
+  }
+
   Value* slot_;
+  const BoundedStream& stream_;
   std::vector<Value*> stack_;
 };
 
@@ -243,14 +326,15 @@ ValueResult ReadJson(std::string_view text) {
   if (text.data() == nullptr) text = std::string_view("", 0);
 
   ValueResult result;
-  BuildHandler handler(result.value());
   BoundedStream stream(text.data(), text.size());
+  BuildHandler handler(result.value(), stream);
   rapidjson::Reader reader;
-  // Full precision changes no syntax rule; it makes every decimal number read
-  // as its nearest double. The fast default is off by a few units in the last
-  // place for long numbers, and differently on the 32-bit build.
-  rapidjson::ParseResult parsed =
-      reader.Parse<rapidjson::kParseFullPrecisionFlag>(stream, handler);
+  // Every decimal number reads as its nearest double (the full-precision
+  // rule). The parser's fast default is off by a few units in the last place
+  // for long numbers, and differently on the 32-bit build, so the handler
+  // reads each fraction again (see BuildHandler::Double); the parse flags
+  // change no syntax or range rule, and integers arrive exact either way.
+  rapidjson::ParseResult parsed = reader.Parse(stream, handler);
   if (!parsed) {
     char message[160];
     std::snprintf(message, sizeof message, "Error: %s at offset %zu.",

@@ -1,9 +1,12 @@
 #include "serialization/msgpack.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -103,9 +106,12 @@ struct Frame {
   Value* target = nullptr;
   uint64_t limit = 0;  // items announced: elements, or keys plus values
   uint64_t count = 0;  // items started so far
-  std::string key;
-  // Members appended so far, by name, for a map read in bulk (see OpenContainer).
-  std::unordered_map<std::string, size_t> members;
+  // The pending key and the names below are views into the input, which
+  // outlives the decoder.
+  std::string_view key;
+  // Members appended so far, by name, for a large map read in bulk (see
+  // OpenContainer and BulkMember); small maps are searched in place.
+  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
   bool bulk = false;
 };
 
@@ -167,8 +173,7 @@ class Decoder {
       }
       Value* member;
       if (top.bulk) {
-        auto [it, inserted] = top.members.try_emplace(top.key, top.target->Size());
-        member = inserted ? &top.target->AppendMember(top.key) : &top.target->MemberValue(it->second);
+        member = &BulkMember(top);
       } else {
         member = &top.target->Member(top.key);
       }
@@ -176,6 +181,28 @@ class Decoder {
       stack_.push_back(ItemFrame(member));
       return Step::Item;
     }
+  }
+
+  // Maps up to this many members look for a repeated key by scanning them.
+  static constexpr size_t kScannedMembers = 8;
+
+  // The member for the pending key of a map read in bulk: the earlier one of
+  // the same name when the key repeats, otherwise a new one at the end.
+  Value& BulkMember(Frame& top) {
+    Value& map = *top.target;
+    size_t count = map.Size();
+    if (count <= kScannedMembers) {
+      for (size_t i = 0; i < count; ++i) {
+        if (map.MemberName(i) == top.key) return map.MemberValue(i);
+      }
+      return map.AppendMember(top.key);
+    }
+    if (top.members == nullptr) {
+      top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
+      for (size_t i = 0; i < count; ++i) top.members->try_emplace(map.MemberName(i), i);
+    }
+    auto [it, inserted] = top.members->try_emplace(top.key, count);
+    return inserted ? map.AppendMember(top.key) : map.MemberValue(it->second);
   }
 
   void Pop() {
@@ -253,7 +280,16 @@ class Decoder {
         Fail(FormatMessageTexts(kKeyNotString, {Number(position_)}));
         return;
     }
-    if (read) frame.key.assign(text);
+    if (read) frame.key = text;
+  }
+
+  // Room to make up front for a container that announces count items of at
+  // least itemBytes each: no more than the rest of the input can hold, and
+  // a bounded amount, since the count is the input's word only.
+  size_t Announced(uint64_t count, size_t itemBytes) const {
+    constexpr uint64_t kMaxReserved = 256;
+    uint64_t fits = (size_ - position_) / itemBytes;
+    return static_cast<size_t>(std::min({count, fits, kMaxReserved}));
   }
 
   void OpenContainer(uint64_t limit, bool structure) {
@@ -271,8 +307,10 @@ class Decoder {
       // members and is filled by lookup instead.
       top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
       top.target->MakeStructure();
+      top.target->ReserveMembers(Announced(limit / 2, 2));
     } else {
       top.target->MakeCollection();
+      top.target->Reserve(Announced(limit, 1));
     }
     top.limit = limit;
     top.count = 0;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -32,13 +33,19 @@ using Path = std::shared_ptr<const PathStep>;
 
 struct Entry {
   Value* target;
+  // The step from the entry below to this one; its shared form (path) is
+  // made only when an anchor needs it (see YamlReader::PathOf).
+  PathStep::Kind kind;
+  size_t index;
+  std::string name;
   Path path;
   std::string anchor;
   bool open = false;  // a sequence or mapping being filled
-  // The members of an open mapping by name, as positions in append order:
+  // The members of an open mapping by name (views of the member names), as
+  // positions in append order, once it has more than kScannedMembers:
   // members are appended and sorted once when the mapping ends, since
   // inserting each at its sorted place costs quadratic time on large maps.
-  std::unordered_map<std::string, size_t> members;
+  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
 };
 
 struct Anchor {
@@ -64,7 +71,7 @@ class YamlReader {
       case YAML_DOCUMENT_START_EVENT:
         if (!root_.IsEmpty()) return Fail("Multi-document YAML is not supported.");
         stack_.clear();
-        stack_.push_back(MakeEntry(&root_, PathStep::Root, 0, {}, nullptr));
+        stack_.push_back(MakeEntry(&root_, PathStep::Root, 0, {}));
         return true;
       default:
         break;
@@ -107,6 +114,8 @@ class YamlReader {
     return top.open && top.target->Kind() == ValueKind::Structure && !hasPendingKey_;
   }
 
+  static constexpr size_t kScannedMembers = 8;
+
   // Gives the event its slot: a new element of an open sequence, or the member
   // of the pending key of an open mapping.
   bool Place() {
@@ -115,26 +124,59 @@ class YamlReader {
     if (top.target->Kind() == ValueKind::Collection) {
       Value& element = top.target->Append();
       size_t index = top.target->Size() - 1;
-      stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}, top.path));
+      stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member.
-      auto [it, inserted] = top.members.try_emplace(pendingKey_, top.target->Size());
-      Value& member =
-          inserted ? top.target->AppendMember(pendingKey_) : top.target->MemberValue(it->second);
-      Path parent = top.path;
-      stack_.push_back(MakeEntry(&member, PathStep::Name, it->second, pendingKey_, parent));
+      // A repeated key lands on the existing member: small mappings scan
+      // their members, larger ones keep an index of them.
+      Value& map = *top.target;
+      size_t count = map.Size();
+      size_t position = count;
+      if (count <= kScannedMembers) {
+        for (size_t i = 0; i < count && position == count; ++i) {
+          if (map.MemberName(i) == pendingKey_) position = i;
+        }
+      } else {
+        if (top.members == nullptr) {
+          top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
+          for (size_t i = 0; i < count; ++i) top.members->emplace(map.MemberName(i), i);
+        }
+        auto found = top.members->find(pendingKey_);
+        if (found != top.members->end()) position = found->second;
+      }
+      Value* member;
+      if (position == count) {
+        member = &map.AppendMember(pendingKey_);
+        if (top.members != nullptr) top.members->emplace(map.MemberName(count), count);
+      } else {
+        member = &map.MemberValue(position);
+      }
+      stack_.push_back(MakeEntry(member, PathStep::Name, position, std::move(pendingKey_)));
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
     return true;
   }
 
-  static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name,
-                         Path parent) {
+  static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name) {
     Entry entry;
     entry.target = target;
-    entry.path = std::make_shared<PathStep>(PathStep{kind, index, std::move(name), std::move(parent)});
+    entry.kind = kind;
+    entry.index = index;
+    entry.name = std::move(name);
     return entry;
+  }
+
+  // The shared path of the top entry, made (with those of the entries below
+  // that lack one) on first use. Each entry's parent is the entry below it.
+  Path PathOfTop() {
+    size_t first = stack_.size();
+    while (first > 0 && stack_[first - 1].path == nullptr) --first;
+    for (size_t d = first; d < stack_.size(); ++d) {
+      Entry& entry = stack_[d];
+      Path parent = d > 0 ? stack_[d - 1].path : nullptr;
+      entry.path = std::make_shared<PathStep>(PathStep{entry.kind, entry.index, entry.name, std::move(parent)});
+    }
+    return stack_.back().path;
   }
 
   void Pop() {
@@ -177,7 +219,7 @@ class YamlReader {
     std::string message =
         serialization_detail::ResolveYamlScalar(tag, text, scalar.length, quoted, *top.target);
     if (!message.empty()) return Fail(std::move(message));
-    if (anchor != nullptr && !EnterAnchor(anchor, Anchor{top.path, {}})) return false;
+    if (anchor != nullptr && !EnterAnchor(anchor, Anchor{PathOfTop(), {}})) return false;
     Pop();
     return true;
   }
@@ -204,7 +246,7 @@ class YamlReader {
     ++depth_;
     if (anchor != nullptr) {
       top.anchor = anchor;
-      if (!EnterAnchor(anchor, Anchor{top.path, {}})) return false;
+      if (!EnterAnchor(anchor, Anchor{PathOfTop(), {}})) return false;
     }
     return true;
   }

@@ -1,11 +1,13 @@
 #include "serialization/yaml_scalar.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "plugin/message_format.h"
+#include "serialization/json_number.h"
 
 namespace qmx::serialization_detail {
 namespace {
@@ -70,12 +72,46 @@ std::string ConvertReal(const char* text, size_t length, Value& out) {
   return std::string();
 }
 
-// An untagged plain scalar that strtod reads completely.
+// Whether text is a plain decimal: an optional "-", "0" or digits without a
+// leading zero, an optional fraction and an optional exponent. strtod reads
+// such a text completely when the decimal point is ".".
+bool IsPlainDecimal(std::string_view text) {
+  auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+  size_t i = text.size() != 0 && text[0] == '-' ? 1 : 0;
+  if (!digit(i)) return false;
+  if (text[i++] != '0') {
+    while (digit(i)) ++i;
+  }
+  if (i < text.size() && text[i] == '.') {
+    if (!digit(++i)) return false;
+    while (digit(i)) ++i;
+  }
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+  }
+  return i == text.size();
+}
+
+bool DecimalPointIsDot() {
+  const char* point = std::localeconv()->decimal_point;
+  return point != nullptr && point[0] == '.' && point[1] == '\0';
+}
+
+// An untagged plain scalar that strtod reads completely. Plain decimals take
+// the exact fast conversion where it applies, which gives strtod's (nearest)
+// double.
 bool ResolveNumber(const char* text, size_t length, Value& out) {
   if (length == 0) return false;
-  char* end = nullptr;
-  double value = std::strtod(text, &end);
-  if (end != text + length || value == HUGE_VAL) return false;
+  double value;
+  std::string_view view(text, length);
+  if (!(IsPlainDecimal(view) && DecimalPointIsDot() && FastDecimalToDouble(view, value))) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    if (end != text + length || value == HUGE_VAL) return false;
+  }
   double whole;
   if (std::modf(value, &whole) != 0.0 || std::isnan(value)) {
     out.SetFloat(value);

@@ -25,10 +25,23 @@ struct Sample {
   Value payload;
 };
 
+// A list of records inside a record, for conversions built in place.
+struct Inner {
+  std::vector<std::string> tags;
+  BindingHelpFormat format = BindingHelpFormat::Full;
+};
+struct Outer {
+  std::string name;
+  std::vector<Inner> items;
+  uint32_t unused = 0;
+  uint32_t twice = 0;
+};
+
 }  // namespace
 
 QMX_DECLARE_TYPE_ID(Sample, "qmx::Sample");
 QMX_REGISTERED_STRUCT(Sample);
+QMX_REGISTERED_STRUCT(Inner);
 
 namespace {
 
@@ -277,6 +290,71 @@ TEST_F(ConversionTest, NativeToValueRoundTrips) {
   EXPECT_EQ(back.big, sample.big);
   EXPECT_EQ(back.format, BindingHelpFormat::Epytext);
   EXPECT_EQ(back.payload.FindMember("k").GetString(), "v");
+}
+
+// Records are built in place, field by field, into their parent: a failing
+// element deep inside leaves only the error, an omitted field leaves nothing,
+// and a second field of the same name replaces the first unless it is omitted.
+TEST_F(ConversionTest, NestedRecordsBuildInPlace) {
+  TypeRegistry local;
+  local.RegisterBuiltins();
+  const TypeRef formatRef = TypeRefOf<BindingHelpFormat>(registry);
+  TypeBuilder inner = local.BeginType(sizeof(Inner), "Inner", TypeId(0x55555555), false);
+  inner.AddField("tags", "", OffsetOf(&Inner::tags), TypeIdOf<std::vector<std::string>>(),
+                 TypeRef{TypeCode::Vector, TypeCode::String}, 0,
+                 MakeCodec<std::vector<std::string>>(), false);
+  inner.AddField("format", "", OffsetOf(&Inner::format), TypeIdOf<BindingHelpFormat>(),
+                 TypeRef{TypeCode::Enum, TypeCode::None, formatRef.descriptor}, 0,
+                 MakeCodec<BindingHelpFormat>(), false);
+  const TypeDescriptor* innerType = local.FindType(TypeId(0x55555555));
+  TypeBuilder outer = local.BeginType(sizeof(Outer), "Outer", TypeId(0x66666666), false);
+  outer.AddField("name", "", OffsetOf(&Outer::name), TypeIdOf<std::string>(),
+                 TypeRef{TypeCode::String}, 0, MakeCodec<std::string>(), false);
+  outer.AddField("items", "", OffsetOf(&Outer::items), TypeId(0x77777777),
+                 TypeRef{TypeCode::Vector, TypeCode::Struct, innerType}, 0,
+                 std::make_unique<NativeCodec<std::vector<Inner>>>(), false);
+  outer.AddField("unused", "", OffsetOf(&Outer::unused), TypeIdOf<uint32_t>(),
+                 TypeRef{TypeCode::Uint32}, kOmitIfEmpty, MakeCodec<uint32_t>(), false);
+  outer.AddField("twice", "", OffsetOf(&Outer::twice), TypeIdOf<uint32_t>(),
+                 TypeRef{TypeCode::Uint32}, 0, MakeCodec<uint32_t>(), false);
+  outer.AddField("twice", "", OffsetOf(&Outer::unused), TypeIdOf<uint32_t>(),
+                 TypeRef{TypeCode::Uint32}, kOmitIfEmpty, MakeCodec<uint32_t>(), false);
+  const TypeDescriptor* outerType = local.FindType(TypeId(0x66666666));
+
+  Outer native;
+  native.name = std::string(100, 'n');
+  native.items = {Inner{{"a", std::string(40, 'b')}, BindingHelpFormat::Epytext}, Inner{{}, {}}};
+  native.twice = 9;
+  ValueResult out;
+  local.NativeToValue(out, &native, outerType);
+  ASSERT_TRUE(out.Ok()) << out.ErrorText();
+  const Value& v = out.value();
+  EXPECT_EQ(v.Size(), 3u);  // name, items, twice; "unused" is 0 and left out
+  EXPECT_EQ(v.FindMember("name").GetString(), native.name);
+  EXPECT_EQ(v.FindMember("twice").GetUnsigned(), 9u);  // the omitted second one leaves the first
+  const Value& items = v.FindMember("items");
+  ASSERT_EQ(items.Size(), 2u);
+  EXPECT_EQ(items.At(0).FindMember("tags").At(1).GetString(), std::string(40, 'b'));
+  EXPECT_EQ(items.At(0).FindMember("format").GetEnum().number, 2);
+  EXPECT_EQ(items.At(1).FindMember("tags").Kind(), ValueKind::Collection);
+
+  native.unused = 4;  // now the second "twice" is kept and replaces the first
+  ValueResult replaced;
+  local.NativeToValue(replaced, &native, outerType);
+  EXPECT_EQ(replaced.value().FindMember("twice").GetUnsigned(), 4u);
+
+  // An element type the registry does not know fails deep inside the list.
+  outer = local.BeginType(sizeof(Outer), "Broken", TypeId(0x88888888), false);
+  outer.AddField("name", "", OffsetOf(&Outer::name), TypeIdOf<std::string>(),
+                 TypeRef{TypeCode::String}, 0, MakeCodec<std::string>(), false);
+  outer.AddField("items", "", OffsetOf(&Outer::items), TypeId(0x77777777),
+                 TypeRef{TypeCode::Vector, TypeCode::Struct, nullptr}, 0,
+                 std::make_unique<NativeCodec<std::vector<Inner>>>(), false);
+  ValueResult failed;
+  local.NativeToValue(failed, &native, local.FindType(TypeId(0x88888888)));
+  EXPECT_FALSE(failed.Ok());
+  EXPECT_EQ(failed.value().Size(), 1u);
+  EXPECT_EQ(failed.ErrorText(), "Couldn't convert native value because it's an unregistered structure.");
 }
 
 }  // namespace

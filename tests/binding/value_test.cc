@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -172,6 +173,24 @@ TEST(ValueTest, ReserveRefusesTooManyElements) {
   EXPECT_EQ(s.Kind(), ValueKind::Signed);
 }
 
+TEST(ValueTest, ReserveMembersKeepsMembersAndRefusesTooMany) {
+  Value v;
+  v.Member("b").SetSigned(2);
+  v.Member("a").SetSigned(1);
+  v.ReserveMembers(100);
+  v.ReserveMembers(1);  // smaller than what is there: nothing changes
+  for (int i = 0; i < 100; ++i) v.Member("m" + std::to_string(i)).SetSigned(i);
+  EXPECT_EQ(v.Size(), 102u);
+  EXPECT_EQ(v.MemberName(0), "a");
+  EXPECT_EQ(v.FindMember("b").GetSigned(), 2);
+  EXPECT_EQ(v.FindMember("m99").GetSigned(), 99);
+  EXPECT_THROW(v.ReserveMembers(Value::kMaxElements + 1), std::length_error);
+  Value s;
+  s.SetSigned(1);
+  s.ReserveMembers(10);  // not a Structure: nothing happens
+  EXPECT_EQ(s.Kind(), ValueKind::Signed);
+}
+
 TEST(ValueTest, AssignDeepCopiesAcrossContexts) {
   Value source;
   source.Member("list").Append().SetString("shared");
@@ -255,6 +274,24 @@ TEST(ValueTest, AppendMemberThenFinishFoldsLikeSequentialWrites) {
   EXPECT_EQ(v.FindMember("z").GetSigned(), 3);
 }
 
+// Small member lists sort by insertion, longer ones by merging: either way
+// a repeated name keeps its first place and its last scalar, like writes in
+// sequence through Member().
+TEST(ValueTest, FinishMembersMatchesSequentialWritesAtEverySize) {
+  std::mt19937 random(7);
+  for (size_t size = 1; size <= 70; ++size) {
+    Value appended;
+    Value sequential;
+    for (size_t i = 0; i < size; ++i) {
+      std::string name(1 + random() % 3, static_cast<char>('a' + random() % 6));
+      appended.AppendMember(name).SetSigned(static_cast<int64_t>(i));
+      sequential.Member(name).SetSigned(static_cast<int64_t>(i));
+    }
+    appended.FinishMembers();
+    ASSERT_EQ(Walk(appended), Walk(sequential)) << size;
+  }
+}
+
 TEST(ValueTest, ManyMembersInReverseOrder) {
   Value v;
   const int count = 20000;
@@ -278,6 +315,29 @@ TEST(ValueTest, InterningSharesAndReleasesStrings) {
       }
     }
     v.Reset();
+  }
+}
+
+// Interned strings live in pools by entry size (header, text, NUL); a text on
+// either side of a pool's limit must come back intact after its neighbours
+// are released, re-used and the whole document is copied.
+TEST(ValueTest, StringsOfEveryLengthAroundThePoolLimits) {
+  Value v;
+  std::vector<std::string> texts;
+  for (size_t length = 0; length <= 300; ++length) {
+    std::string text(length, static_cast<char>('a' + length % 26));
+    if (length > 0) text[length - 1] = static_cast<char>('0' + length % 10);
+    texts.push_back(text);
+    v.Element(length).SetString(text);
+  }
+  for (size_t i = 0; i < texts.size(); i += 3) v.Element(i).Reset();
+  for (size_t i = 0; i < texts.size(); i += 3) v.Element(i).SetString(texts[i] + "!");
+  Value copy;
+  copy.Assign(v);
+  v.Reset();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::string expected = i % 3 == 0 ? texts[i] + "!" : texts[i];
+    ASSERT_EQ(copy.At(i).GetString(), expected) << "length " << i;
   }
 }
 

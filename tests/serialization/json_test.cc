@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 
 namespace qmx {
@@ -42,6 +46,13 @@ TEST(WriteJson, Scalars) {
       {[](Value& v) { v.SetBool(true); }, "true"},
       {[](Value& v) { v.SetSigned(INT64_MIN); }, "-9223372036854775808"},
       {[](Value& v) { v.SetUnsigned(UINT64_MAX); }, "18446744073709551615"},
+      // Either side of the 32-bit conversion the writer switches to.
+      {[](Value& v) { v.SetSigned(INT32_MIN); }, "-2147483648"},
+      {[](Value& v) { v.SetSigned(int64_t{INT32_MIN} - 1); }, "-2147483649"},
+      {[](Value& v) { v.SetSigned(INT32_MAX); }, "2147483647"},
+      {[](Value& v) { v.SetSigned(int64_t{INT32_MAX} + 1); }, "2147483648"},
+      {[](Value& v) { v.SetUnsigned(UINT32_MAX); }, "4294967295"},
+      {[](Value& v) { v.SetUnsigned(uint64_t{UINT32_MAX} + 1); }, "4294967296"},
       {[](Value& v) { v.SetFloat(3); }, "3.0"},
       {[](Value& v) { v.SetFloat(-0.0); }, "-0.0"},
       {[](Value& v) { v.SetFloat(1e30); }, "1e30"},
@@ -123,6 +134,63 @@ TEST(ReadJson, NumbersReadAsNearestDouble) {
     EXPECT_EQ(ReadJson(WriteJson(result.value(), nullptr, nullptr)).value().GetFloat(),
               result.value().GetFloat())
         << text;
+  }
+}
+
+// Numbers take a fast path when their digits and exponent allow, and the
+// parser's full-precision conversion otherwise; both must give the nearest
+// double (strtod's answer) bit for bit, including halfway cases, long
+// mantissas and the edges of each path.
+TEST(ReadJson, EveryNumberShapeReadsAsNearestDouble) {
+  auto check = [](const std::string& text) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    ASSERT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    double expected = std::strtod(text.c_str(), nullptr);
+    double got = result.value().GetFloat();
+    ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
+        << text << ": " << std::to_string(got) << " instead of " << std::to_string(expected);
+  };
+  const char* edges[] = {"9007199254740993.0", "9007199254740995.0", "9007199254740992.5",
+                         "1e22", "1e23", "9999999999999999999e-27", "1e-27", "1e-28",
+                         "18446744073709551615e55", "1e56", "0.0000000000000000000000000001",
+                         "12345678901234567890.5", "1234567890123456789e0", "-0.0e-5",
+                         "2.2250738585072014e-308", "5e-324", "8.98846567431158e307",
+                         "7.0064923216240854e-46", "1.00000000000000011102230246251565404236316680908203125",
+                         "1.00000000000000011102230246251565404236316680908203124",
+                         "1.00000000000000011102230246251565404236316680908203126"};
+  for (const char* text : edges) check(text);
+  std::mt19937_64 random(20261208);
+  char buffer[64];
+  for (int i = 0; i < 20000; ++i) {
+    // Random doubles printed in the shapes writers use.
+    uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    if (!std::isfinite(d)) continue;
+    std::snprintf(buffer, sizeof buffer, i % 3 == 0 ? "%.17g" : i % 3 == 1 ? "%.15e" : "%.16g", d);
+    std::string text(buffer);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    check(text);
+    // Random digit strings with a decimal point and an exponent around the
+    // fast paths' limits.
+    std::string digits = std::to_string(random() >> (random() % 60));
+    size_t point = random() % (digits.size() + 1);
+    std::string shaped = digits.substr(0, point) + (point == 0 ? "0." : ".") + digits.substr(point) + "0";
+    int exponent = static_cast<int>(random() % 120) - 60;
+    check(shaped + "e" + std::to_string(exponent));
+  }
+}
+
+// A zero with a far exponent once reached the parser's full-precision
+// conversion, which normalises a zero significand (undefined behaviour).
+TEST(ReadJson, ZeroWithAFarExponentReadsAsZero) {
+  for (const char* text : {"0e-30", "-0.000e-60", "0e300", "0.0E-99999", "-0e+100"}) {
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    ASSERT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    EXPECT_EQ(result.value().GetFloat(), 0.0) << text;
+    EXPECT_EQ(std::signbit(result.value().GetFloat()), text[0] == '-') << text;
   }
 }
 

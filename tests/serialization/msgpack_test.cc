@@ -66,6 +66,36 @@ TEST(DecodeMessagePack, Items) {
   }
 }
 
+// Small maps find a repeated key by scanning, larger ones through an index
+// built once they pass eight members: both must land on the earlier member,
+// whether it repeats before or after the switch.
+TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
+  for (size_t count : {3u, 8u, 9u, 40u}) {
+    std::vector<uint8_t> bytes = {0xDE, 0x00, static_cast<uint8_t>(count + 2)};
+    auto key = [&](const std::string& name) {
+      bytes.push_back(static_cast<uint8_t>(0xA0 | name.size()));
+      bytes.insert(bytes.end(), name.begin(), name.end());
+    };
+    for (size_t i = 0; i < count; ++i) {
+      key("k" + std::to_string(i));
+      bytes.push_back(static_cast<uint8_t>(i));
+    }
+    key("k0");  // a scalar replaces the first member
+    bytes.push_back(0x7F);
+    key("k" + std::to_string(count - 1));  // and the last one
+    bytes.push_back(0xC3);
+    size_t consumed = 0;
+    ValueResult result = Decode(bytes, consumed);
+    ASSERT_TRUE(result.Ok()) << count << ": " << result.ErrorText();
+    const Value& map = result.value();
+    EXPECT_EQ(map.Size(), count) << count;
+    EXPECT_EQ(map.FindMember("k0").GetSigned(), 127) << count;
+    EXPECT_EQ(map.FindMember("k" + std::to_string(count - 1)).Kind(), ValueKind::Bool) << count;
+    EXPECT_EQ(map.FindMember("k1").GetSigned(), 1) << count;
+    EXPECT_EQ(consumed, bytes.size()) << count;
+  }
+}
+
 TEST(DecodeMessagePack, Failures) {
   struct Case {
     std::vector<uint8_t> bytes;

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "serialization/json.h"
@@ -59,6 +63,60 @@ TEST(ReadYaml, Values) {
     ValueResult result = ReadYaml(c.text);
     ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
     EXPECT_EQ(AsJson(result), c.json) << c.text;
+  }
+}
+
+// Small mappings find a repeated key by scanning, larger ones through an
+// index built once they pass eight members; an anchor inside a large open
+// mapping is found again by its member's position.
+TEST(ReadYaml, RepeatedKeysInLargeMappings) {
+  for (size_t count : {3u, 8u, 9u, 40u}) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+    text += "k0: {x: 1}\n";                              // a later container replaces
+    text += "k" + std::to_string(count - 1) + ": &last [a]\n";
+    text += "copy: *last\n";
+    ValueResult result = ReadYaml(text);
+    ASSERT_TRUE(result.Ok()) << count << ": " << result.ErrorText();
+    const Value& map = result.value();
+    EXPECT_EQ(map.Size(), count + 1) << count;
+    EXPECT_EQ(WriteJson(map.FindMember("k0"), nullptr, nullptr), "{\"x\":1}") << count;
+    EXPECT_EQ(WriteJson(map.FindMember("k1"), nullptr, nullptr), "1") << count;
+    EXPECT_EQ(WriteJson(map.FindMember("copy"), nullptr, nullptr), "[\"a\"]") << count;
+  }
+}
+
+// Plain decimals take a fast exact conversion, every other number shape
+// strtod: the kinds and doubles must be strtod's either way.
+TEST(ReadYaml, NumbersReadAsStrtodReadsThem) {
+  struct Case {
+    const char* text;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"1.5", "1.5"},     {"-0.25e3", "-250"}, {"1e2", "100"},     {"0.1", "0.1"},
+      {"00.5", "0.5"},    {"1.", "1"},         {".5", "0.5"},      {"+1", "1"},
+      {"1e400", "\"1e400\""}, {"-1e400", "null"}, {"0x10", "16"}, {"1.5x", "\"1.5x\""},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadYaml(c.text);
+    ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
+    EXPECT_EQ(WriteJson(result.value(), nullptr, nullptr), c.json) << c.text;
+  }
+  std::mt19937_64 random(99);
+  char buffer[64];
+  for (int i = 0; i < 5000; ++i) {
+    uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    if (!std::isfinite(d) || std::fabs(d) < 1e-300) continue;
+    std::snprintf(buffer, sizeof buffer, i % 2 ? "%.17g" : "%.6e", d * 1e-300 * (i % 7 ? 1e300 : 1));
+    ValueResult result = ReadYaml(buffer);
+    ASSERT_TRUE(result.Ok()) << buffer;
+    if (result.value().Kind() != ValueKind::Float) continue;  // integral values become integers
+    double expected = std::strtod(buffer, nullptr);
+    double got = result.value().GetFloat();
+    ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << buffer;
   }
 }
 

@@ -1,0 +1,183 @@
+// The plugin's own paths: the token endpoint called through the real shared
+// object, a route template match, and a token fetch against a host that
+// answers at once.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "allocation_counter.h"
+#include "bench_host.h"
+#include "entitlements/entitlements_plugin.h"
+#include "plugin/api_descriptor.h"
+#include "plugin/counted_allocator.h"
+#include "plugin/host_api.h"
+#include "registry.h"
+#include "routing/route.h"
+
+namespace qmx::bench {
+namespace {
+
+// The plugin shared object loaded once, initialised against a signed-in
+// host, so that the endpoint answers with the token record.
+struct LoadedPlugin {
+  void* library = nullptr;
+  PluginLoadRecord record{};
+  BenchHost host;
+  const ApiFunctionEntry* entry = nullptr;
+  std::string error;
+
+  LoadedPlugin() {
+    ConfigureSignedInUser(host);
+    library = dlopen(QMX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      error = dlerror();
+      return;
+    }
+    auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+    if (load == nullptr) {
+      error = "no load_entitlements";
+      return;
+    }
+    record.major = 18;
+    load(&record);
+    if (record.context == nullptr || !record.callbacks->Initialize(record.context, host.Handle())) {
+      error = "the plugin did not start";
+      return;
+    }
+    const auto* functions = static_cast<const ApiFunctionEntry*>(record.descriptor->functions);
+    for (uint32_t i = 0; i < record.descriptor->functionCount; ++i) {
+      if (std::strcmp(functions[i].name, "GetEntitlementsV1Token") == 0) entry = &functions[i];
+    }
+    if (entry == nullptr) error = "no GetEntitlementsV1Token entry";
+  }
+
+  uint64_t Allocations() const {
+    MemoryStats stats{};
+    record.callbacks->GetMemoryStats(record.context, &stats);
+    return stats.allocations;
+  }
+
+  // One call of GET /entitlements/v1/token, response released; true when it
+  // answered with a Structure body and no error.
+  bool CallToken() const {
+    HostRequest request{};
+    request.method = HostMethodGet;
+    request.target = "/entitlements/v1/token";
+    request.functionContext = entry->context;
+    HostResponse response{};
+    entry->entry(&response, &request);
+    bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
+    if (response.release != nullptr) response.release(&response);
+    return answered;
+  }
+};
+
+LoadedPlugin& Loaded() {
+  static LoadedPlugin* plugin = new LoadedPlugin();  // kept to the end of the process
+  return *plugin;
+}
+
+void TokenEndpoint(benchmark::State& state) {
+  LoadedPlugin& plugin = Loaded();
+  if (!plugin.error.empty()) {
+    state.SkipWithError(plugin.error.c_str());
+    return;
+  }
+  if (!plugin.CallToken()) {
+    state.SkipWithError("the endpoint did not answer with the token record");
+    return;
+  }
+  uint64_t before = plugin.Allocations();
+  for (auto _ : state) benchmark::DoNotOptimize(plugin.CallToken());
+  uint64_t after = plugin.Allocations();
+  state.counters["allocs"] =
+      static_cast<double>(after - before) / static_cast<double>(state.iterations());
+  state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+}
+
+constexpr const char* kTemplate = "/entitlements/v1/users/{user}/libraries/{library}/items/{+item}";
+
+std::string RouteTarget() {
+  std::string target = "/entitlements/v1/users/user-0123456789/libraries/main/items/";
+  while (target.size() < 100) target += "a/";
+  target.resize(100);
+  return target;
+}
+
+void RouteMatchOurs(benchmark::State& state) {
+  Route route = MakeRoute("GetItem", kTemplate, HttpMethod::kGet, "", nullptr);
+  std::string target = RouteTarget();
+  ParameterMap parameters;
+  uint64_t before = OperatorNewCalls();
+  for (auto _ : state) {
+    if (!MatchRoute(route, target, parameters)) state.SkipWithError("no match");
+    benchmark::DoNotOptimize(parameters);
+  }
+  state.counters["allocs"] = static_cast<double>(OperatorNewCalls() - before) /
+                             static_cast<double>(state.iterations());
+}
+
+void RouteMatchBase(benchmark::State& state) {
+  TranslatedTemplate translated = TranslateTemplate(kTemplate);
+  std::regex pattern(translated.pattern, std::regex::ECMAScript);
+  std::string target = RouteTarget();
+  ParameterMap parameters;
+  for (auto _ : state) {
+    std::smatch match;
+    if (!std::regex_match(target, match, pattern)) state.SkipWithError("no match");
+    parameters.clear();
+    for (size_t i = 1; i < match.size(); ++i) {
+      parameters[translated.parameters[i - 1].name] = match[i].str();
+    }
+    benchmark::DoNotOptimize(parameters);
+  }
+}
+
+// FetchToken is public; the plugin is built in this process so that it can be
+// called directly.
+void FetchToken(benchmark::State& state) {
+  BenchHost host;
+  ConfigureSignedInUser(host);
+  auto* plugin = new EntitlementsPlugin();
+  plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
+  plugin->RegisterRuntimeTypes();
+  plugin->RegisterApi();
+  if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
+    state.SkipWithError("the plugin did not start");
+    return;
+  }
+  MemoryStats first{};
+  GetMemoryStats(&first);
+  uint64_t before = OperatorNewCalls();
+  for (auto _ : state) plugin->FetchToken();
+  MemoryStats last{};
+  GetMemoryStats(&last);
+  double calls = static_cast<double>(OperatorNewCalls() - before) +
+                 static_cast<double>(last.allocations - first.allocations);
+  state.counters["allocs"] = calls / static_cast<double>(state.iterations());
+  state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+  plugin->Callbacks()->Shutdown(plugin);
+}
+
+}  // namespace
+
+void RegisterPluginCases() {
+  Cases().push_back({"GET /entitlements/v1/token via the .so", 0, ""});
+  benchmark::RegisterBenchmark("GET /entitlements/v1/token via the .so/ours", TokenEndpoint)
+      ->Unit(benchmark::kMicrosecond);
+  Cases().push_back({"route match, 100-char target", 0, "std::regex_match of the same pattern"});
+  benchmark::RegisterBenchmark("route match, 100-char target/ours", RouteMatchOurs)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("route match, 100-char target/base", RouteMatchBase)
+      ->Unit(benchmark::kMicrosecond);
+  Cases().push_back({"FetchToken, host answers at once", 0, ""});
+  benchmark::RegisterBenchmark("FetchToken, host answers at once/ours", FetchToken)
+      ->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace qmx::bench

@@ -1,0 +1,21 @@
+// Decimal text to the nearest double, quickly, for the JSON and YAML readers.
+//
+// The readers need every number rounded to its nearest double (ties to even),
+// which the JSON parser's full-precision conversion and strtod give slowly.
+// This covers the common shapes exactly and declines the rest, which the
+// caller then hands to the slow conversion: so the result is the same either
+// way.
+#pragma once
+
+#include <string_view>
+
+namespace qmx::serialization_detail {
+
+// text is a JSON number the parser has already accepted: an optional "-",
+// digits, an optional fraction and an optional exponent. Returns true and the
+// nearest double in out when the text has at most 19 significant digits and
+// a decimal exponent in [-27, 55] once the digits are read as an integer;
+// false otherwise (out is then unchanged).
+bool FastDecimalToDouble(std::string_view text, double& out);
+
+}  // namespace qmx::serialization_detail
