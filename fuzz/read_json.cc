@@ -22,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  std::string(second.ErrorText()).c_str(), written.c_str());
     std::abort();
   }
+  // A NaN or infinite Float is written as null, which reads back as Empty; at
+  // the top level that writes "" rather than "null".
+  const bool nullAtTop = written == "null" && second.value().IsEmpty();
   const std::string rewritten = qmx::WriteJson(second.value(), nullptr, "");
-  if (rewritten != written) {
+  if (rewritten != written && !nullAtTop) {
     std::fprintf(stderr, "round trip changed the text:\n%s\n%s\n", written.c_str(),
                  rewritten.c_str());
     std::abort();
