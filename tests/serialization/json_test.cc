@@ -133,7 +133,7 @@ TEST(ReadJson, NumbersReadAsNearestDouble) {
 TEST(ReadJson, LongRunsOfZerosReadAsNearestDouble) {
   const std::string zeros340 = "0." + std::string(340, '0') + "20302";
   const std::string zeros385 = "-0." + std::string(385, '0') + "20302";
-  const std::string wide = "1" + std::string(400, '0') + ".5e-300";
+  const std::string wide = "1" + std::string(300, '0') + ".5e-300";
   const std::string digits = "0." + std::string(300, '0') + "123456789" + std::string(500, '7');
   for (const std::string& text : {zeros340, zeros385, wide, digits}) {
     ValueResult result = ReadJson("[" + text + "]");
