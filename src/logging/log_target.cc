@@ -50,16 +50,29 @@ void LogTarget::BindWrite() {
   sink_.write = [](LogSink* s, const LogRecord* record) { return record != nullptr && Owner(s).Write(*record); };
 }
 
+// Attaching and detaching take the logger's lock before the target's, the
+// order of delivery (which holds the logger's lock while it calls into the
+// target); the other order deadlocks against a concurrent Log.
 void LogTarget::Attach() {
-  std::lock_guard guard(lock_);
-  if (!attached_) attached_ = AttachToLogger(&sink_);
+  WithLoggerLock(
+      [](void* self) {
+        LogTarget& target = *static_cast<LogTarget*>(self);
+        std::lock_guard guard(target.lock_);
+        if (!target.attached_) target.attached_ = AttachToLogger(&target.sink_);
+      },
+      this);
 }
 
 void LogTarget::Detach() {
-  std::lock_guard guard(lock_);
-  if (!attached_) return;
-  DetachTarget(&sink_);
-  attached_ = false;
+  WithLoggerLock(
+      [](void* self) {
+        LogTarget& target = *static_cast<LogTarget*>(self);
+        std::lock_guard guard(target.lock_);
+        if (!target.attached_) return;
+        DetachTarget(&target.sink_);
+        target.attached_ = false;
+      },
+      this);
 }
 
 bool LogTarget::IsAttached() const {
@@ -94,15 +107,25 @@ uint64_t LogTarget::GetExcludeMask() const {
 }
 
 void LogTarget::Configure(const LogTargetSettings& settings) {
-  std::lock_guard guard(lock_);
-  Detach();
-  minLevel_ = settings.minLevel;
-  includeMask_ = settings.includeMask;
-  excludeMask_ = settings.excludeMask;
-  format_ = settings.format;
-  Attach();
-  SetMinLevel(settings.minLevel);
-  SetMasks(settings.includeMask, settings.excludeMask);
+  struct Call {
+    LogTarget* target;
+    const LogTargetSettings* settings;
+  } call{this, &settings};
+  WithLoggerLock(
+      [](void* context) {
+        LogTarget& target = *static_cast<Call*>(context)->target;
+        const LogTargetSettings& settings = *static_cast<Call*>(context)->settings;
+        std::lock_guard guard(target.lock_);
+        target.Detach();
+        target.minLevel_ = settings.minLevel;
+        target.includeMask_ = settings.includeMask;
+        target.excludeMask_ = settings.excludeMask;
+        target.format_ = settings.format;
+        target.Attach();
+        target.SetMinLevel(settings.minLevel);
+        target.SetMasks(settings.includeMask, settings.excludeMask);
+      },
+      &call);
 }
 
 size_t LogTarget::Render(const LogRecord& record, char* buffer, size_t size) const {

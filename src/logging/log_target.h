@@ -6,8 +6,9 @@
 // detached; Attach or Configure puts it into the logger's list.
 //
 // Locks: each target has its own (recursive) lock guarding its settings and
-// its output. Attach and Detach take the target's lock and then the logger's;
-// delivery holds the logger's lock and Write takes the target's inside it.
+// its output. The logger's lock always comes first: delivery holds it and
+// Write takes the target's inside it, and Attach, Detach and Configure take
+// the logger's lock before the target's.
 // A class derived directly from LogTarget should detach before it is
 // destroyed; the base destructor removes a still attached interface as a last
 // resort.

@@ -162,6 +162,16 @@ bool AttachToLogger(LogSink* sink) {
       false);
 }
 
+void WithLoggerLock(void (*body)(void* context), void* context) {
+  Logger* logger = current.load();
+  if (logger == nullptr) {
+    body(context);
+    return;
+  }
+  std::lock_guard guard(logger->lock);
+  body(context);
+}
+
 void AttachTarget(LogSink* sink) { AttachToLogger(sink); }
 
 void DetachTarget(LogSink* sink) {

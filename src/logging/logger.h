@@ -45,6 +45,10 @@ void DetachTarget(LogSink* sink);
 LogSink* FindTarget(const char* name);
 // Appends sink for LogTarget::Attach; false when there is no logger.
 bool AttachToLogger(LogSink* sink);
+// Runs body(context) holding the logger's (recursive) lock, or without it when
+// there is no logger. Targets change their attachment inside it so that they
+// take the logger's lock before their own, the order delivery uses.
+void WithLoggerLock(void (*body)(void* context), void* context);
 
 // The built-in targets' interfaces; null without a logger.
 LogSink* StdOutTarget();

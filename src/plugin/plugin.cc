@@ -79,7 +79,7 @@ bool Plugin::Start(HostHandle* handle) {
   do {                                                                       \
     if (hostHandle_ != nullptr && hostHandle_->api != nullptr &&             \
         hostHandle_->api->slot != nullptr) {                                 \
-      hostHandle_->api->slot(hostHandle_->api, ##__VA_ARGS__);               \
+      hostHandle_->api->slot(hostHandle_->api __VA_OPT__(,) __VA_ARGS__);    \
     }                                                                        \
   } while (0)
 

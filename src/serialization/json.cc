@@ -5,13 +5,17 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "binding/type_registry.h"
@@ -135,6 +139,41 @@ class BoundedStream {
   size_t position_ = 0;
 };
 
+// The nearest double to a number whose grammar the parser has checked.
+// from_chars is correctly rounded and ignores the locale; it refuses only
+// results that round to zero or infinity, and which of the two it is follows
+// from the position of the first non-zero digit. (The parser's own
+// full-precision conversion reads outside its table of cached powers for long
+// runs of zeros, and is undefined for a zero significand.)
+static double NearestDouble(std::string_view text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const bool negative = !text.empty() && text.front() == '-';
+  double number = 0;
+  if (std::from_chars(begin, end, number).ec == std::errc::result_out_of_range) {
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    const size_t exponentAt = digits.find_first_of("eE");
+    const std::string_view mantissa = digits.substr(0, exponentAt);
+    long exponent = 0;
+    if (exponentAt != std::string_view::npos) {
+      std::string_view e = digits.substr(exponentAt + 1);
+      const bool exponentNegative = !e.empty() && e.front() == '-';
+      if (!e.empty() && (e.front() == '-' || e.front() == '+')) e.remove_prefix(1);
+      // Huge exponents are capped; only their sign matters here.
+      for (char c : e) exponent = exponent < 100000 ? exponent * 10 + (c - '0') : exponent;
+      if (exponentNegative) exponent = -exponent;
+    }
+    const size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const size_t first = std::min(mantissa.find_first_not_of("0."), mantissa.size());
+    // The decimal order of the first significant digit.
+    const long order = first < point ? static_cast<long>(point - first) - 1
+                                     : static_cast<long>(point) - static_cast<long>(first);
+    number = order + exponent < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+    if (negative) number = -number;
+  }
+  return number;
+}
+
 }  // namespace qmx
 
 // The stream is three words: the parser may keep a copy in registers inside
@@ -177,7 +216,7 @@ class BuildHandler {
     }
     std::string_view number(data + start, end - start);
     double value;
-    if (!serialization_detail::FastDecimalToDouble(number, value)) value = FullPrecision(number);
+    if (!serialization_detail::FastDecimalToDouble(number, value)) value = NearestDouble(number);
     return Store([&](Value& v) { v.SetFloat(value); });
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
@@ -248,27 +287,6 @@ class BuildHandler {
       return table;
     }();
     return kTable[static_cast<unsigned char>(c)];
-  }
-
-  // The parser's own full-precision conversion of one number text.
-  static double FullPrecision(std::string_view number) {
-    std::string text(number);
-    struct Catcher : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Catcher> {
-      double value = 0;
-      bool Default() { return false; }
-      bool Double(double d) {
-        value = d;
-        return true;
-      }
-      bool Int(int i) { return Double(i); }
-      bool Uint(unsigned u) { return Double(u); }
-      bool Int64(int64_t i) { return Double(static_cast<double>(i)); }
-      bool Uint64(uint64_t u) { return Double(static_cast<double>(u)); }
-    } catcher;
-    rapidjson::Reader reader;
-    rapidjson::StringStream stream(text.c_str());
-    reader.Parse<rapidjson::kParseFullPrecisionFlag>(stream, catcher);
-    return catcher.value;
   }
 
   Value* slot_;

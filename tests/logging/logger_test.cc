@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -240,6 +241,50 @@ TEST_F(LoggerTest, ConcurrentLoggingDeliversEveryMessageWhole) {
   for (const std::string& line : target.lines) {
     EXPECT_TRUE(std::regex_match(line, std::regex("thread [0-3] message [0-9]+\n"))) << line;
   }
+}
+
+// Threads log while another attaches and detaches a second target and
+// changes the settings. Attaching once took the target's lock before the
+// logger's, the reverse of delivery, and this deadlocked. Every message
+// reaches the steady target whole; the churning one sees whole messages too.
+TEST_F(LoggerTest, TargetsAttachAndDetachWhileOtherThreadsLog) {
+  CaptureTarget steady(LogTargetSettings{.minLevel = kLogOkay, .format = "#M"});
+  steady.Attach();
+  CaptureTarget churning(LogTargetSettings{.minLevel = kLogOkay, .format = "#M"});
+  constexpr int kLoggers = 3, kMessages = 300;
+  std::atomic<bool> done{false};
+  std::thread changer([&] {
+    for (int i = 0; !done.load(); ++i) {
+      if (i % 2 == 0) {
+        churning.Attach();
+      } else {
+        churning.Detach();
+      }
+      churning.SetMinLevel(i % 3 == 0 ? kLogError : kLogOkay);
+      SetMutedCategories(i % 2 == 0 ? kCategoryXtr : kCategoryXtr | kCategoryDbg);
+      (void)FindTarget("CaptureTarget");
+      (void)GetMinLevel();
+      std::this_thread::yield();
+    }
+    churning.Detach();
+  });
+  std::vector<std::thread> loggers;
+  for (int t = 0; t < kLoggers; ++t) {
+    loggers.emplace_back([t] {
+      for (int i = 0; i < kMessages; ++i) {
+        Log(kLogError, kCategoryNet, "thread %d message %d", t, i);
+        GetLoggerInterface().getMinLevel();
+      }
+    });
+  }
+  for (auto& thread : loggers) thread.join();
+  done = true;
+  changer.join();
+  ASSERT_EQ(steady.lines.size(), static_cast<size_t>(kLoggers * kMessages));
+  const std::regex whole("thread [0-2] message [0-9]+\n");
+  for (const std::string& line : steady.lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+  EXPECT_LE(churning.lines.size(), steady.lines.size());
+  for (const std::string& line : churning.lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
 }
 
 TEST(CategoryRaceTest, ConcurrentRegistrationsGetDistinctBits) {

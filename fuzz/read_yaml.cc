@@ -1,0 +1,20 @@
+// ReadYaml over arbitrary text: every outcome is a value or one message.
+// Accepted documents are written as JSON, which walks every node.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "serialization/json.h"
+#include "serialization/yaml.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  qmx::ValueResult result = qmx::ReadYaml(text);
+  if (!result.Ok()) {
+    if (result.ErrorText().empty()) std::abort();
+    return 0;
+  }
+  (void)qmx::WriteJson(result.value(), nullptr, "");
+  return 0;
+}
