@@ -8,15 +8,7 @@
 namespace qmx::bench {
 namespace {
 
-std::string Base64Url(std::string_view bytes) {
-  std::string text = Base64Encode(bytes);
-  for (char& c : text) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  text.erase(text.find_last_not_of('=') + 1);
-  return text;
-}
+std::string Base64Url(std::string_view bytes) { return Base64UrlEncode(bytes); }
 
 }  // namespace
 

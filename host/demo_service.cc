@@ -17,14 +17,6 @@ namespace {
 
 constexpr double kMaxHangSeconds = 120;
 
-std::string Base64Url(std::string_view bytes) {
-  std::string text = Base64Encode(bytes);
-  while (!text.empty() && text.back() == '=') text.pop_back();
-  std::replace(text.begin(), text.end(), '+', '-');
-  std::replace(text.begin(), text.end(), '/', '_');
-  return text;
-}
-
 std::string JsonAnswer(const Value& value) { return WriteJson(value, nullptr, nullptr); }
 
 // A number from the query, or fallback when it is missing or unreadable.
@@ -121,7 +113,7 @@ std::string DemoService::IssueToken(const std::string& accessToken) {
   for (const std::string& entitlement : entitlements_) list.Append().SetString(entitlement);
 
   std::string signature = "demo-signature-" + std::to_string(serial_);
-  std::string token = Base64Url(JsonAnswer(header)) + "." + Base64Url(JsonAnswer(claims)) + "." + Base64Url(signature);
+  std::string token = Base64UrlEncode(JsonAnswer(header)) + "." + Base64UrlEncode(JsonAnswer(claims)) + "." + Base64UrlEncode(signature);
   issued_.push_back(token);
   return token;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <stdexcept>
 
 #include "binding/value_context.h"
@@ -262,19 +263,26 @@ void Value::MakeCollection() {
   kind_ = ValueKind::Collection;
 }
 
+// Gives an element array or member map room for count entries, moving what
+// it holds; never shrinks.
+template <typename Array>
+void GrowTo(Array& array, size_t count) {
+  using Entry = std::remove_pointer_t<decltype(array.begin)>;
+  size_t capacity = static_cast<size_t>(array.capacity - array.begin);
+  if (count <= capacity) return;
+  size_t size = static_cast<size_t>(array.end - array.begin);
+  Entry* grown = AllocateArray<Entry>(count);
+  Relocate(grown, array.begin, size);
+  ::operator delete(array.begin);
+  array.begin = grown;
+  array.end = grown + size;
+  array.capacity = grown + count;
+}
+
 void Value::Reserve(size_t count) {
   if (kind_ != ValueKind::Collection) return;
   if (count > kMaxElements) throw std::length_error("vector<T> too long");
-  ElementArray* array = payload_.elements;
-  size_t capacity = static_cast<size_t>(array->capacity - array->begin);
-  if (count <= capacity) return;
-  size_t size = static_cast<size_t>(array->end - array->begin);
-  Value* grown = AllocateArray<Value>(count);
-  Relocate(grown, array->begin, size);
-  ::operator delete(array->begin);
-  array->begin = grown;
-  array->end = grown + size;
-  array->capacity = grown + count;
+  GrowTo(*payload_.elements, count);
 }
 
 Value& Value::Append() {
@@ -327,16 +335,7 @@ void Value::MakeStructure() {
 void Value::ReserveMembers(size_t count) {
   if (kind_ != ValueKind::Structure) return;
   if (count > kMaxElements) throw std::length_error("vector<T> too long");
-  MemberMap* map = payload_.members;
-  size_t capacity = static_cast<size_t>(map->capacity - map->begin);
-  if (count <= capacity) return;
-  size_t size = static_cast<size_t>(map->end - map->begin);
-  MemberSlot* grown = AllocateArray<MemberSlot>(count);
-  Relocate(grown, map->begin, size);
-  ::operator delete(map->begin);
-  map->begin = grown;
-  map->end = grown + size;
-  map->capacity = grown + count;
+  GrowTo(*payload_.members, count);
 }
 
 namespace {

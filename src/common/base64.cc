@@ -68,4 +68,14 @@ std::string Base64Decode(std::string_view text) {
   return out;
 }
 
+std::string Base64UrlEncode(std::string_view bytes) {
+  std::string text = Base64Encode(bytes);
+  for (char& c : text) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
+  }
+  text.erase(text.find_last_not_of('=') + 1);
+  return text;
+}
+
 }  // namespace qmx

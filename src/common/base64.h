@@ -13,6 +13,8 @@ inline constexpr char kBase64Alphabet[] =
 
 std::string Base64Encode(std::span<const uint8_t> bytes);
 std::string Base64Encode(std::string_view bytes);
+// The URL-safe form of tokens: "-" and "_" for "+" and "/", no padding.
+std::string Base64UrlEncode(std::string_view bytes);
 
 // Decodes characters in order and stops, without error, at the first "=" or
 // at the first character outside the alphabet. Every complete group of four

@@ -34,6 +34,12 @@ TEST(Base64Test, EncodesWithPadding) {
   EXPECT_EQ(Base64Encode(std::string_view("\xff\xfe\xfd", 3)), "//79");
 }
 
+TEST(Base64Test, UrlFormSwapsTheTwoSymbolsAndDropsPadding) {
+  EXPECT_EQ(Base64UrlEncode("\xfb\xff"), "-_8");
+  EXPECT_EQ(Base64UrlEncode("{}"), "e30");
+  EXPECT_EQ(Base64UrlEncode(""), "");
+}
+
 TEST(Base64Test, DecodeStopsAtPaddingOrForeignCharacter) {
   EXPECT_EQ(Base64Decode("YWJj"), "abc");
   EXPECT_EQ(Base64Decode("YWI="), "ab");

@@ -30,15 +30,7 @@ constexpr char kRegionDataJson[] =
     R"("bare":{"servers":{}}})";
 constexpr int64_t kMs = 1000000;
 
-std::string Base64Url(std::string_view bytes) {
-  std::string text = Base64Encode(bytes);
-  for (char& c : text) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  text.erase(text.find_last_not_of('=') + 1);
-  return text;
-}
+std::string Base64Url(std::string_view bytes) { return Base64UrlEncode(bytes); }
 
 std::string TokenWithClaims(std::string_view claims) {
   return "e30." + Base64Url(claims) + ".c2ln";

@@ -48,15 +48,7 @@ LoadEntitlementsFn LoadSharedObject() {
   return reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
 }
 
-std::string Base64Url(std::string_view bytes) {
-  std::string text = Base64Encode(bytes);
-  for (char& c : text) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  text.erase(text.find_last_not_of('=') + 1);
-  return text;
-}
+std::string Base64Url(std::string_view bytes) { return Base64UrlEncode(bytes); }
 
 std::string TokenWithClaims(std::string_view claims) {
   return "e30." + Base64Url(claims) + ".c2ln";
