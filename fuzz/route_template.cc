@@ -86,10 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qmx::MatchState state;
   state.method = method;
   state.call_name = "call";
-  state.target = std::string(target);
+  state.target = target;
   if (qmx::SelectRoute(table, state) && state.matched_function != &function) std::abort();
   qmx::MatchState any;
-  any.target = std::string(target);
+  any.target = target;
   (void)qmx::SelectRoute(table, any, true);
 
   const std::string decoded = qmx::PercentDecode(target);

@@ -198,9 +198,10 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
     int value = 0;
     for (; i < text.size(); ++i) {
+      if (value > 100000) return false;  // checked first: the product must not overflow
       value = value * 10 + (text[i] - '0');
-      if (value > 100000) return false;
     }
+    if (value > 100000) return false;
     exponent += minus ? -value : value;
   }
   double result;

@@ -232,6 +232,14 @@ TEST(ReadJson, LongRunsOfZerosReadAsNearestDouble) {
   EXPECT_EQ(limits.value().At(2).Kind(), ValueKind::Signed);
 }
 
+// Exponents of ten digits once overflowed the fast path's exponent counter.
+TEST(ReadJson, HugeExponentsDoNotOverflowTheFastPath) {
+  for (const char* text : {"1.5e-10001100470", "2.5e99999999999", "-0.1E+4294967296"}) {
+    ValueResult result = ReadJson(text);
+    if (result.Ok()) EXPECT_EQ(result.value().Kind(), ValueKind::Float) << text;
+  }
+}
+
 TEST(ReadJson, StructureAndRoundTrip) {
   ValueResult dup = ReadJson("{\"a\":1,\"a\":2}");
   ASSERT_TRUE(dup.Ok());
