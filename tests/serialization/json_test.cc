@@ -236,7 +236,9 @@ TEST(ReadJson, LongRunsOfZerosReadAsNearestDouble) {
 TEST(ReadJson, HugeExponentsDoNotOverflowTheFastPath) {
   for (const char* text : {"1.5e-10001100470", "2.5e99999999999", "-0.1E+4294967296"}) {
     ValueResult result = ReadJson(text);
-    if (result.Ok()) EXPECT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    if (result.Ok()) {
+      EXPECT_EQ(result.value().Kind(), ValueKind::Float) << text;
+    }
   }
 }
 
