@@ -198,7 +198,9 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
     int value = 0;
     for (; i < text.size(); ++i) {
-      if (value > 100000) return false;  // checked first: the product must not overflow
+      // Checked first, so the product never overflows; anything but a digit
+      // leaves the text to the exact fallback.
+      if (value > 100000 || text[i] < '0' || text[i] > '9') return false;
       value = value * 10 + (text[i] - '0');
     }
     if (value > 100000) return false;
