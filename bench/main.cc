@@ -71,8 +71,8 @@ std::string Time(double ns) {
 }
 
 void PrintTable(const std::map<std::string, Best>& results) {
-  std::printf("\n| case | ours | baseline | ratio | limit | notes |\n");
-  std::printf("|---|---:|---:|---:|---:|---|\n");
+  std::printf("\n| case | build | ours | baseline | ratio | limit | notes |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---|\n");
   for (const CaseInfo& info : Cases()) {
     auto ours = results.find(info.name + "/ours");
     auto base = results.find(info.name + "/base");
@@ -103,7 +103,7 @@ void PrintTable(const std::map<std::string, Best>& results) {
     } else if (base != results.end() && !base->second.error.empty()) {
       notes += "; baseline failed: " + base->second.error;
     }
-    std::printf("| %s | %s | %s | %s | %s | %s |\n", info.name.c_str(), oursText.c_str(),
+    std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", info.name.c_str(), QMX_BENCH_BUILD, oursText.c_str(),
                 baseText.c_str(), ratioText.c_str(), limitText.c_str(), notes.c_str());
   }
   for (const std::string& note : Notes()) std::printf("\n%s\n", note.c_str());

@@ -4,7 +4,7 @@ set -euo pipefail
 build="$1"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-"$build/qmx-host" --demo --plugin "$build/qmx-be-entitlements.so" >"$out" 2>&1 || {
+${QMX_RUN:-} "$build/qmx-host" --demo --plugin "$build/qmx-be-entitlements.so" >"$out" 2>&1 || {
   cat "$out" >&2
   echo "qmx-host --demo failed" >&2
   exit 1

@@ -23,7 +23,7 @@ await_line() {
 }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-"$build/qmx-demo-service" --listen 127.0.0.1:0 >"$work/service.out" 2>&1 &
+${QMX_RUN:-} "$build/qmx-demo-service" --listen 127.0.0.1:0 >"$work/service.out" 2>&1 &
 pids+=($!)
 service_url=$(await_line "$work/service.out" "token URL" | sed 's/.*token URL //')
 service_root=${service_url%/entitlements}
@@ -32,7 +32,7 @@ cat >"$work/config.json" <<JSON
 {"install-settings": {"globals": {"region": "eu"}},
  "system-settings": {"region_data": {"eu": {"servers": {"entitlements": {"entitlements_url": "$service_url"}}}}}}
 JSON
-"$build/qmx-host" --plugin "$build/qmx-be-entitlements.so" --config "$work/config.json" \
+${QMX_RUN:-} "$build/qmx-host" --plugin "$build/qmx-be-entitlements.so" --config "$work/config.json" \
   --listen 127.0.0.1:0 >"$work/host.out" 2>"$work/host.err" &
 host_pid=$!
 pids+=($host_pid)

@@ -10,7 +10,7 @@ failures=0
 expect() {
   local name=$1 status=$2 out=$3 err=$4
   shift 5
-  "$tool" "$@" <"$work/in" >"$work/out" 2>"$work/err"
+  ${QMX_RUN:-} "$tool" "$@" <"$work/in" >"$work/out" 2>"$work/err"
   local got=$?
   if [ "$got" != "$status" ] || [ "$(cat "$work/out")" != "$out" ] ||
      { [ -n "$err" ] && ! grep -qF -- "$err" "$work/err"; }; then
