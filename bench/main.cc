@@ -74,8 +74,8 @@ void PrintTable(const std::map<std::string, Best>& results) {
   std::printf("\n| case | build | ours | baseline | ratio | limit | notes |\n");
   std::printf("|---|---|---:|---:|---:|---:|---|\n");
   for (const CaseInfo& info : Cases()) {
-    auto ours = results.find(info.name + "/ours");
-    auto base = results.find(info.name + "/base");
+    auto ours = results.find(info.OursKey());
+    auto base = results.find(info.BaseKey());
     if (ours == results.end()) continue;  // filtered out
     std::string notes = info.baseline;
     std::string oursText = "-", baseText = "-", ratioText = "-", limitText = "-";
@@ -97,7 +97,7 @@ void PrintTable(const std::map<std::string, Best>& results) {
       std::snprintf(text, sizeof text, "%.2f", ratio);
       ratioText = text;
       if (info.limit > 0) {
-        std::snprintf(text, sizeof text, "%.1f %s", info.limit, ratio <= info.limit ? "met" : "NOT MET");
+        std::snprintf(text, sizeof text, "%.2g %s", info.limit, ratio <= info.limit ? "met" : "NOT MET");
         limitText = text;
       }
     } else if (base != results.end() && !base->second.error.empty()) {

@@ -1,6 +1,8 @@
 // The cases of the one table scripts/bench prints. Each case registers one
 // benchmark for our code ("<case>/ours") and, where there is one, one for the
 // library it is compared with ("<case>/base"); main pairs them by case name.
+// A row that compares an existing benchmark of ours with another library names
+// both benchmarks itself (ours, base), so our side is measured once.
 #pragma once
 
 #include <string>
@@ -12,6 +14,11 @@ struct CaseInfo {
   std::string name;
   double limit = 0;     // the highest acceptable ratio, 0 when none applies
   std::string baseline; // what the baseline runs, for the table's notes
+  std::string ours = {};  // benchmark names; empty means "<name>/ours" and "<name>/base"
+  std::string base = {};
+
+  std::string OursKey() const { return ours.empty() ? name + "/ours" : ours; }
+  std::string BaseKey() const { return base.empty() ? name + "/base" : base; }
 };
 
 // Every case in table order.

@@ -9,7 +9,11 @@
 #include <cstdio>
 #include <memory>
 #include <msgpack.hpp>
+#include <nlohmann/json.hpp>
 #include <string>
+#ifdef QMX_BENCH_YAML_CPP
+#include <yaml-cpp/yaml.h>
+#endif
 
 #include "corpus.h"
 #include "registry.h"
@@ -51,7 +55,30 @@ void Register(const std::string& name, Fn fn) {
 void RegisterDocument(const std::shared_ptr<Document>& doc) {
   const std::string& n = doc->name;
 
-  Cases().push_back({"ReadJson " + n, 1.5, "rapidjson::Document::Parse, default flags"});
+  // Reading: the floor (the bare library) and the peer (a dynamic tree a C++
+  // user would pick instead); ours must stay near the first and well ahead of
+  // the second.
+  Cases().push_back({"ReadJson " + n, 0, "rapidjson::Document::Parse, default flags"});
+  Cases().push_back({"ReadJson " + n + " vs full precision", 1.3,
+                     "rapidjson::Document::Parse<kParseFullPrecisionFlag>",
+                     "ReadJson " + n + "/ours", "ReadJson " + n + "/fullprecision"});
+  Cases().push_back({"ReadJson " + n + " vs nlohmann", 1.0 / 3, "nlohmann::json::parse",
+                     "ReadJson " + n + "/ours", "ReadJson " + n + "/nlohmann"});
+  Register("ReadJson " + n + "/fullprecision", [doc](benchmark::State& state) {
+    for (auto _ : state) {
+      rapidjson::Document parsed;
+      parsed.Parse<rapidjson::kParseFullPrecisionFlag>(doc->json.data(), doc->json.size());
+      if (parsed.HasParseError()) state.SkipWithError("rapidjson refused the document");
+      benchmark::DoNotOptimize(parsed);
+    }
+  });
+  Register("ReadJson " + n + "/nlohmann", [doc](benchmark::State& state) {
+    for (auto _ : state) {
+      nlohmann::json parsed = nlohmann::json::parse(doc->json, nullptr, false);
+      if (parsed.is_discarded()) state.SkipWithError("nlohmann::json refused the document");
+      benchmark::DoNotOptimize(parsed);
+    }
+  });
   Register("ReadJson " + n + "/ours", [doc](benchmark::State& state) {
     for (auto _ : state) {
       ValueResult result = ReadJson(std::string_view(doc->json));
@@ -69,7 +96,7 @@ void RegisterDocument(const std::shared_ptr<Document>& doc) {
     }
   });
 
-  Cases().push_back({"WriteJson " + n, 1.5, "rapidjson::Writer over the parsed Document"});
+  Cases().push_back({"WriteJson " + n, 1.2, "rapidjson::Writer over the parsed Document"});
   auto value = std::make_shared<ValueResult>(ReadJson(std::string_view(doc->json)));
   Register("WriteJson " + n + "/ours", [value](benchmark::State& state) {
     for (auto _ : state) {
@@ -88,7 +115,17 @@ void RegisterDocument(const std::shared_ptr<Document>& doc) {
     }
   });
 
-  Cases().push_back({"DecodeMessagePack " + n, 1.0, "msgpack::unpack"});
+  Cases().push_back({"DecodeMessagePack " + n, 2.5, "msgpack::unpack"});
+  Cases().push_back({"DecodeMessagePack " + n + " vs nlohmann", 1.0 / 3,
+                     "nlohmann::json::from_msgpack", "DecodeMessagePack " + n + "/ours",
+                     "DecodeMessagePack " + n + "/nlohmann"});
+  Register("DecodeMessagePack " + n + "/nlohmann", [doc](benchmark::State& state) {
+    for (auto _ : state) {
+      nlohmann::json parsed = nlohmann::json::from_msgpack(doc->msgpack, true, false);
+      if (parsed.is_discarded()) state.SkipWithError("nlohmann::json refused the document");
+      benchmark::DoNotOptimize(parsed);
+    }
+  });
   Register("DecodeMessagePack " + n + "/ours", [doc](benchmark::State& state) {
     for (auto _ : state) {
       size_t consumed = 0;
@@ -111,8 +148,22 @@ void RegisterDocument(const std::shared_ptr<Document>& doc) {
   };
   for (YamlForm form : {YamlForm{"flow", &doc->json}, YamlForm{"block", &doc->yamlBlock}}) {
     std::string name = "ReadYaml " + n + " " + form.label;
-    Cases().push_back({name, 1.5, "libyaml event loop, events discarded"});
+    Cases().push_back({name, 1.3, "libyaml event loop, events discarded"});
     const std::string* text = form.text;
+#ifdef QMX_BENCH_YAML_CPP
+    Cases().push_back({name + " vs yaml-cpp", 1.0 / 3, "YAML::Load", name + "/ours",
+                       name + "/yaml-cpp"});
+    Register(name + "/yaml-cpp", [doc, text](benchmark::State& state) {
+      for (auto _ : state) {
+        try {
+          YAML::Node node = YAML::Load(*text);
+          benchmark::DoNotOptimize(node);
+        } catch (const YAML::Exception& e) {
+          state.SkipWithError(e.what());
+        }
+      }
+    });
+#endif
     Register(name + "/ours", [doc, text](benchmark::State& state) {
       for (auto _ : state) {
         ValueResult result = ReadYaml(*text);
