@@ -93,9 +93,11 @@ class Plugin : public PluginClient {
   // The handler takes its parameters as const references and returns an
   // EndpointResult; its arguments are named by argumentNames, or else by the
   // path's placeholders in order.
+  // A single trailing "/" of path is dropped ("/items/" serves "/items").
   template <typename F>
-  FunctionDescriptor* RegisterGet(const std::string& path, F handler,
+  FunctionDescriptor* RegisterGet(const std::string& givenPath, F handler,
                                   std::vector<std::string> argumentNames = {}) {
+    const std::string path = NormalizeEndpointPath(givenPath);
     if (argumentNames.empty()) {
       for (const Placeholder& placeholder : TranslateTemplate(path).parameters) {
         if (placeholder.kind != PlaceholderKind::kStray) argumentNames.push_back(placeholder.name);
