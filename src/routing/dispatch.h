@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "binding/type_id.h"
 #include "binding/type_registry.h"
 #include "binding/value.h"
 #include "plugin/host_api.h"
-#include "binding/type_id.h"
 #include "routing/http.h"
 #include "routing/route.h"
 
