@@ -157,11 +157,15 @@ FunctionDescriptor* TypeRegistry::RegisterFunction(FunctionDescriptor descriptor
   std::lock_guard<std::mutex> lock(mutex_);
   if (unlisted) {
     unlistedFunctions_.push_back(std::move(function));
-  } else {
-    std::string name = raw->name;
-    functions_[std::move(name)] = std::move(function);
-    ++listedFunctions_;
+    return raw;
   }
+  // The first registration of a name wins, as for types: descriptors are
+  // handed out by pointer (the API descriptor, routes), so an earlier one
+  // must never be replaced. The new one is dropped.
+  auto [slot, inserted] = functions_.try_emplace(raw->name, nullptr);
+  if (!inserted) return slot->second.get();
+  slot->second = std::move(function);
+  ++listedFunctions_;
   return raw;
 }
 
@@ -194,6 +198,8 @@ void TypeRegistry::NativeFromValue(ValueResult& result, void* nativeRecord, cons
 
 void TypeRegistry::NativeToValue(ValueResult& result, const void* nativeRecord,
                                  const TypeDescriptor* structDescriptor) const {
+  // Like every codec's NativeToValue: an earlier failure does not carry over.
+  result = ValueResult();
   StructToValue(result, nativeRecord, structDescriptor, *this);
 }
 

@@ -219,7 +219,8 @@ class TypeRegistry {
   EventBuilder RegisterEvent(std::string name, const TypeDescriptor* payloadType);
   const EventDescriptor* FindEvent(std::string_view name) const;
   // Listed functions are stored by name; unlisted ones are owned but not found
-  // by name.
+  // by name. A listed name already taken keeps its first descriptor, which is
+  // returned; the new one is dropped and the listed count stays.
   FunctionDescriptor* RegisterFunction(FunctionDescriptor descriptor, bool unlisted);
   const FunctionDescriptor* FindFunction(std::string_view name) const;
   size_t ListedFunctionCount() const;
@@ -228,7 +229,8 @@ class TypeRegistry {
   // event; a second call first removes everything registered.
   void RegisterBuiltins();
 
-  // Whole-struct conversions (the Struct codec's operations).
+  // Whole-struct conversions (the Struct codec's operations). NativeToValue
+  // resets result to an ok Empty value first.
   void NativeFromValue(ValueResult& result, void* nativeRecord, const Value& input,
                        std::string_view targetName, const TypeDescriptor* structDescriptor,
                        uint32_t flags = 0) const;

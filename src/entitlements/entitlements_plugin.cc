@@ -64,7 +64,8 @@ void EntitlementsPlugin::RegisterApi() {
 }
 
 void EntitlementsPlugin::RegisterTypes() {
-  RegisterTokenResourceType(Registry(), "Entitlements");
+  TypeBuilder type = DefineStruct<EntitlementsTokenResource>("Token");
+  AddTokenResourceMembers(type, Registry());
 }
 
 bool EntitlementsPlugin::OnStart() {
@@ -127,23 +128,11 @@ void EntitlementsPlugin::FetchToken() {
   // is complete: an answer too large to decode (the allocation fails) is as
   // unusable as one that does not parse, and leaves the served record whole.
   EntitlementsTokenResource updated;
-  try {
-    ValueResult parsed = ReadJson(answer.body);
-    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return;
-    const Value& tokenValue = parsed.value().FindMember("entitlements_token");
-    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return;
-
-    updated.accessToken = accessToken_;
-    updated.token = std::string(tokenValue.GetString());
-    json::Object claims = TokenDecoder(updated.token).GetClaims();
-    // A token without an entitlements claim grants none: the list of an
-    // earlier token must not outlive it.
-    const json::Element& entitlements = claims["entitlements"];
-    for (const json::Element& element : entitlements.Array())
-      updated.entitlements.push_back(element.Text());
-    updated.subject = claims["sub"].Text();
-    updated.issuer = claims["iss"].Text();
-  } catch (const std::exception&) {
+  if (!DecodeAnswer(answer.body, updated)) {
+    // Once the deadline has passed every tick fetches again; an unusable
+    // answer must move the deadline or the ticks turn into a request storm.
+    // Without an armed timer nothing is scheduled.
+    if (timerActive_) ScheduleRetry();
     return;
   }
   resource_ = std::move(updated);
@@ -155,6 +144,34 @@ void EntitlementsPlugin::FetchToken() {
     timerActive_ = false;
   }
   PublishToken(wasReady);
+}
+
+bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
+                                      EntitlementsTokenResource& updated) const {
+  try {
+    ValueResult parsed = ReadJson(body);
+    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return false;
+    const Value& tokenValue = parsed.value().FindMember("entitlements_token");
+    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return false;
+
+    updated.accessToken = accessToken_;
+    updated.token = std::string(tokenValue.GetString());
+    json::Object claims = TokenDecoder(updated.token).GetClaims();
+    // A token without a readable entitlements list keeps the list of the
+    // token before it; a sign-out ends that list (OnAccessToken).
+    const json::Element& entitlements = claims["entitlements"];
+    if (entitlements.IsArray()) {
+      for (const json::Element& element : entitlements.Array())
+        updated.entitlements.push_back(element.Text());
+    } else {
+      updated.entitlements = resource_.entitlements;
+    }
+    updated.subject = claims["sub"].Text();
+    updated.issuer = claims["iss"].Text();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 void EntitlementsPlugin::PublishToken(bool wasReady) {
@@ -198,6 +215,9 @@ void EntitlementsPlugin::OnAccessToken(const PluginResourceEvent& event) {
   if (event.eventType != PluginResourceEventType::Delete) return;
   accessToken_.clear();
   tokenReady_ = false;
+  // The next user's first token must not inherit this user's entitlements
+  // when it carries no list of its own.
+  resource_.entitlements.clear();
   PublishResourceDeleted(kTokenPath);
   Request(HostMethodDelete, kMessagingPath);  // the answer does not matter
 }

@@ -41,7 +41,8 @@ class EntitlementsPlugin : public Plugin {
 
   // Removes the retry timer if it runs, then unsubscribes everything.
   void Shutdown() override;
-  // Registers the "Token" struct type.
+  // Registers the record as the struct type TypePrefix() + "Token" with the
+  // plugin's tags, then the endpoint.
   void RegisterApi() override;
   // Resolves the service URL and subscribes; never fails.
   bool OnStart() override;
@@ -53,7 +54,8 @@ class EntitlementsPlugin : public Plugin {
   void SubscribeToEvents();
   void RegisterTypes();
 
-  // One synchronous fetch; a transport or HTTP failure schedules a retry.
+  // One synchronous fetch; a transport or HTTP failure schedules a retry, and
+  // so does an unusable 2xx answer while a retry is already armed.
   void FetchToken();
   void ScheduleRetry();
   void OnTick();
@@ -87,6 +89,10 @@ class EntitlementsPlugin : public Plugin {
   // The typed subscription for path, delivering the event to handler.
   void SubscribeHandler(const std::string& path,
                         void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
+  // Reads a 2xx answer body into updated: false when it holds no usable
+  // token (not JSON, no non-empty "entitlements_token", or too large to
+  // decode).
+  bool DecodeAnswer(const std::string& body, EntitlementsTokenResource& updated) const;
   void PublishToken(bool wasReady);
 
   std::function<int64_t()> clock_;

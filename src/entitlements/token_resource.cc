@@ -4,9 +4,8 @@
 
 namespace qmx {
 
-void RegisterTokenResourceType(TypeRegistry& registry, const std::string& typePrefix) {
+void AddTokenResourceMembers(TypeBuilder& type, TypeRegistry& registry) {
   using R = EntitlementsTokenResource;
-  TypeBuilder type = registry.BeginType(sizeof(R), typePrefix + "Token", TypeIdOf<R>(), false);
   AddMember(type, registry, "accessToken", &R::accessToken);
   AddMember(type, registry, "token", &R::token);
   AddMember(type, registry, "subject", &R::subject);

@@ -20,8 +20,9 @@ struct EntitlementsTokenResource {
 QMX_DECLARE_TYPE_ID(EntitlementsTokenResource, "qmx::EntitlementsTokenResource");
 QMX_REGISTERED_STRUCT(EntitlementsTokenResource);
 
-// Registers the record as the struct type typePrefix + "Token", five fields
-// in declaration order, all descriptions empty.
-void RegisterTokenResourceType(TypeRegistry& registry, const std::string& typePrefix);
+// Fills the struct type begun for the record (EntitlementsPlugin names it
+// and gives it the plugin's tags): five fields in declaration order, all
+// descriptions empty.
+void AddTokenResourceMembers(TypeBuilder& type, TypeRegistry& registry);
 
 }  // namespace qmx

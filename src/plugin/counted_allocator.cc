@@ -68,6 +68,12 @@ void HookFree(void* block) {
 
 void* HookReallocate(void* block, size_t size) {
   if (block == nullptr) return HookAllocate(size);
+  // The C library frees a block reallocated to size 0 and returns null; a
+  // null return must not be read as "still allocated" then.
+  if (size == 0) {
+    HookFree(block);
+    return nullptr;
+  }
   size_t oldSize = malloc_usable_size(block);
   void* grown = __real_realloc(block, size);
   if (grown == nullptr) return nullptr;  // the old block is still allocated

@@ -92,10 +92,13 @@ class Plugin : public PluginClient {
   // Registers handler for GET on path, named by the endpoint naming rule.
   // The handler takes its parameters as const references and returns an
   // EndpointResult; its arguments are named by argumentNames, or else by the
-  // path's placeholders in order.
+  // path's placeholders in order. A first parameter of type const
+  // RequestInfo& is no argument: it receives the record of each call.
+  // A single trailing "/" of path is dropped ("/items/" serves "/items").
   template <typename F>
-  FunctionDescriptor* RegisterGet(const std::string& path, F handler,
+  FunctionDescriptor* RegisterGet(const std::string& givenPath, F handler,
                                   std::vector<std::string> argumentNames = {}) {
+    const std::string path = NormalizeEndpointPath(givenPath);
     if (argumentNames.empty()) {
       for (const Placeholder& placeholder : TranslateTemplate(path).parameters) {
         if (placeholder.kind != PlaceholderKind::kStray) argumentNames.push_back(placeholder.name);

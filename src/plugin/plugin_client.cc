@@ -45,6 +45,51 @@ constexpr const char* kErrorResponse = "Error response for {method} {url}: {erro
 constexpr const char* kStreamError = "Error reading streamed response for {method} {url}: {error}";
 constexpr const char* kConvertError = "Error converting response for {method} {url}: {error}";
 
+// Gives a response record back to the host when the scope ends, however it
+// ends: its stream first, then the record. An exception (an allocation that
+// fails while the answer is read or an error is built) must not keep the
+// host's records.
+class HostResponseRelease {
+ public:
+  explicit HostResponseRelease(HostResponse* response) : response_(response) {}
+  ~HostResponseRelease() {
+    if (response_ == nullptr) return;
+    if (response_->streamRelease != nullptr) response_->streamRelease(response_->streamContext);
+    if (response_->release != nullptr) response_->release(response_);
+  }
+  HostResponseRelease(const HostResponseRelease&) = delete;
+  HostResponseRelease& operator=(const HostResponseRelease&) = delete;
+
+ private:
+  HostResponse* response_;
+};
+
+// The same for an outside service's answer, which has no stream.
+class ExternalResponseRelease {
+ public:
+  explicit ExternalResponseRelease(ExternalResponse* response) : response_(response) {}
+  ~ExternalResponseRelease() {
+    if (response_->release != nullptr) response_->release(response_);
+  }
+  ExternalResponseRelease(const ExternalResponseRelease&) = delete;
+  ExternalResponseRelease& operator=(const ExternalResponseRelease&) = delete;
+
+ private:
+  ExternalResponse* response_;
+};
+
+// Releases the plugin's own argument record when the scope ends.
+class ArgumentRelease {
+ public:
+  explicit ArgumentRelease(HostValue* value) : value_(value) {}
+  ~ArgumentRelease() { Release(*value_); }
+  ArgumentRelease(const ArgumentRelease&) = delete;
+  ArgumentRelease& operator=(const ArgumentRelease&) = delete;
+
+ private:
+  HostValue* value_;
+};
+
 constexpr uint32_t kStreamChunk = 4096;
 // A total-length hint is only a hint: never reserve more than this up front.
 constexpr uint64_t kMaxReserve = 16u << 20;
@@ -205,8 +250,8 @@ RequestResult PluginClient::Send(uint32_t method, const std::string& path, const
     return NamedError(400, kNotSent, method, path, conversionError);
   }
   HostArgument argument{};
+  ArgumentRelease argumentRelease(&argument.value);
   if (parameters != nullptr && !FromValue(*parameters, argument.value, registry_)) {
-    Release(argument.value);
     return NamedError(400, kNotSent, method, path,
                       "the parameters could not be converted");
   }
@@ -219,16 +264,13 @@ RequestResult PluginClient::Send(uint32_t method, const std::string& path, const
   HostResponse local{};
   HostResponse* response = keep != nullptr ? keep : &local;
   std::memset(static_cast<void*>(response), 0, sizeof *response);
+  // A kept response is released by the caller's own guard.
+  HostResponseRelease responseRelease(keep != nullptr ? nullptr : response);
   CallJsonApi(response, &request);
-  Release(argument.value);
   RequestResult result;
   if (response->error != nullptr) {
     result = NamedError(static_cast<int32_t>(response->status), kErrorResponse, method, path,
                         response->error);
-  }
-  if (keep == nullptr) {
-    if (response->streamRelease != nullptr) response->streamRelease(response->streamContext);
-    if (response->release != nullptr) response->release(response);
   }
   return result;
 }
@@ -238,10 +280,19 @@ RequestResult PluginClient::Request(uint32_t method, const std::string& path) {
 }
 
 RequestResult PluginClient::Request(uint32_t method, const std::string& path, const Value& parameters) {
-  if (parameters.Kind() != ValueKind::Structure) {
+  // Parameters travel as one structure of named members. An Empty value
+  // names none; anything else would be lost in the conversion, so it is
+  // refused before anything is sent.
+  if (parameters.IsEmpty()) {
     Value structure;
     structure.MakeStructure();
     return Send(method, path, &structure, {}, nullptr);
+  }
+  if (parameters.Kind() != ValueKind::Structure) {
+    return Send(method, path, nullptr,
+                FormatMessage("the parameters must be a structure, not a value of kind '%1'",
+                              KindName(parameters.Kind())),
+                nullptr);
   }
   return Send(method, path, &parameters, {}, nullptr);
 }
@@ -249,6 +300,7 @@ RequestResult PluginClient::Request(uint32_t method, const std::string& path, co
 std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, const std::string& path) {
   std::pair<Value, RequestResult> answer;
   HostResponse response{};
+  HostResponseRelease responseRelease(&response);
   answer.second = Send(method, path, nullptr, {}, &response);
   if (!answer.second) {
     if (response.streamRead != nullptr) {
@@ -291,8 +343,6 @@ std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, cons
       }
     }
   }
-  if (response.streamRelease != nullptr) response.streamRelease(response.streamContext);
-  if (response.release != nullptr) response.release(&response);
   return answer;
 }
 
@@ -325,6 +375,7 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
   request.setting1 = spec.setting1;
   request.setting2 = spec.setting2;
   ExternalResponse response{};
+  ExternalResponseRelease responseRelease(&response);
   SendExternalRequest(&response, &request);
 
   std::string description = FormatMessage("%1 %2", MethodName(spec.method), spec.url);
@@ -354,7 +405,6 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
       answer.body.assign(reinterpret_cast<const char*>(response.body), response.bodyLength);
     }
   }
-  if (response.release != nullptr) response.release(&response);
   answer.reserved = -1;
   return answer;
 }

@@ -1,5 +1,6 @@
 #include "routing/dispatch.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <string_view>
@@ -157,6 +158,10 @@ class CurrentCallScope {
 
 }  // namespace
 
+bool IsRequestContextType(TypeId type) {
+  return type == kRequestContextType || type == kRequestContextTypeAlternate;
+}
+
 CallContext* CurrentCallContext() {
   return currentCall;
 }
@@ -205,6 +210,28 @@ void BindAndCall(CallContext& context, const FunctionDescriptor& function,
     context.status = 404;
     return;
   }
+  RequestInfo info;
+  if (IsRequestContextType(function.callable->ContextType())) {
+    info.requestId = request.requestId;
+    info.tickTime = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    info.registry = context.registry;
+    info.target = std::string(TextOf(request.target));
+    info.method = HttpMethodFromHost(static_cast<int32_t>(request.method));
+    info.callName = std::string(TextOf(request.callName));
+    if (request.headers != nullptr) {
+      for (uint32_t h = 0; h < request.headerCount; ++h) {
+        info.headers.emplace_back(TextOf(request.headers[h].name), TextOf(request.headers[h].value));
+      }
+    }
+    context.requestInfo = &info;
+  }
+  // The record lives for this call only: the context must not keep it.
+  struct ForgetRequestInfo {
+    CallContext& context;
+    ~ForgetRequestInfo() { context.requestInfo = nullptr; }
+  } forget{context};
   CurrentCallScope scope(context);
   function.callable->Invoke(context, values);
 }
@@ -229,6 +256,10 @@ void Dispatch(const TypeRegistry* registry, std::span<const Route> table, HostRe
       MatchState state;
       state.method = HttpMethodFromHost(static_cast<int32_t>(request->method));
       state.call_name = TextOf(request->callName);
+      // Routes are matched against the path alone, without the query. Matched
+      // as received, a target with "?query" would miss every literal route
+      // and a final placeholder would swallow the query, so query arguments
+      // could never bind; binding reads the query from the full target.
       const std::string_view target = TextOf(request->target);
       state.target = target.substr(0, target.find('?'));
       if (!SelectRoute(table, state)) {

@@ -6,14 +6,35 @@
 #include <map>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "binding/type_id.h"
 #include "binding/type_registry.h"
 #include "binding/value.h"
 #include "plugin/host_api.h"
+#include "routing/http.h"
 #include "routing/route.h"
 
 namespace qmx {
+
+// What a function that declares a request context receives about the call
+// that runs it. Built for that call only; valid while the function runs.
+struct RequestInfo {
+  uint32_t requestId = 0;
+  uint64_t tickTime = 0;  // milliseconds of the monotonic clock when the call began
+  const TypeRegistry* registry = nullptr;
+  std::string target;  // as received, query included
+  HttpMethod method = HttpMethod::kNone;
+  std::string callName;
+  std::vector<std::pair<std::string, std::string>> headers;  // in request order
+};
+
+// The runtime's two request-context types. A function whose callable
+// declares one of them as its context type is handed a RequestInfo.
+inline constexpr TypeId kRequestContextType{0x466F9860};
+inline constexpr TypeId kRequestContextTypeAlternate{0x89462EBF};
+bool IsRequestContextType(TypeId type);
 
 // One invocation's result and the response parts the function may set.
 struct CallContext {
@@ -30,6 +51,8 @@ struct CallContext {
   uint64_t totalLength = 0;
   const TypeRegistry* registry = nullptr;
   uint32_t requestId = 0;
+  // Set while a function that declares a request context runs; null otherwise.
+  const RequestInfo* requestInfo = nullptr;
 };
 
 // The callable behind a FunctionDescriptor: converts the bound argument
@@ -38,6 +61,9 @@ struct CallContext {
 class EndpointCallable {
  public:
   virtual void Invoke(CallContext& context, std::vector<Value>& arguments) const = 0;
+  // The type of the context the function takes; a request-context type
+  // makes the dispatcher build a RequestInfo for each call. None by default.
+  virtual TypeId ContextType() const { return TypeId(); }
   virtual ~EndpointCallable() = default;
 };
 

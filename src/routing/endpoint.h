@@ -33,12 +33,14 @@ class TypedEndpoint final : public EndpointCallable {
  public:
   using Handler = std::function<EndpointResult<R>(const Args&...)>;
 
-  TypedEndpoint(Handler handler, std::vector<std::string> names)
-      : handler_(std::move(handler)), names_(std::move(names)) {}
+  TypedEndpoint(Handler handler, std::vector<std::string> names, TypeId contextType = TypeId())
+      : handler_(std::move(handler)), names_(std::move(names)), contextType_(contextType) {}
 
   void Invoke(CallContext& context, std::vector<Value>& arguments) const override {
     Run(context, arguments, std::index_sequence_for<Args...>{});
   }
+
+  TypeId ContextType() const override { return contextType_; }
 
  private:
   template <size_t... I>
@@ -75,6 +77,7 @@ class TypedEndpoint final : public EndpointCallable {
 
   Handler handler_;
   std::vector<std::string> names_;
+  TypeId contextType_;
 };
 
 // A descriptor named name whose arguments take names (padded with "arg<N>")
@@ -82,7 +85,8 @@ class TypedEndpoint final : public EndpointCallable {
 template <typename R, typename... Args>
 FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
                                 std::vector<std::string> names,
-                                std::function<EndpointResult<R>(const Args&...)> handler) {
+                                std::function<EndpointResult<R>(const Args&...)> handler,
+                                TypeId contextType = TypeId()) {
   FunctionDescriptor function;
   function.name = std::move(name);
   function.registry = &registry;
@@ -96,9 +100,29 @@ FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
     argument.type = types[i];
     function.arguments.push_back(std::move(argument));
   }
-  function.callable =
-      std::make_shared<TypedEndpoint<R, Args...>>(std::move(handler), std::move(names));
+  function.callable = std::make_shared<TypedEndpoint<R, Args...>>(
+      std::move(handler), std::move(names), contextType);
   return function;
+}
+
+// MakeEndpoint for a handler whose first parameter is the request
+// information: the function declares the request context type, and the
+// handler receives the record of each call before its arguments.
+template <typename R, typename... Args>
+FunctionDescriptor MakeRequestEndpoint(
+    const TypeRegistry& registry, std::string name, std::vector<std::string> names,
+    std::function<EndpointResult<R>(const RequestInfo&, const Args&...)> handler) {
+  std::function<EndpointResult<R>(const Args&...)> withInfo =
+      [handler = std::move(handler)](const Args&... args) -> EndpointResult<R> {
+    // The dispatcher sets the record for every call of a function that
+    // declares the context; a call made some other way gets an empty one.
+    static const RequestInfo kNoRequest;
+    const CallContext* call = CurrentCallContext();
+    const RequestInfo* info = call != nullptr ? call->requestInfo : nullptr;
+    return handler(info != nullptr ? *info : kNoRequest, args...);
+  };
+  return MakeEndpoint<R, Args...>(registry, std::move(name), std::move(names), std::move(withInfo),
+                                  kRequestContextType);
 }
 
 template <typename Signature>
@@ -115,7 +139,21 @@ struct HandlerTraits<std::function<EndpointResult<R>(A...)>> {
   }
 };
 
-// MakeEndpoint for any callable returning EndpointResult<R>.
+// A first parameter of type const RequestInfo& declares the request context.
+template <typename R, typename... A>
+struct HandlerTraits<std::function<EndpointResult<R>(const RequestInfo&, A...)>> {
+  template <typename F>
+  static FunctionDescriptor Make(const TypeRegistry& registry, std::string name,
+                                 std::vector<std::string> names, F handler) {
+    return MakeRequestEndpoint<R, std::decay_t<A>...>(
+        registry, std::move(name), std::move(names),
+        std::function<EndpointResult<R>(const RequestInfo&, const std::decay_t<A>&...)>(
+            std::move(handler)));
+  }
+};
+
+// MakeEndpoint for any callable returning EndpointResult<R>; one whose first
+// parameter is const RequestInfo& goes through MakeRequestEndpoint.
 template <typename F>
 FunctionDescriptor MakeEndpointFrom(const TypeRegistry& registry, std::string name,
                                     std::vector<std::string> names, F handler) {

@@ -124,5 +124,46 @@ TEST(TypeRegistryTest, FromValueWritesKnownEnumeratorsByName) {
   Release(record);
 }
 
+TEST(TypeRegistryTest, ASecondListedFunctionOfANameKeepsTheFirst) {
+  TypeRegistry registry;
+  registry.RegisterBuiltins();
+  FunctionDescriptor first;
+  first.name = "F";
+  first.path = "/first";
+  FunctionDescriptor* kept = registry.RegisterFunction(std::move(first), false);
+  FunctionDescriptor second;
+  second.name = "F";
+  second.path = "/second";
+  // The pointer handed out first stays valid and is what the name finds.
+  EXPECT_EQ(registry.RegisterFunction(std::move(second), false), kept);
+  EXPECT_EQ(registry.FindFunction("F"), kept);
+  EXPECT_EQ(kept->path, "/first");
+  EXPECT_EQ(registry.ListedFunctionCount(), 1u);
+  EXPECT_EQ(registry.Functions().size(), 1u);
+  // Unlisted functions are not named and always added.
+  FunctionDescriptor unlisted;
+  unlisted.name = "F";
+  EXPECT_NE(registry.RegisterFunction(std::move(unlisted), true), kept);
+  EXPECT_EQ(registry.ListedFunctionCount(), 1u);
+}
+
+TEST(TypeRegistryTest, NativeToValueClearsAnEarlierFailure) {
+  TypeRegistry registry;
+  registry.RegisterBuiltins();
+  const TypeDescriptor* callback = registry.FindTypeByName("BindingCallbackEvent");
+  ASSERT_NE(callback, nullptr);
+  BindingCallbackEvent event;
+  event.id = 7;
+  ValueResult result = ValueResult::Failure("an earlier failure");
+  registry.NativeToValue(result, &event, callback);
+  ASSERT_TRUE(result.Ok()) << result.ErrorText();
+  EXPECT_FALSE(result.value().HasMember("error"));
+  EXPECT_EQ(result.value().FindMember("id").GetUnsigned(), 7u);
+  // A failure of its own still reports, with its message.
+  registry.NativeToValue(result, &event, nullptr);
+  EXPECT_FALSE(result.Ok());
+  EXPECT_FALSE(result.ErrorText().empty());
+}
+
 }  // namespace
 }  // namespace qmx

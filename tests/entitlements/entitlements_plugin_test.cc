@@ -12,6 +12,8 @@
 #include "plugin/event_paths.h"
 #include "plugin/host_value.h"
 #include "serialization/json.h"
+#include "plugin/api_descriptor.h"
+#include "support/plugin_harness.h"
 #include "support/test_host.h"
 
 namespace qmx {
@@ -97,6 +99,7 @@ class EntitlementsPluginTest : public ::testing::Test {
     plugin->SeedRandom(12345);
     plugin->SetClock([this] { return now; });
     plugin->SetHostVersion(ApiVersion{18, 2, 1, {}, {}});
+    plugin->SetUpNaming();
     plugin->RegisterRuntimeTypes();
     plugin->RegisterApi();
     return plugin->Callbacks()->Initialize(plugin, host.Handle());
@@ -224,7 +227,7 @@ TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactReques
   }
 }
 
-TEST_F(EntitlementsPluginTest, ClaimsFillTheRecord) {
+TEST_F(EntitlementsPluginTest, ClaimsFillTheRecordAndATokenWithoutAListKeepsThePreviousOne) {
   struct Case {
     const char* claims;
     std::vector<std::string> entitlements;
@@ -232,9 +235,11 @@ TEST_F(EntitlementsPluginTest, ClaimsFillTheRecord) {
   };
   const Case cases[] = {
       {R"({"sub":"s","entitlements":["a",5,"b"]})", {"a", "", "b"}, "s"},
-      {R"({"sub":7,"entitlements":"x"})", {}, ""},
-      {R"({"iss":"i"})", {}, ""},
-      {"not json", {}, ""},
+      {R"({"sub":7,"entitlements":"x"})", {"a", "", "b"}, ""},
+      {R"({"iss":"i"})", {"a", "", "b"}, ""},
+      {"not json", {"a", "", "b"}, ""},
+      {R"({"entitlements":[]})", {}, ""},
+      {R"({"sub":"s"})", {}, "s"},
   };
   states[kAccessPath] = R"({"token":"t"})";
   Succeed(R"({"entitlements":["old"]})");
@@ -247,6 +252,26 @@ TEST_F(EntitlementsPluginTest, ClaimsFillTheRecord) {
     EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).entitlements, c.entitlements) << c.claims;
     EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).subject, c.subject) << c.claims;
   }
+}
+
+TEST_F(EntitlementsPluginTest, SignOutEndsTheKeptEntitlementsList) {
+  states[kAccessPath] = R"({"token":"first-user"})";
+  Succeed(R"({"sub":"u1","entitlements":["a","b"]})");
+  ASSERT_TRUE(Start());
+  Deliver(kAccessPath, "Delete");
+  // The next user's token carries no list: it publishes none, not the last one.
+  Succeed(R"({"sub":"u2"})");
+  Deliver(kAccessPath, "Create", R"({"token":"second-user"})");
+  auto answer = plugin->GetToken();
+  ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer));
+  EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).subject, "u2");
+  EXPECT_TRUE(std::get<EntitlementsTokenResource>(answer).entitlements.empty());
+  auto last = std::find_if(host.fired.rbegin(), host.fired.rend(),
+                           [](const auto& fired) { return fired.name == "OnJsonApiEvent"; });
+  ASSERT_NE(last, host.fired.rend());
+  const Value& published = last->payload.FindMember("data");
+  EXPECT_EQ(published.FindMember("entitlements").Kind(), ValueKind::Collection);
+  EXPECT_EQ(published.FindMember("entitlements").Size(), 0u);
 }
 
 TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
@@ -329,6 +354,32 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
   // A tick that was already due does nothing once the timer is gone.
   plugin->OnTick();
   EXPECT_EQ(host.externalCalls.size(), 6u);
+}
+
+TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEveryTick) {
+  Fail();
+  ASSERT_TRUE(Start());
+  Deliver(kAccessPath, "Create", R"({"token":"t"})");
+  ASSERT_TRUE(plugin->timerActive());
+  for (const char* body : {"not json", R"({"entitlements_token":""})"}) {
+    SCOPED_TRACE(body);
+    answerStatus = 200;
+    answerBody = body;
+    now = plugin->nextRetryTime();
+    const size_t before = host.externalCalls.size();
+    // Thirty ticks of 0.2 s from the deadline: one fetch, then the deadline
+    // has moved past them (the next delay is at least 7.5 s).
+    for (int tick = 0; tick < 30; ++tick) {
+      plugin->OnTick();
+      now += 200 * kMs;
+    }
+    EXPECT_EQ(host.externalCalls.size(), before + 1);
+    EXPECT_TRUE(plugin->timerActive());
+    EXPECT_FALSE(plugin->tokenReady());
+  }
+  EXPECT_EQ(std::count_if(host.scheduled.begin(), host.scheduled.end(),
+                          [](const auto& s) { return s.label == "Timer: entitlements.tick"; }),
+            1);
 }
 
 TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
@@ -442,6 +493,25 @@ TEST_F(EntitlementsPluginTest, ShutdownRemovesTheTimerBeforeUnsubscribing) {
     Stop();
     EXPECT_EQ(timerAtUnsubscribe, 0);
   }
+}
+
+TEST(EntitlementsDescriptorTest, TheTokenTypeCarriesThePluginsDefaultTags) {
+  test::PluginHarness harness(&test::LoadLinkedPlugin);
+  ASSERT_TRUE(harness.Start());
+  const ApiDescriptor* descriptor = harness.Record().descriptor;
+  ASSERT_NE(descriptor, nullptr);
+  const auto* types = static_cast<const ApiTypeEntry*>(descriptor->types);
+  const ApiTypeEntry* token = nullptr;
+  for (uint32_t i = 0; i < descriptor->typeCount; ++i) {
+    if (std::string_view(types[i].name) == "EntitlementsToken") token = &types[i];
+  }
+  ASSERT_NE(token, nullptr);
+  std::vector<std::string> tags;
+  const uint32_t tagCount = token->tagCount;
+  for (uint32_t i = 0; i < tagCount; ++i) tags.emplace_back(token->tags[i]);
+  EXPECT_EQ(tags, (std::vector<std::string>{"Plugins", "Plugin entitlements"}));
+  const uint32_t fieldCount = token->fieldCount;
+  EXPECT_EQ(fieldCount, 5u);
 }
 
 TEST_F(EntitlementsPluginTest, FirstRetryDelaysCoverTheJitterRange) {

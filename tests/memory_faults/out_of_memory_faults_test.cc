@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -93,6 +94,84 @@ TEST(OutOfMemoryFaultsTest, AnAnswerTooLargeToDecodeAtStartUpDoesNotFailInitiali
   }
   EXPECT_TRUE(started);
   EXPECT_EQ(harness.Get().error, "Entitlements token is not ready yet");
+}
+
+// The host's release functions: how often the plugin gave its records back.
+int responseReleases = 0;
+int streamReleases = 0;
+int externalReleases = 0;
+
+void CountResponseRelease(HostResponse*) { ++responseReleases; }
+void CountStreamRelease(void*) { ++streamReleases; }
+void CountExternalRelease(ExternalResponse*) { ++externalReleases; }
+
+// A stream announcing 32 MiB that delivers one short JSON text.
+bool ReadShortStream(void*, uint8_t* buffer, uint32_t* inOutSize, bool* more) {
+  static const char kText[] = "{}";
+  *inOutSize = sizeof kText - 1;
+  std::memcpy(buffer, kText, *inOutSize);
+  *more = false;
+  return true;
+}
+
+TEST(OutOfMemoryFaultsTest, AFailedAllocationStillReleasesTheHostsRecords) {
+  // Each case makes one allocation of the plugin's request client fail while
+  // it holds a record of the host's, then checks the record came back.
+  const std::string huge(kHuge + 1, 'x');
+
+  {
+    SCOPED_TRACE("copying a large body of an outside service's answer");
+    PluginHarness harness(&LoadLinkedPlugin);
+    ASSERT_TRUE(harness.StartServing());
+    harness.service.body = huge;
+    harness.service.release = &CountExternalRelease;
+    externalReleases = 0;
+    {
+      RefusingHugeBlocks refusing;
+      harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-2"})");
+    }
+    EXPECT_EQ(harness.host.externalCalls.size(), 2u);
+    EXPECT_EQ(externalReleases, 1);
+  }
+  {
+    SCOPED_TRACE("reading a streamed answer");
+    PluginHarness harness(&LoadLinkedPlugin);
+    ASSERT_TRUE(harness.StartServing());
+    harness.answers[kRegionDataPath] = [](HostResponse* response) {
+      response->streamRead = &ReadShortStream;
+      response->streamRelease = &CountStreamRelease;
+      response->totalLength = 32u << 20;
+      response->release = &CountResponseRelease;
+    };
+    responseReleases = 0;
+    streamReleases = 0;
+    {
+      RefusingHugeBlocks refusing;
+      harness.DeliverEvent(kRegionPath, "Update", R"({"region":"us"})");
+    }
+    EXPECT_EQ(streamReleases, 1);
+    EXPECT_EQ(responseReleases, 1);
+  }
+  {
+    SCOPED_TRACE("building the error of a host answer");
+    PluginHarness harness(&LoadLinkedPlugin);
+    ASSERT_TRUE(harness.StartServing());
+    static std::string hugeError;
+    hugeError = huge;
+    harness.answers[kMessagingPost] = [](HostResponse* response) {
+      response->error = hugeError.c_str();
+      response->status = 500;
+      response->release = &CountResponseRelease;
+    };
+    responseReleases = 0;
+    {
+      RefusingHugeBlocks refusing;
+      harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-2"})");
+    }
+    EXPECT_EQ(harness.host.externalCalls.size(), 2u);
+    EXPECT_EQ(responseReleases, 1);
+    hugeError.clear();
+  }
 }
 
 }  // namespace

@@ -49,6 +49,28 @@ class ItemsPlugin : public Plugin {
       call.kind = 7;  // outside 1..3: passed on as 0
       return 42;
     });
+    // Registered with a trailing "/": served without it.
+    RegisterGet("/things/", []() -> EndpointResult<int32_t> { return 5; });
+    // Declares the request context: echoes the record it receives.
+    RegisterGet(
+        "/whoami",
+        [](const RequestInfo& info, const std::string& label) -> EndpointResult<Value> {
+          Value out;
+          out.Member("label").SetString(label);
+          out.Member("requestId").SetUnsigned(info.requestId);
+          out.Member("ticked").SetBool(info.tickTime != 0);
+          out.Member("registry").SetBool(info.registry != nullptr);
+          out.Member("target").SetString(info.target);
+          out.Member("method").SetSigned(static_cast<int64_t>(info.method));
+          out.Member("callName").SetString(info.callName);
+          for (const auto& [name, value] : info.headers) out.Member("headers").Member(name).SetString(value);
+          return out;
+        },
+        {"label"});
+    // Declares no context: runs without a record.
+    RegisterGet("/plain", []() -> EndpointResult<bool> {
+      return CurrentCallContext()->requestInfo == nullptr;
+    });
   }
 };
 
@@ -218,6 +240,79 @@ TEST_F(ApiDescriptorTest, AnArgumentTheRequestLeavesOutIsRequired) {
   EXPECT_STREQ(error, "A value for 'label' is required.");
   const HostResponseReleaseFn release = response.release;
   release(&response);
+}
+
+}  // namespace
+}  // namespace qmx
+
+namespace qmx {
+namespace {
+
+// Calls an entry with a GET of target and the given headers; the body as a
+// Value, or the error text as a String.
+Value CallEntry(const ApiFunctionEntry& entry, const char* target,
+                std::vector<HostHeader> headers = {}, uint32_t requestId = 0) {
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = target;
+  request.functionContext = entry.context;
+  request.headers = headers.empty() ? nullptr : headers.data();
+  request.headerCount = static_cast<uint32_t>(headers.size());
+  request.requestId = requestId;
+  HostResponse response{};
+  entry.entry(&response, &request);
+  Value out;
+  if (response.error != nullptr) {
+    out.SetString(response.error);
+  } else {
+    ValueResult body = ToValue(response.body, "<result>");
+    out.Swap(body.value());
+  }
+  const HostResponseReleaseFn release = response.release;
+  if (release != nullptr) release(&response);
+  return out;
+}
+
+TEST_F(ApiDescriptorTest, ATrailingSlashIsDroppedWhenTheEndpointIsRegistered) {
+  const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetThings");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_STREQ(entry->path, "/things");
+  EXPECT_EQ(CallEntry(*entry, "/things").GetSigned(), 5);
+  EXPECT_EQ(CallEntry(*entry, "/things/").ToString(), "Invalid function");
+}
+
+TEST_F(ApiDescriptorTest, AFunctionDeclaringTheRequestContextReceivesTheRequestRecord) {
+  const ApiFunctionEntry* whoami = FindEntry(*plugin->Descriptor(), "GetWhoami");
+  ASSERT_NE(whoami, nullptr);
+  // The context is not an argument the host sees.
+  ASSERT_EQ(Copy(whoami->argumentCount), 1u);
+  EXPECT_STREQ(whoami->arguments[0].name, "label");
+  const unsigned long long before = BytesInUse();
+  {
+    Value out = CallEntry(*whoami, "/whoami?label=me",
+                          {{"x-trace", "abc"}, {"accept", "application/json"}}, 77);
+    EXPECT_EQ(out.FindMember("label").ToString(), "me");
+    EXPECT_EQ(out.FindMember("requestId").GetUnsigned(), 77u);
+    EXPECT_TRUE(out.FindMember("ticked").GetBool());
+    EXPECT_TRUE(out.FindMember("registry").GetBool());
+    EXPECT_EQ(out.FindMember("target").ToString(), "/whoami?label=me");
+    EXPECT_EQ(out.FindMember("method").GetSigned(), static_cast<int64_t>(HttpMethod::kGet));
+    EXPECT_EQ(out.FindMember("callName").ToString(), "");
+    EXPECT_EQ(out.FindMember("headers").FindMember("x-trace").ToString(), "abc");
+    EXPECT_EQ(out.FindMember("headers").FindMember("accept").ToString(), "application/json");
+  }
+  EXPECT_EQ(BytesInUse(), before);
+
+  const ApiFunctionEntry* plain = FindEntry(*plugin->Descriptor(), "GetPlain");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_TRUE(CallEntry(*plain, "/plain").GetBool());
+}
+
+TEST(RequestContextTypeTest, OnlyTheTwoRuntimeTypesAreRequestContexts) {
+  EXPECT_TRUE(IsRequestContextType(TypeId(0x466F9860)));
+  EXPECT_TRUE(IsRequestContextType(TypeId(0x89462EBF)));
+  EXPECT_FALSE(IsRequestContextType(TypeId()));
+  EXPECT_FALSE(IsRequestContextType(TypeIdOf<std::string>()));
 }
 
 }  // namespace

@@ -221,5 +221,18 @@ TEST(MemoryStatsTest, CountsAllocationsAndPeak) {
   EXPECT_EQ(after.zero, 0u);
 }
 
+TEST(MemoryStatsTest, ReallocatingToSizeZeroCountsAsAFree) {
+  MemoryStats before{};
+  GetMemoryStats(&before);
+  void* block = CountedAllocate(300);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(CountedReallocate(block, 0), nullptr);
+  MemoryStats after{};
+  GetMemoryStats(&after);
+  EXPECT_EQ(after.allocations, before.allocations + 1);
+  EXPECT_EQ(after.releases, before.releases + 1);
+  EXPECT_EQ(after.bytesAllocated - after.bytesReleased, before.bytesAllocated - before.bytesReleased);
+}
+
 }  // namespace
 }  // namespace qmx
