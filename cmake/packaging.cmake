@@ -136,6 +136,9 @@ else()
     set(CPACK_SYSTEM_NAME linux-${CMAKE_HOST_SYSTEM_PROCESSOR})
   endif()
 endif()
+# The archives ship the programs without their debug information; the build
+# tree keeps it.
+set(CPACK_STRIP_FILES TRUE)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
