@@ -28,7 +28,8 @@ static void CallJsonApi(const HostApi* api, HostResponse* response, HostRequest*
   response->error = "no such resource";
 }
 
-static void SendExternalRequest(const HostApi* api, ExternalResponse* response, ExternalRequest* request) {
+static void SendExternalRequest(const HostApi* api, ExternalResponse* response,
+                                ExternalRequest* request) {
   static const char text[] = "this host sends no outside requests";
   (void)api;
   (void)request;
@@ -68,7 +69,9 @@ static void ScheduleCallback(const HostApi* api, const char* label, HostTimerCal
   (void)flag;
 }
 
-static void NoWork(const HostApi* api) { (void)api; }
+static void NoWork(const HostApi* api) {
+  (void)api;
+}
 
 static void BeginWait(const HostApi* api, const char* label, int32_t flag) {
   (void)api;
@@ -89,8 +92,10 @@ static int Fail(const char* what) {
 }
 
 int main(void) {
-  static const HostApi api = {CallJsonApi, SendExternalRequest, FireEvent, SubscribeEvent, UnsubscribeEvent,
-                              ScheduleCallback, NoWork, BeginWait, NoWork, WriteLog};
+  static const HostApi api = {CallJsonApi,    SendExternalRequest, FireEvent,
+                              SubscribeEvent, UnsubscribeEvent,    ScheduleCallback,
+                              NoWork,         BeginWait,           NoWork,
+                              WriteLog};
   HostHandle handle = {&api, 1};
   PluginLoadRecord record;
   LoadEntitlementsFn load;
@@ -130,7 +135,8 @@ int main(void) {
   request.target = kTokenPath;
   request.functionContext = token->context;
   token->entry(&response, &request);
-  printf("GET %s: %u %s\n", kTokenPath, (unsigned)response.status, response.error ? response.error : "(no error)");
+  printf("GET %s: %u %s\n", kTokenPath, (unsigned)response.status,
+         response.error ? response.error : "(no error)");
   ok = response.status == 404 && response.error != NULL && strcmp(response.error, kNotReady) == 0;
   if (response.release != NULL) response.release(&response);
   record.callbacks->Shutdown(record.context);
