@@ -95,7 +95,7 @@ set(QMX_NOTICE_ENTRIES
 if("qmx-host" IN_LIST QMX_INSTALL_TOOLS)
   find_file(QMX_HTTPLIB_HEADER httplib.h PATHS ${HTTPLIB_INCLUDE_DIRS} REQUIRED)
   list(APPEND QMX_NOTICE_ENTRIES
-    "cpp-httplib (compiled into qmx-host and qmx-demo-service)" "${QMX_HTTPLIB_HEADER}" "-")
+    "cpp-httplib (its headers are compiled into qmx-host and qmx-demo-service)" "${QMX_HTTPLIB_HEADER}" "-")
 endif()
 set(QMX_NOTICES ${CMAKE_BINARY_DIR}/package/THIRD_PARTY_NOTICES)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/package/notice-entries.cmake
