@@ -245,7 +245,8 @@ bool Session::SetUp() {
   bool started = host_->Start(*plugin_, options_.major, options_.minor, options_.patch, error);
   std::string version = std::to_string(options_.major) + "." + std::to_string(options_.minor) + "." +
                         std::to_string(options_.patch);
-  if (!Check(started, "host " + version + " loads and initialises the plugin" + (started ? "" : ": " + error)))
+  if (!Check(started, "a host of plugin interface " + version + " loads and initialises the plugin" +
+                          (started ? "" : ": " + error)))
     return false;
   const PluginLoadRecord& record = plugin_->Record();
   Say("plugin '" + std::string(record.shortName) + "' " + std::to_string(record.major) + "." +

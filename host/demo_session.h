@@ -16,7 +16,7 @@ namespace qmx::host {
 struct DemoOptions {
   std::string pluginPath;           // the shared object to load...
   PluginModule* plugin = nullptr;   // ...or a plugin already opened (tests)
-  uint32_t major = 18, minor = 0, patch = 0;
+  uint32_t major = 18, minor = 0, patch = 0;  // the plugin-interface version the host announces
   // The signed-in user's access token; empty picks "alice:" and random digits.
   std::string accessToken;
   double externalTimeoutSeconds = 10;

@@ -2,6 +2,7 @@
 // reference host by hand.
 //
 //   qmx-demo-service [--listen ADDRESS:PORT]    (default 127.0.0.1:8471)
+//   qmx-demo-service --help | --version
 //
 // Prints the token URL to put into "region_data" and runs until SIGINT or
 // SIGTERM. See host/demo_service.h for what it answers.
@@ -10,15 +11,35 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "demo_service.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qmx-demo-service [--listen ADDRESS:PORT]    (default 127.0.0.1:8471)\n"
+    "       qmx-demo-service --help | --version\n"
+    "Serves the demo entitlements service on a loopback address until SIGINT or SIGTERM.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg != "--help" && arg != "--version") continue;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("qmx-demo-service %s\n", QMX_PACKAGE_VERSION);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   std::string listen = "127.0.0.1:8471";
   if (argc == 3 && std::string(argv[1]) == "--listen") {
     listen = argv[2];
   } else if (argc != 1) {
-    std::fprintf(stderr, "usage: qmx-demo-service [--listen ADDRESS:PORT]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   size_t colon = listen.rfind(':');
@@ -26,6 +47,7 @@ int main(int argc, char** argv) {
   std::string address = colon == std::string::npos ? "" : listen.substr(0, colon);
   if (port < 0 || port > 65535 || !(address == "localhost" || address.starts_with("127."))) {
     std::fprintf(stderr, "qmx-demo-service: --listen wants a loopback ADDRESS:PORT, got '%s'\n", listen.c_str());
+    std::fputs(kUsage, stderr);
     return 2;
   }
 

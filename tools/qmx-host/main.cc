@@ -1,10 +1,12 @@
 // qmx-host: the reference plugin host.
 //
 //   qmx-host [--plugin SO] [--config FILE] [--listen ADDRESS:PORT]
-//            [--version MAJOR.MINOR.PATCH] [--timeout SECONDS]
-//   qmx-host --demo [--plugin SO] [--version ...] [--timeout SECONDS]
+//            [--interface-version MAJOR.MINOR.PATCH] [--timeout SECONDS]
+//   qmx-host --demo [--plugin SO] [--interface-version ...] [--timeout SECONDS]
+//   qmx-host --help | --version
 //
-// Loads the plugin (by default qmx-be-entitlements.so beside this program),
+// Loads the plugin (by default qmx-be-entitlements.so beside this program, or
+// in the library folder of the installed tree),
 // seeds the JSON API from the configuration file, starts the plugin and runs
 // until SIGINT or SIGTERM, when it shuts the plugin down and exits 0. With
 // --listen the JSON API is served over HTTP on a loopback address. --demo
@@ -37,44 +39,62 @@ struct Arguments {
   unsigned major = 18, minor = 0, patch = 0;
   double timeout = 10;
   bool demo = false;
+  bool help = false;
+  bool version = false;
 };
 
-int Usage(const char* problem) {
-  if (problem != nullptr) std::fprintf(stderr, "qmx-host: %s\n", problem);
-  std::fprintf(stderr,
-               "usage: qmx-host [--plugin SO] [--config FILE] [--listen ADDRESS:PORT]\n"
-               "                [--version MAJOR.MINOR.PATCH] [--timeout SECONDS]\n"
-               "       qmx-host --demo [--plugin SO] [--version ...] [--timeout SECONDS]\n");
+constexpr const char* kUsage =
+    "usage: qmx-host [--plugin SO] [--config FILE] [--listen ADDRESS:PORT]\n"
+    "                [--interface-version MAJOR.MINOR.PATCH] [--timeout SECONDS]\n"
+    "       qmx-host --demo [--plugin SO] [--interface-version ...] [--timeout SECONDS]\n"
+    "       qmx-host --help | --version\n"
+    "--interface-version is the plugin-interface version the host announces (18.0.0).\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "qmx-host: %s\n", problem.c_str());
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
+// The plugin beside this program (the build tree), else the one in the
+// installed tree's library folder (QMX_PLUGIN_FROM_BIN is that folder
+// relative to the program's own).
 std::string DefaultPlugin() {
+  const std::string name = "qmx-be-entitlements.so";
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "qmx-be-entitlements.so";
+  if (length <= 0) return name;
   std::string self(path, static_cast<size_t>(length));
-  return self.substr(0, self.rfind('/') + 1) + "qmx-be-entitlements.so";
+  std::string folder = self.substr(0, self.rfind('/') + 1);
+  if (access((folder + name).c_str(), F_OK) == 0) return folder + name;
+  std::string installed = folder + QMX_PLUGIN_FROM_BIN + "/" + name;
+  if (access(installed.c_str(), F_OK) == 0) return installed;
+  return folder + name;
 }
 
-bool Parse(int argc, char** argv, Arguments& arguments, const char*& problem) {
+bool Parse(int argc, char** argv, Arguments& arguments, std::string& problem) {
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     const char* text = nullptr;
-    if (option == "--demo") {
+    if (option == "--help" || option == "--version") {
+      // The first of the two wins; the rest of the line is not looked at.
+      (option == "--help" ? arguments.help : arguments.version) = true;
+      return true;
+    } else if (option == "--demo") {
       arguments.demo = true;
-    } else if (option == "--plugin" || option == "--config" || option == "--listen" || option == "--version" ||
-               option == "--timeout") {
+    } else if (option == "--plugin" || option == "--config" || option == "--listen" ||
+               option == "--interface-version" || option == "--timeout") {
       if ((text = value()) == nullptr) {
-        problem = "an option wants a value";
+        problem = option + " wants a value";
         return false;
       }
       if (option == "--plugin") arguments.plugin = text;
       if (option == "--config") arguments.config = text;
       if (option == "--listen") arguments.listen = text;
-      if (option == "--version" &&
+      if (option == "--interface-version" &&
           std::sscanf(text, "%u.%u.%u", &arguments.major, &arguments.minor, &arguments.patch) != 3) {
-        problem = "--version wants MAJOR.MINOR.PATCH";
+        problem = "--interface-version wants MAJOR.MINOR.PATCH";
         return false;
       }
       if (option == "--timeout") {
@@ -86,7 +106,7 @@ bool Parse(int argc, char** argv, Arguments& arguments, const char*& problem) {
         }
       }
     } else {
-      problem = "unknown argument";
+      problem = "unknown argument '" + option + "'";
       return false;
     }
   }
@@ -181,8 +201,16 @@ int RunHost(const Arguments& arguments) {
 
 int main(int argc, char** argv) {
   Arguments arguments;
-  const char* problem = nullptr;
+  std::string problem;
   if (!Parse(argc, argv, arguments, problem)) return Usage(problem);
+  if (arguments.help || arguments.version) {
+    if (arguments.help) {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("qmx-host %s\n", QMX_PACKAGE_VERSION);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   // Block the stop signals before any thread starts, so that every thread
   // inherits the mask and only sigwait takes them.
   sigset_t signals = StopSignals();

@@ -2,6 +2,7 @@
 // version and prints what the plugin filled in.
 //
 //   qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]
+//   qmx-loader --help | --version
 //
 // The library stays loaded until the process ends: the plugin has no unload
 // entry, and its C++ runtime keeps process-wide buffers.
@@ -9,18 +10,41 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "plugin/host_api.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]\n"
+    "       qmx-loader --help | --version\n"
+    "Loads PLUGIN.so with the given host interface version (18.0.0 by default)\n"
+    "and prints what load_entitlements filled in.\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]\n");
-    return 2;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg != "--help" && arg != "--version") continue;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("qmx-loader %s\n", QMX_PACKAGE_VERSION);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  if (argc < 2 || argc > 3 || argv[1][0] == '-') return Usage();
   unsigned major = 18, minor = 0, patch = 0;
   if (argc == 3 && std::sscanf(argv[2], "%u.%u.%u", &major, &minor, &patch) != 3) {
     std::fprintf(stderr, "qmx-loader: bad version '%s'\n", argv[2]);
-    return 2;
+    return Usage();
   }
   void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {

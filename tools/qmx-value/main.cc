@@ -2,6 +2,7 @@
 //
 //   qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]
 //   qmx-value token TOKEN|-
+//   qmx-value --help | --version
 //
 // Reads FILE (standard input when absent or "-"), decodes it with the runtime's
 // reader and prints the value as JSON (indented under --pretty) and a line
@@ -30,12 +31,30 @@ namespace {
 constexpr const char* kUsage =
     "usage: qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]\n"
     "       qmx-value token TOKEN|-\n"
+    "       qmx-value --help | --version\n"
     "Decodes FILE (standard input when absent or -) and prints it as JSON;\n"
     "token prints the header, claims and signature of a token.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
   return 2;
+}
+
+// --help or --version anywhere on the line answers on standard output; the
+// first of the two wins. Returns -1 when neither is there.
+int HelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+    } else if (arg == "--version") {
+      std::printf("qmx-value %s\n", QMX_PACKAGE_VERSION);
+    } else {
+      continue;
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  return -1;
 }
 
 bool ReadAll(std::FILE* in, std::string& out) {
@@ -73,6 +92,7 @@ int Token(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int status = HelpOrVersion(argc, argv); status >= 0) return status;
   if (argc == 3 && std::string_view(argv[1]) == "token") return Token(argv[2]);
   if (argc < 2 || std::string_view(argv[1]) != "decode") return Usage();
   std::string_view format;
