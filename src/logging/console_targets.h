@@ -1,6 +1,8 @@
 // The console targets the logger creates for itself: standard error, standard
-// output and the debugger console. Each detaches itself when destroyed and
-// writes through its sink interface's write slot.
+// output and the debugger console. Each puts out the lines the base class
+// renders; each detaches first thing in its destructor, before any of its
+// parts are gone, so a concurrent delivery never reaches a half-destroyed
+// target.
 #pragma once
 
 #include <cstdio>
@@ -11,42 +13,46 @@ namespace qmx {
 
 class BaseConsoleLogTarget : public LogTarget {
  public:
-  explicit BaseConsoleLogTarget(const LogTargetSettings& settings);
-  ~BaseConsoleLogTarget() override;
+  explicit BaseConsoleLogTarget(const LogTargetSettings& settings) : LogTarget(settings) {}
   const char* GetName() const override { return "BaseConsoleLogTarget"; }
   virtual void Flush() = 0;
-
- protected:
-  // Renders record into a 4096-byte buffer and puts the line on stream.
-  bool WriteLine(const LogRecord& record, std::FILE* stream, bool flush);
 };
 
-class StdErrLogTarget : public BaseConsoleLogTarget {
+class StdErrLogTarget final : public BaseConsoleLogTarget {
  public:
   StdErrLogTarget();
+  ~StdErrLogTarget() override { Detach(); }
   const char* GetName() const override { return "StdErrLogTarget"; }
-  bool Write(const LogRecord& record) override;
   void Flush() override;
+
+ protected:
+  void Output(const LogRecord& record, const char* line) override;
 };
 
-class StdOutLogTarget : public BaseConsoleLogTarget {
+class StdOutLogTarget final : public BaseConsoleLogTarget {
  public:
   StdOutLogTarget();
+  ~StdOutLogTarget() override { Detach(); }
   const char* GetName() const override { return "StdOutLogTarget"; }
-  bool Write(const LogRecord& record) override;
   void Flush() override;
   // 1: flush standard output after every line.
   int32_t flushEachLine = 0;
+
+ protected:
+  void Output(const LogRecord& record, const char* line) override;
 };
 
 // Renders its lines like the standard-error target; this platform has no
 // debugger console, so the rendered line goes nowhere.
-class DebuggerConsoleLogTarget : public BaseConsoleLogTarget {
+class DebuggerConsoleLogTarget final : public BaseConsoleLogTarget {
  public:
   DebuggerConsoleLogTarget();
+  ~DebuggerConsoleLogTarget() override { Detach(); }
   const char* GetName() const override { return "DebuggerConsoleLogTarget"; }
-  bool Write(const LogRecord& record) override;
   void Flush() override {}
+
+ protected:
+  void Output(const LogRecord&, const char*) override {}
 };
 
 }  // namespace qmx

@@ -10,7 +10,9 @@ LogTarget& Owner(LogSink* sink) { return *sink->owner; }
 
 uint64_t Join(uint32_t low, uint32_t high) { return (uint64_t{high} << 32) | low; }
 
-constexpr LogSink kDefaultSink = {
+constexpr size_t kLineBufferSize = 4096;
+
+constexpr LogSink kSinkSlots = {
     [](LogSink*) -> int32_t { return 1; },
     [](LogSink* s, int32_t level) { Owner(s).SetMinLevel(level); },
     [](LogSink* s) { return Owner(s).GetMinLevel(); },
@@ -24,14 +26,14 @@ constexpr LogSink kDefaultSink = {
     [](LogSink* s) { Owner(s).Attach(); },
     [](LogSink* s) { Owner(s).Detach(); },
     [](LogSink* s) { return Owner(s).IsAttached(); },
-    [](LogSink*, const LogRecord*) { return false; },
+    [](LogSink* s, const LogRecord* record) { return record != nullptr && Owner(s).Write(*record); },
     nullptr,
 };
 
 }  // namespace
 
 LogTarget::LogTarget(const LogTargetSettings& settings)
-    : sink_(kDefaultSink),
+    : sink_(kSinkSlots),
       minLevel_(settings.minLevel),
       includeMask_(settings.includeMask & ~settings.excludeMask),
       excludeMask_(settings.excludeMask),
@@ -39,15 +41,17 @@ LogTarget::LogTarget(const LogTargetSettings& settings)
   sink_.owner = this;
 }
 
-// A derived class should detach itself first; if it did not, the interface is
-// still taken out of the logger's list here, so that the logger never calls
-// into a destroyed object.
-LogTarget::~LogTarget() {
-  if (attached_) DetachTarget(&sink_);
-}
+// Detach takes the logger's lock before the target's, like delivery, so a
+// target destroyed while other threads log waits for the delivery in progress
+// instead of deadlocking against it.
+LogTarget::~LogTarget() { LogTarget::Detach(); }
 
-void LogTarget::BindWrite() {
-  sink_.write = [](LogSink* s, const LogRecord* record) { return record != nullptr && Owner(s).Write(*record); };
+bool LogTarget::Write(const LogRecord& record) {
+  char line[kLineBufferSize];
+  std::lock_guard guard(lock_);
+  FormatLine(line, sizeof line, format_.c_str(), record);
+  Output(record, line);
+  return true;
 }
 
 // Attaching and detaching take the logger's lock before the target's, the
@@ -126,11 +130,6 @@ void LogTarget::Configure(const LogTargetSettings& settings) {
         target.SetMasks(settings.includeMask, settings.excludeMask);
       },
       &call);
-}
-
-size_t LogTarget::Render(const LogRecord& record, char* buffer, size_t size) const {
-  std::lock_guard guard(lock_);
-  return FormatLine(buffer, size, format_.c_str(), record);
 }
 
 }  // namespace qmx

@@ -6,12 +6,16 @@
 // detached; Attach or Configure puts it into the logger's list.
 //
 // Locks: each target has its own (recursive) lock guarding its settings and
-// its output. The logger's lock always comes first: delivery holds it and
-// Write takes the target's inside it, and Attach, Detach and Configure take
-// the logger's lock before the target's.
-// A class derived directly from LogTarget should detach before it is
-// destroyed; the base destructor removes a still attached interface as a last
-// resort.
+// its output, and only this class takes it. The logger's lock always comes
+// first: delivery holds it while Write takes the target's, and Attach, Detach,
+// Configure and the destructor take the logger's lock before the target's.
+// A derived target implements Output, which only puts out an already rendered
+// line and is called with the target's lock held; it never locks anything.
+//
+// Destruction detaches the target. A target that other threads may still be
+// logging to must be detached before its derived parts are destroyed (the
+// concrete targets here do it first thing in their destructors), so that no
+// delivery reaches a half-destroyed object.
 #pragma once
 
 #include <cstdint>
@@ -52,9 +56,10 @@ struct LogTargetSettings {
 
 class LogTarget {
  public:
+  // Binds the sink interface's slots to this target.
   explicit LogTarget(const LogTargetSettings& settings = {});
-  // Releases the settings and the lock; removes the interface from the
-  // logger when it is still attached.
+  // Detaches (the logger's lock, then the target's), then releases the
+  // settings.
   virtual ~LogTarget();
   LogTarget(const LogTarget&) = delete;
   LogTarget& operator=(const LogTarget&) = delete;
@@ -63,7 +68,11 @@ class LogTarget {
   virtual void Detach();
   virtual const char* GetName() const { return "LogTarget"; }
   virtual const char* GetFormat() const { return format_.c_str(); }
-  virtual bool Write(const LogRecord& record) = 0;
+
+  // Renders record with the target's format into a 4096-byte buffer and hands
+  // the line to Output, all under the target's lock taken once; returns true.
+  // The sink interface's write slot calls it.
+  bool Write(const LogRecord& record);
 
   LogSink* Sink() { return &sink_; }
 
@@ -84,11 +93,9 @@ class LogTarget {
   void Configure(const LogTargetSettings& settings);
 
  protected:
-  // Routes the sink's write slot to the virtual Write.
-  void BindWrite();
-  // Renders record with the target's format into buffer; returns the length.
-  size_t Render(const LogRecord& record, char* buffer, size_t size) const;
-  std::recursive_mutex& Lock() const { return lock_; }
+  // Puts out one rendered line (ending in a line feed) of record. Called by
+  // Write with the target's lock held, one line at a time.
+  virtual void Output(const LogRecord& record, const char* line) = 0;
 
  private:
   LogSink sink_;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <new>
 
 #include "logging/categories.h"
@@ -57,10 +58,12 @@ void Plugin::RegisterRuntimeTypes() {
 bool Plugin::Start(HostHandle* handle) {
   hostHandle_ = handle;
   if (FindTarget("PluginLogTarget") == nullptr && handle != nullptr) {
-    // From now on the host gets the lines; the consoles are left to it.
-    DetachTarget(StdErrTarget());
-    DetachTarget(StdOutTarget());
-    DetachTarget(DebuggerConsoleTarget());
+    // From now on the host gets the lines; the consoles are left to it. Each
+    // console target detaches itself, so it knows it is detached and a later
+    // attach puts it back.
+    for (LogSink* console : {StdErrTarget(), StdOutTarget(), DebuggerConsoleTarget()}) {
+      if (console != nullptr) console->detach(console);
+    }
     SetMinLevel(kLogOkay);
     SetMutedCategories(kCategoryXtr);
     logTarget_ = std::make_unique<PluginLogTarget>(handle->api);

@@ -10,6 +10,7 @@
 // into one plugin at the same time. Handlers may call back into the host.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -21,6 +22,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
@@ -160,6 +162,28 @@ class PluginClient : public EventSubscriber {
   // Posts the event to "/telemetry/v1/events/<eventName>"; the future is ready
   // when this returns.
   std::future<RequestResult> SendTelemetry(const std::string& eventName, const Value& parameters);
+
+  // Inspection of the keyed tables, for diagnostics and tests. The response
+  // kept under key (a uuid, or "service.method"), if any, and how many are
+  // kept.
+  std::optional<PluginServiceProxyResponse> ReceivedServiceProxyResponse(const std::string& key) {
+    std::lock_guard<std::mutex> lock(serviceProxyLock_);
+    auto found = receivedResponses_.find(key);
+    if (found == receivedResponses_.end()) return std::nullopt;
+    return found->second;
+  }
+  size_t ReceivedServiceProxyResponseCount() {
+    std::lock_guard<std::mutex> lock(serviceProxyLock_);
+    return receivedResponses_.size();
+  }
+  // The ids of the scheduled calls the host has not run yet, ascending.
+  std::vector<uint64_t> OutstandingScheduledCallIds() {
+    std::lock_guard<std::mutex> lock(scheduledLock_);
+    std::vector<uint64_t> ids;
+    for (const auto& entry : scheduledCallbacks_) ids.push_back(entry.first);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
 
   const TypeRegistry* Registry() const { return registry_; }
   uint32_t HostCookie() const { return hostCookie_; }

@@ -2,19 +2,8 @@
 
 namespace qmx {
 
-PluginLogTarget::PluginLogTarget(const HostApi* api) : api_(api) { BindWrite(); }
-
-PluginLogTarget::~PluginLogTarget() {
-  std::lock_guard guard(Lock());
-  LogTarget::Detach();
-}
-
-bool PluginLogTarget::Write(const LogRecord& record) {
-  char line[4096];
-  Render(record, line, sizeof line);
-  std::lock_guard guard(Lock());
+void PluginLogTarget::Output(const LogRecord& record, const char* line) {
   if (api_ != nullptr && api_->WriteLog != nullptr) api_->WriteLog(api_, record.level, line);
-  return true;
 }
 
 }  // namespace qmx

@@ -6,14 +6,17 @@
 
 namespace qmx {
 
-class PluginLogTarget : public LogTarget {
+class PluginLogTarget final : public LogTarget {
  public:
   // The table must outlive the target (the host keeps it until Shutdown).
-  explicit PluginLogTarget(const HostApi* api);
-  ~PluginLogTarget() override;
+  explicit PluginLogTarget(const HostApi* api) : api_(api) {}
+  // Detaches before anything of the target is gone (see LogTarget).
+  ~PluginLogTarget() override { Detach(); }
 
   const char* GetName() const override { return "PluginLogTarget"; }
-  bool Write(const LogRecord& record) override;
+
+ protected:
+  void Output(const LogRecord& record, const char* line) override;
 
  private:
   const HostApi* api_;

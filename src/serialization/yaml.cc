@@ -25,7 +25,7 @@ constexpr size_t kAliasBudget = size_t{1} << 22;
 struct PathStep {
   enum Kind { Index = 0, Name = 1, Root = 2 };
   Kind kind;
-  size_t index;  // the element, or the member's position while its mapping is open
+  size_t index;  // the element's position (Index steps)
   std::string name;
   std::shared_ptr<const PathStep> parent;
 };
@@ -116,6 +116,27 @@ class YamlReader {
 
   static constexpr size_t kScannedMembers = 8;
 
+  // The position of the member name in the open mapping of entry, or its size
+  // when it has none. An open mapping keeps its members in append order (they
+  // are sorted when it ends), so a name is not found by binary search: small
+  // mappings are scanned, larger ones keep an index of their members.
+  static size_t OpenMemberPosition(Entry& entry, std::string_view name) {
+    const Value& map = *entry.target;
+    size_t count = map.Size();
+    if (count <= kScannedMembers) {
+      for (size_t i = 0; i < count; ++i) {
+        if (map.MemberName(i) == name) return i;
+      }
+      return count;
+    }
+    if (entry.members == nullptr) {
+      entry.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
+      for (size_t i = 0; i < count; ++i) entry.members->emplace(map.MemberName(i), i);
+    }
+    auto found = entry.members->find(name);
+    return found != entry.members->end() ? found->second : count;
+  }
+
   // Gives the event its slot: a new element of an open sequence, or the member
   // of the pending key of an open mapping.
   bool Place() {
@@ -126,23 +147,10 @@ class YamlReader {
       size_t index = top.target->Size() - 1;
       stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member: small mappings scan
-      // their members, larger ones keep an index of them.
+      // A repeated key lands on the existing member.
       Value& map = *top.target;
       size_t count = map.Size();
-      size_t position = count;
-      if (count <= kScannedMembers) {
-        for (size_t i = 0; i < count && position == count; ++i) {
-          if (map.MemberName(i) == pendingKey_) position = i;
-        }
-      } else {
-        if (top.members == nullptr) {
-          top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
-          for (size_t i = 0; i < count; ++i) top.members->emplace(map.MemberName(i), i);
-        }
-        auto found = top.members->find(pendingKey_);
-        if (found != top.members->end()) position = found->second;
-      }
+      size_t position = OpenMemberPosition(top, pendingKey_);
       Value* member;
       if (position == count) {
         member = &map.AppendMember(pendingKey_);
@@ -311,20 +319,24 @@ class YamlReader {
       if (++budgetUsed_ > kAliasBudget) return nullptr;
       steps.push_back(step);
     }
-    // The walk follows the stack while the path shares it: those mappings are
-    // still open, unsorted, and their members are found by position.
+    // Members are found by name. A mapping that is still open on the stack
+    // (the walk reaches the value an open entry is filling) is in append
+    // order and is searched as such; every other mapping is sorted.
     const Value* node = &root_;
     size_t depth = 0;
-    bool onStack = true;
     for (auto it = steps.rbegin(); it != steps.rend(); ++it, ++depth) {
       const PathStep& step = **it;
-      bool parentOpen = onStack && depth > 0 && stack_[depth - 1].open;
-      onStack = onStack && depth < stack_.size() && stack_[depth].path.get() == &step;
       if (step.kind == PathStep::Index) {
         node = &node->At(step.index);
       } else if (step.kind == PathStep::Name) {
-        node = parentOpen && step.index < node->Size() ? &node->MemberValue(step.index)
-                                                       : &node->FindMember(step.name);
+        Entry* open = depth > 0 && depth - 1 < stack_.size() ? &stack_[depth - 1] : nullptr;
+        if (open != nullptr && open->open && open->target == node &&
+            node->Kind() == ValueKind::Structure) {
+          size_t position = OpenMemberPosition(*open, step.name);
+          node = position < node->Size() ? &node->MemberValue(position) : &Value::EmptyValue();
+        } else {
+          node = &node->FindMember(step.name);
+        }
       }
     }
     return node;
@@ -345,10 +357,8 @@ class YamlReader {
 }  // namespace
 
 ValueResult ReadYaml(std::string_view text) {
-  // The text ends at its first NUL.
-  size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
-  // libyaml asserts on a null input pointer, which an empty view may carry.
+  // libyaml reads the whole text, NULs included (it refuses them as control
+  // characters). It asserts on a null input pointer, which an empty view may carry.
   if (text.data() == nullptr) text = std::string_view("", 0);
 
   ValueResult result;

@@ -17,20 +17,19 @@ namespace qmx {
 namespace {
 
 // Keeps the messages it is given.
-class CaptureTarget : public LogTarget {
+class CaptureTarget final : public LogTarget {
  public:
-  explicit CaptureTarget(const LogTargetSettings& settings = {}) : LogTarget(settings) { BindWrite(); }
+  explicit CaptureTarget(const LogTargetSettings& settings = {}) : LogTarget(settings) {}
   ~CaptureTarget() override { Detach(); }
   const char* GetName() const override { return "CaptureTarget"; }
-  bool Write(const LogRecord& record) override {
-    messages.emplace_back(record.message);
-    char line[4096];
-    Render(record, line, sizeof line);
-    lines.emplace_back(line);
-    return true;
-  }
   std::vector<std::string> messages;
   std::vector<std::string> lines;
+
+ protected:
+  void Output(const LogRecord& record, const char* line) override {
+    messages.emplace_back(record.message);
+    lines.emplace_back(line);
+  }
 };
 
 // Each test holds the logger for its duration, so every test starts with a
@@ -177,9 +176,8 @@ TEST(LoggerLifetimeTest, LastReleaseDetachesEverythingAndAFreshLoggerStartsEmpty
 
 // Forgets to detach: the base destructor must still take it out of the list.
 class CarelessTarget : public LogTarget {
- public:
-  CarelessTarget() { BindWrite(); }
-  bool Write(const LogRecord&) override { return true; }
+ protected:
+  void Output(const LogRecord&, const char*) override {}
 };
 
 TEST_F(LoggerTest, DestroyedTargetIsNeverCalledAgain) {

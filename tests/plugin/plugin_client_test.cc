@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "plugin/counted_allocator.h"
 #include "plugin/host_value.h"
@@ -264,21 +268,55 @@ TEST(PluginLifetimeTest, DestroyingThePluginReturnsItsMemory) {
 namespace qmx {
 namespace {
 
-TEST_F(PluginClientTest, ServiceProxyHandlersAndTelemetry) {
+Value ProxyResponse(const char* uuid, const char* service, const char* method, const char* payload) {
+  Value response;
+  response.Member("uuid").SetString(uuid);
+  response.Member("serviceName").SetString(service);
+  response.Member("methodName").SetString(method);
+  response.Member("payload").SetString(payload);
+  return response;
+}
+
+bool HostLogged(const test::TestHost& host, const std::string& text) {
+  for (const auto& line : host.logLines) {
+    if (line.second.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Without pending requests every uuid- or method-keyed response is kept, one
+// per key; an async message without a handler is dropped with an error line.
+TEST_F(PluginClientTest, ServiceProxyResponsesAreKeptOnePerKey) {
   std::vector<std::string> proxy;
   for (const auto& s : host.subscriptions) {
     if (s.flag == 1) proxy.push_back(s.name);
   }
   EXPECT_EQ(proxy, (std::vector<std::string>{"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
                                              "OnServiceProxyAsyncEvent"}));
-  Value response;
-  response.Member("uuid").SetString("u1");
-  response.Member("serviceName").SetString("a");
-  response.Member("methodName").SetString("b");
-  host.Deliver("OnServiceProxyUuidEvent", response);
-  host.Deliver("OnServiceProxyMethodEvent", response);
-  host.Deliver("OnServiceProxyAsyncEvent", response);  // no handler: dropped
 
+  host.Deliver("OnServiceProxyUuidEvent", ProxyResponse("u1", "a", "b", "first"));
+  host.Deliver("OnServiceProxyUuidEvent", ProxyResponse("u1", "c", "d", "second"));
+  std::optional<PluginServiceProxyResponse> kept = plugin->ReceivedServiceProxyResponse("u1");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->payload, "second");
+  EXPECT_EQ(kept->serviceName, "c");
+  EXPECT_EQ(plugin->ReceivedServiceProxyResponseCount(), 1u);
+
+  host.Deliver("OnServiceProxyMethodEvent", ProxyResponse("u2", "a", "b", "by method"));
+  kept = plugin->ReceivedServiceProxyResponse("a.b");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->payload, "by method");
+  EXPECT_EQ(kept->uuid, "u2");
+  EXPECT_FALSE(plugin->ReceivedServiceProxyResponse("u2").has_value());
+  EXPECT_EQ(plugin->ReceivedServiceProxyResponseCount(), 2u);
+
+  host.Deliver("OnServiceProxyAsyncEvent", ProxyResponse("u3", "x", "y", "async"));
+  EXPECT_EQ(plugin->ReceivedServiceProxyResponseCount(), 2u);
+  EXPECT_FALSE(plugin->ReceivedServiceProxyResponse("x.y").has_value());
+  EXPECT_TRUE(HostLogged(host, "|  ERROR| DBG| probe: Could not find registered handler for async service proxy event x.y"));
+}
+
+TEST_F(PluginClientTest, TelemetryPostsAtOnceAndTheFutureIsReady) {
   Value empty;
   empty.MakeStructure();
   std::future<RequestResult> sent = plugin->SendTelemetry("x", empty);
@@ -290,6 +328,53 @@ TEST_F(PluginClientTest, ServiceProxyHandlersAndTelemetry) {
   ASSERT_EQ(host.jsonCalls.back().argumentCount, 1u);
   EXPECT_EQ(host.jsonCalls.back().argument.Kind(), ValueKind::Structure);
   EXPECT_EQ(host.jsonCalls.back().argument.Size(), 0u);
+}
+
+TEST_F(PluginClientTest, ZeroSecondTimerKeepsReschedulingWithDelayZero) {
+  ASSERT_TRUE(host.scheduled.empty());
+  int runs = 0;
+  plugin->AddTimer("zero", 0, [&] { ++runs; });
+  for (int i = 1; i <= 4; ++i) {
+    ASSERT_EQ(host.scheduled.size(), 1u);
+    EXPECT_EQ(host.scheduled[0].label, "Timer: zero");
+    EXPECT_EQ(host.scheduled[0].delay, 0.0);
+    ASSERT_TRUE(host.RunNextScheduled());
+    EXPECT_EQ(runs, i);
+  }
+  plugin->RemoveTimer("zero");
+  host.RunNextScheduled();  // the last schedule finds no timer
+  EXPECT_TRUE(host.scheduled.empty());
+  EXPECT_EQ(runs, 4);
+}
+
+// Every schedule, whether a first arm, a re-arm or a superseding AddTimer,
+// takes a fresh id: the first is 1 and each new one is above all before it.
+TEST_F(PluginClientTest, ScheduledCallIdsStartAtOneAndNeverRepeat) {
+  ASSERT_TRUE(plugin->OutstandingScheduledCallIds().empty());
+  std::set<uint64_t> seen;
+  uint64_t highest = 0;
+  auto check = [&] {
+    for (uint64_t id : plugin->OutstandingScheduledCallIds()) {
+      if (seen.insert(id).second) {
+        EXPECT_GT(id, highest);
+        highest = id;
+      }
+    }
+  };
+  plugin->AddTimer("a", 0.5, [] {});
+  EXPECT_EQ(plugin->OutstandingScheduledCallIds(), std::vector<uint64_t>{1});
+  check();
+  plugin->AddTimer("b", 0.5, [] {});
+  check();
+  host.RunNextScheduled();  // a fires and re-arms
+  EXPECT_EQ(plugin->OutstandingScheduledCallIds(), (std::vector<uint64_t>{2, 3}));
+  check();
+  for (int i = 0; i < 20; ++i) {
+    if (i % 5 == 0) plugin->AddTimer("a", 0.5, [] {});  // supersedes a's live schedule
+    ASSERT_TRUE(host.RunNextScheduled());
+    check();
+  }
+  EXPECT_GE(highest, 23u);
 }
 
 }  // namespace

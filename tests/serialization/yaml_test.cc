@@ -57,7 +57,11 @@ TEST(ReadYaml, Values) {
       {"z: &x 1\ny: 2\na: *x", "{\"a\":1,\"y\":2,\"z\":1}"},
       {"m:\n  z: 0\n  y: &x [2]\n  a: *x\nb: *x", "{\"b\":[2],\"m\":{\"a\":[2],\"y\":[2],\"z\":0}}"},
       {"---\n---\na: 1", "{\"a\":1}"},
-      {std::string("a: 1\0b: 2", 9), "{\"a\":1}"},
+      // A repeated key re-opens a mapping; an alias inside it finds the
+      // anchored name among the members written so far, in any order.
+      {"a: {p: &x 1}\na:\n  z: 1\n  y: 2\n  p: 3\n  q: *x", "{\"a\":{\"p\":3,\"q\":3,\"y\":2,\"z\":1}}"},
+      {"a: {p: &x 1}\na:\n  z: 1\n  q: *x", "{\"a\":{\"q\":null,\"z\":1}}"},
+      {"a: {b: {p: &x 1}}\na:\n  b:\n    z: 1\n    p: [2]\n    q: *x", "{\"a\":{\"b\":{\"p\":[2],\"q\":[2],\"z\":1}}}"},
   };
   for (const Case& c : cases) {
     ValueResult result = ReadYaml(c.text);
@@ -68,7 +72,7 @@ TEST(ReadYaml, Values) {
 
 // Small mappings find a repeated key by scanning, larger ones through an
 // index built once they pass eight members; an anchor inside a large open
-// mapping is found again by its member's position.
+// mapping is found again by its member's name.
 TEST(ReadYaml, RepeatedKeysInLargeMappings) {
   for (size_t count : {3u, 8u, 9u, 40u}) {
     std::string text;
@@ -83,6 +87,16 @@ TEST(ReadYaml, RepeatedKeysInLargeMappings) {
     EXPECT_EQ(WriteJson(map.FindMember("k0"), nullptr, nullptr), "{\"x\":1}") << count;
     EXPECT_EQ(WriteJson(map.FindMember("k1"), nullptr, nullptr), "1") << count;
     EXPECT_EQ(WriteJson(map.FindMember("copy"), nullptr, nullptr), "[\"a\"]") << count;
+  }
+  // An anchored member of a mapping that a repeated key re-opens with
+  // members in reverse order, small and large.
+  for (size_t count : {3u, 8u, 9u, 40u}) {
+    std::string text = "m: {k0: &x old}\nm:\n";
+    for (size_t i = count; i-- > 0;) text += "  k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+    text += "  copy: *x\n";
+    ValueResult result = ReadYaml(text);
+    ASSERT_TRUE(result.Ok()) << count << ": " << result.ErrorText();
+    EXPECT_EQ(WriteJson(result.value().FindMember("m").FindMember("copy"), nullptr, nullptr), "0") << count;
   }
 }
 
@@ -159,6 +173,11 @@ TEST(ReadYaml, Failures) {
       {"a: !!map x", "Unsupported YAML tag 'tag:yaml.org,2002:map'."},
       {"a: [1", "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0"},
       {"a: b: c", "YAML parser error: mapping values are not allowed in this context. At line: 0 col: 4"},
+      // The whole text reaches the parser: a NUL (a decoded %00) is refused,
+      // not taken for the end of the text. libyaml's reader reports it
+      // without a position.
+      {std::string("a: 1\0b: 2", 9), "YAML parser error: control characters are not allowed. At line: 0 col: 0"},
+      {std::string("\0", 1), "YAML parser error: control characters are not allowed. At line: 0 col: 0"},
   };
   for (const Case& c : cases) {
     ValueResult result = ReadYaml(c.text);
