@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "plugin/event_paths.h"
@@ -45,50 +46,26 @@ constexpr const char* kErrorResponse = "Error response for {method} {url}: {erro
 constexpr const char* kStreamError = "Error reading streamed response for {method} {url}: {error}";
 constexpr const char* kConvertError = "Error converting response for {method} {url}: {error}";
 
-// Gives a response record back to the host when the scope ends, however it
-// ends: its stream first, then the record. An exception (an allocation that
-// fails while the answer is read or an error is built) must not keep the
-// host's records.
-class HostResponseRelease {
+// Runs an action when the scope ends, however it ends: an exception (an
+// allocation that fails while an answer is read or an error is built) must
+// not keep the host's records.
+template <typename Action>
+class AtScopeExit {
  public:
-  explicit HostResponseRelease(HostResponse* response) : response_(response) {}
-  ~HostResponseRelease() {
-    if (response_ == nullptr) return;
-    if (response_->streamRelease != nullptr) response_->streamRelease(response_->streamContext);
-    if (response_->release != nullptr) response_->release(response_);
-  }
-  HostResponseRelease(const HostResponseRelease&) = delete;
-  HostResponseRelease& operator=(const HostResponseRelease&) = delete;
+  explicit AtScopeExit(Action action) : action_(std::move(action)) {}
+  ~AtScopeExit() { action_(); }
+  AtScopeExit(const AtScopeExit&) = delete;
+  AtScopeExit& operator=(const AtScopeExit&) = delete;
 
  private:
-  HostResponse* response_;
+  Action action_;
 };
 
-// The same for an outside service's answer, which has no stream.
-class ExternalResponseRelease {
- public:
-  explicit ExternalResponseRelease(ExternalResponse* response) : response_(response) {}
-  ~ExternalResponseRelease() {
-    if (response_->release != nullptr) response_->release(response_);
-  }
-  ExternalResponseRelease(const ExternalResponseRelease&) = delete;
-  ExternalResponseRelease& operator=(const ExternalResponseRelease&) = delete;
-
- private:
-  ExternalResponse* response_;
-};
-
-// Releases the plugin's own argument record when the scope ends.
-class ArgumentRelease {
- public:
-  explicit ArgumentRelease(HostValue* value) : value_(value) {}
-  ~ArgumentRelease() { Release(*value_); }
-  ArgumentRelease(const ArgumentRelease&) = delete;
-  ArgumentRelease& operator=(const ArgumentRelease&) = delete;
-
- private:
-  HostValue* value_;
-};
+// Gives a response record back to the host: its stream first, then the record.
+void ReleaseHostResponse(HostResponse& response) {
+  if (response.streamRelease != nullptr) response.streamRelease(response.streamContext);
+  if (response.release != nullptr) response.release(&response);
+}
 
 constexpr uint32_t kStreamChunk = 4096;
 // A total-length hint is only a hint: never reserve more than this up front.
@@ -250,7 +227,7 @@ RequestResult PluginClient::Send(uint32_t method, const std::string& path, const
     return NamedError(400, kNotSent, method, path, conversionError);
   }
   HostArgument argument{};
-  ArgumentRelease argumentRelease(&argument.value);
+  AtScopeExit releaseArgument([&] { Release(argument.value); });
   if (parameters != nullptr && !FromValue(*parameters, argument.value, registry_)) {
     return NamedError(400, kNotSent, method, path,
                       "the parameters could not be converted");
@@ -265,7 +242,9 @@ RequestResult PluginClient::Send(uint32_t method, const std::string& path, const
   HostResponse* response = keep != nullptr ? keep : &local;
   std::memset(static_cast<void*>(response), 0, sizeof *response);
   // A kept response is released by the caller's own guard.
-  HostResponseRelease responseRelease(keep != nullptr ? nullptr : response);
+  AtScopeExit releaseResponse([&] {
+    if (keep == nullptr) ReleaseHostResponse(*response);
+  });
   CallJsonApi(response, &request);
   RequestResult result;
   if (response->error != nullptr) {
@@ -300,7 +279,7 @@ RequestResult PluginClient::Request(uint32_t method, const std::string& path, co
 std::pair<Value, RequestResult> PluginClient::RequestValue(uint32_t method, const std::string& path) {
   std::pair<Value, RequestResult> answer;
   HostResponse response{};
-  HostResponseRelease responseRelease(&response);
+  AtScopeExit releaseResponse([&] { ReleaseHostResponse(response); });
   answer.second = Send(method, path, nullptr, {}, &response);
   if (!answer.second) {
     if (response.streamRead != nullptr) {
@@ -375,7 +354,9 @@ ExternalAnswer PluginClient::SendRequest(const ExternalRequestSpec& spec) {
   request.setting1 = spec.setting1;
   request.setting2 = spec.setting2;
   ExternalResponse response{};
-  ExternalResponseRelease responseRelease(&response);
+  AtScopeExit releaseResponse([&] {
+    if (response.release != nullptr) response.release(&response);
+  });
   SendExternalRequest(&response, &request);
 
   std::string description = FormatMessage("%1 %2", MethodName(spec.method), spec.url);

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "../tool_options.h"
 #include "demo_service.h"
 
 namespace {
@@ -25,16 +26,9 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg != "--help" && arg != "--version") continue;
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-    } else {
-      std::printf("qmx-demo-service %s\n", QMX_PACKAGE_VERSION);
-    }
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
+  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-demo-service", kUsage);
+      status >= 0)
+    return status;
   std::string listen = "127.0.0.1:8471";
   if (argc == 3 && std::string(argv[1]) == "--listen") {
     listen = argv[2];

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "../tool_options.h"
 #include "plugin/host_api.h"
 
 namespace {
@@ -30,16 +31,8 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg != "--help" && arg != "--version") continue;
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-    } else {
-      std::printf("qmx-loader %s\n", QMX_PACKAGE_VERSION);
-    }
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
+  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-loader", kUsage); status >= 0)
+    return status;
   if (argc < 2 || argc > 3 || argv[1][0] == '-') return Usage();
   unsigned major = 18, minor = 0, patch = 0;
   if (argc == 3 && std::sscanf(argv[2], "%u.%u.%u", &major, &minor, &patch) != 3) {

@@ -25,6 +25,7 @@
 #include "serialization/json.h"
 #include "serialization/msgpack.h"
 #include "serialization/yaml.h"
+#include "../tool_options.h"
 
 namespace {
 
@@ -38,23 +39,6 @@ constexpr const char* kUsage =
 int Usage() {
   std::fputs(kUsage, stderr);
   return 2;
-}
-
-// --help or --version anywhere on the line answers on standard output; the
-// first of the two wins. Returns -1 when neither is there.
-int HelpOrVersion(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-    } else if (arg == "--version") {
-      std::printf("qmx-value %s\n", QMX_PACKAGE_VERSION);
-    } else {
-      continue;
-    }
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
-  return -1;
 }
 
 bool ReadAll(std::FILE* in, std::string& out) {
@@ -92,7 +76,8 @@ int Token(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (int status = HelpOrVersion(argc, argv); status >= 0) return status;
+  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-value", kUsage); status >= 0)
+    return status;
   if (argc == 3 && std::string_view(argv[1]) == "token") return Token(argv[2]);
   if (argc < 2 || std::string_view(argv[1]) != "decode") return Usage();
   std::string_view format;
