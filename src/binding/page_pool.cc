@@ -6,6 +6,8 @@
 #include <mutex>
 #include <new>
 
+#include "binding/asan_poison.h"
+
 namespace qmx {
 namespace {
 
@@ -19,6 +21,7 @@ class PagePool {
     std::lock_guard<std::mutex> lock(mutex_);
     if (free_ == nullptr) MapRegion();
     FreePage* page = free_;
+    UnpoisonMemory(page, kPageSize);
     free_ = page->next;
     std::memset(static_cast<void*>(page), 0, kPageSize);
     return page;
@@ -29,11 +32,13 @@ class PagePool {
     auto* entry = static_cast<FreePage*>(page);
     entry->next = free_;
     free_ = entry;
+    PoisonMemory(entry, kPageSize);
   }
 
  private:
   // Maps one region and threads its pages onto the free list. Called with the
-  // mutex held.
+  // mutex held. A page on the free list is poisoned whole, its link included;
+  // Acquire unpoisons it before reading the link.
   void MapRegion() {
     void* region = mmap(nullptr, kPageSize * kPagesPerRegion, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -43,6 +48,7 @@ class PagePool {
       auto* page = reinterpret_cast<FreePage*>(bytes + i * kPageSize);
       page->next = free_;
       free_ = page;
+      PoisonMemory(page, kPageSize);
     }
   }
 

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "binding/asan_poison.h"
 #include "binding/page_pool.h"
 
 namespace qmx {
@@ -60,6 +61,9 @@ SlabPool::PageHeader* SlabPool::NewPage() {
   for (uint16_t i = firstSlot_; i < slotCount_; ++i) {
     WriteLink(base + i * slotSize_, static_cast<uint16_t>(i + 1 < slotCount_ ? i + 1 : 0));
   }
+  // Everything past the header belongs to no object until Allocate hands it
+  // out, the unused tail of the page included.
+  PoisonMemory(base + firstSlot_ * slotSize_, kPageSize - firstSlot_ * slotSize_);
   ++pages_;
   LinkFront(page);
   return page;
@@ -68,6 +72,7 @@ SlabPool::PageHeader* SlabPool::NewPage() {
 void* SlabPool::Allocate() {
   PageHeader* page = withFree_ != nullptr ? withFree_ : NewPage();
   char* slot = reinterpret_cast<char*>(page) + page->firstFree * slotSize_;
+  UnpoisonMemory(slot, slotSize_);
   page->firstFree = ReadLink(slot);
   ++page->used;
   if (page->firstFree == 0) Unlink(page);
@@ -79,7 +84,10 @@ void SlabPool::Free(void* slot) {
   auto* page = reinterpret_cast<PageHeader*>(address & ~(uintptr_t{kPageSize} - 1));
   auto index = static_cast<uint16_t>((address - reinterpret_cast<uintptr_t>(page)) / slotSize_);
   bool wasFull = page->firstFree == 0;
+  // Writing the link into a slot that is already free (a double free) is
+  // reported by the sanitizer, since free slots are poisoned.
   WriteLink(static_cast<char*>(slot), page->firstFree);
+  PoisonMemory(slot, slotSize_);
   page->firstFree = index;
   --page->used;
   if (wasFull) LinkFront(page);

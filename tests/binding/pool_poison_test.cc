@@ -1,0 +1,96 @@
+// Under AddressSanitizer the record pools and the page pool mark memory that no
+// object owns, so a stale pointer into a document is reported like a heap use
+// after free. Without the sanitizer these tests are skipped.
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+#include "binding/asan_poison.h"
+#include "binding/page_pool.h"
+#include "binding/slab_pool.h"
+#include "binding/value.h"
+
+namespace qmx {
+namespace {
+
+#if defined(QMX_ADDRESS_SANITIZER)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+void Touch(const void* address) {
+  volatile char byte = *static_cast<const volatile char*>(address);
+  (void)byte;
+}
+
+class PoolPoisonTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!kSanitized) GTEST_SKIP() << "needs AddressSanitizer";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+  }
+};
+
+TEST_F(PoolPoisonTest, ViewOfAReplacedStringIsReported) {
+  Value doc;
+  doc.Element(0).SetString("kept across a write");
+  std::string_view kept = doc.At(0).GetString();
+  doc.Element(1).SetString("a neighbour that keeps the page in use");
+  doc.Element(0).SetUnsigned(1);  // the last reference: the entry's slot is freed
+  EXPECT_DEATH(Touch(kept.data()), "use-after-poison");
+}
+
+TEST_F(PoolPoisonTest, ViewOfARemovedMemberNameIsReported) {
+  Value doc;
+  doc.Member("first member name").SetBool(true);
+  doc.Member("second").SetBool(false);
+  std::string_view kept = doc.MemberName(0);
+  ASSERT_EQ(kept, "first member name");
+  ASSERT_TRUE(doc.RemoveMember("first member name"));
+  EXPECT_DEATH(Touch(kept.data()), "use-after-poison");
+}
+
+TEST_F(PoolPoisonTest, FreedSlotIsReportedAndReusedSlotIsNot) {
+  SlabPool pool(24);
+  void* first = pool.Allocate();
+  void* second = pool.Allocate();
+  pool.Free(first);
+  EXPECT_DEATH(Touch(first), "use-after-poison");
+  Touch(second);
+  void* again = pool.Allocate();
+  EXPECT_EQ(again, first);
+  Touch(again);
+  pool.Free(again);
+  pool.Free(second);
+}
+
+TEST_F(PoolPoisonTest, DoubleFreeOfASlotIsReported) {
+  SlabPool pool(32);
+  void* slot = pool.Allocate();
+  void* keep = pool.Allocate();
+  pool.Free(slot);
+  EXPECT_DEATH(pool.Free(slot), "use-after-poison");
+  pool.Free(keep);
+}
+
+TEST_F(PoolPoisonTest, SlotsNotYetHandedOutAreReported) {
+  SlabPool pool(64);
+  auto* slot = static_cast<char*>(pool.Allocate());
+  EXPECT_DEATH(Touch(slot + 64), "use-after-poison");
+  pool.Free(slot);
+}
+
+TEST_F(PoolPoisonTest, ReleasedPageIsReportedUntilAcquiredAgain) {
+  void* page = AcquirePage();
+  Touch(static_cast<char*>(page) + kPageSize - 1);
+  ReleasePage(page);
+  EXPECT_DEATH(Touch(static_cast<char*>(page) + 100), "use-after-poison");
+  void* again = AcquirePage();
+  EXPECT_EQ(again, page);
+  Touch(static_cast<char*>(again) + 100);
+  ReleasePage(again);
+}
+
+}  // namespace
+}  // namespace qmx
