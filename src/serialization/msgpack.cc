@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "plugin/message_format.h"
+#include "serialization/member_index.h"
 
 namespace qmx {
 namespace {
@@ -109,9 +109,9 @@ struct Frame {
   // The pending key and the names below are views into the input, which
   // outlives the decoder.
   std::string_view key;
-  // Members appended so far, by name, for a large map read in bulk (see
-  // OpenContainer and BulkMember); small maps are searched in place.
-  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
+  // The members appended so far to a map read in bulk (see OpenContainer and
+  // BulkMember), to find repeated keys.
+  std::unique_ptr<MemberIndex> members;
   bool bulk = false;
 };
 
@@ -183,33 +183,36 @@ class Decoder {
     }
   }
 
-  // Maps up to this many members look for a repeated key by scanning them.
-  static constexpr size_t kScannedMembers = 8;
-
   // The member for the pending key of a map read in bulk: the earlier one of
-  // the same name when the key repeats, otherwise a new one at the end.
+  // the same name when the key repeats, otherwise a new one at the end. The
+  // key is hashed once, for both the search and the string table.
   Value& BulkMember(Frame& top) {
     Value& map = *top.target;
-    size_t count = map.Size();
-    if (count <= kScannedMembers) {
-      for (size_t i = 0; i < count; ++i) {
-        if (map.MemberName(i) == top.key) return map.MemberValue(i);
-      }
-      return map.AppendMember(top.key);
-    }
-    if (top.members == nullptr) {
-      top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
-      for (size_t i = 0; i < count; ++i) top.members->try_emplace(map.MemberName(i), i);
-    }
-    auto [it, inserted] = top.members->try_emplace(top.key, count);
-    return inserted ? map.AppendMember(top.key) : map.MemberValue(it->second);
+    uint32_t hash = Fnv1a(top.key);
+    size_t position = top.members->Find(map, top.key, hash);
+    if (position != map.Size()) return map.MemberValue(position);
+    Value& member = map.AppendMember(top.key, hash);
+    top.members->Add(hash);
+    return member;
   }
 
   void Pop() {
     Frame& top = stack_.back();
     if (top.limit != kNotContainer) --depth_;
     if (top.bulk) top.target->FinishMembers();
+    if (top.members != nullptr) {
+      top.members->Clear();
+      spareIndexes_.push_back(std::move(top.members));
+    }
     stack_.pop_back();
+  }
+
+  // An empty index, reusing the storage of maps already closed.
+  std::unique_ptr<MemberIndex> TakeIndex() {
+    if (spareIndexes_.empty()) return std::make_unique<MemberIndex>();
+    std::unique_ptr<MemberIndex> index = std::move(spareIndexes_.back());
+    spareIndexes_.pop_back();
+    return index;
   }
 
   void Fail(std::string message) {
@@ -306,6 +309,7 @@ class Decoder {
       // large maps. A map reopened by a repeated key already holds sorted
       // members and is filled by lookup instead.
       top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
+      if (top.bulk) top.members = TakeIndex();
       top.target->MakeStructure();
       top.target->ReserveMembers(Announced(limit / 2, 2));
     } else {
@@ -433,6 +437,7 @@ class Decoder {
   unsigned depth_ = 0;
   ValueResult result_;
   std::vector<Frame> stack_;
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/message_format.h"
+#include "serialization/member_index.h"
 #include "serialization/yaml_scalar.h"
 
 namespace qmx {
@@ -41,11 +42,10 @@ struct Entry {
   Path path;
   std::string anchor;
   bool open = false;  // a sequence or mapping being filled
-  // The members of an open mapping by name (views of the member names), as
-  // positions in append order, once it has more than kScannedMembers:
-  // members are appended and sorted once when the mapping ends, since
+  // The members of an open mapping, to find repeated keys: members are
+  // appended and sorted once when the mapping ends, since
   // inserting each at its sorted place costs quadratic time on large maps.
-  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
+  std::unique_ptr<MemberIndex> members;
 };
 
 struct Anchor {
@@ -114,8 +114,6 @@ class YamlReader {
     return top.open && top.target->Kind() == ValueKind::Structure && !hasPendingKey_;
   }
 
-  static constexpr size_t kScannedMembers = 8;
-
   // Gives the event its slot: a new element of an open sequence, or the member
   // of the pending key of an open mapping.
   bool Place() {
@@ -126,27 +124,15 @@ class YamlReader {
       size_t index = top.target->Size() - 1;
       stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member: small mappings scan
-      // their members, larger ones keep an index of them.
+      // A repeated key lands on the existing member. The key is hashed once,
+      // for both the search and the string table.
       Value& map = *top.target;
-      size_t count = map.Size();
-      size_t position = count;
-      if (count <= kScannedMembers) {
-        for (size_t i = 0; i < count && position == count; ++i) {
-          if (map.MemberName(i) == pendingKey_) position = i;
-        }
-      } else {
-        if (top.members == nullptr) {
-          top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
-          for (size_t i = 0; i < count; ++i) top.members->emplace(map.MemberName(i), i);
-        }
-        auto found = top.members->find(pendingKey_);
-        if (found != top.members->end()) position = found->second;
-      }
+      uint32_t hash = Fnv1a(pendingKey_);
+      size_t position = top.members->Find(map, pendingKey_, hash);
       Value* member;
-      if (position == count) {
-        member = &map.AppendMember(pendingKey_);
-        if (top.members != nullptr) top.members->emplace(map.MemberName(count), count);
+      if (position == map.Size()) {
+        member = &map.AppendMember(pendingKey_, hash);
+        top.members->Add(hash);
       } else {
         member = &map.MemberValue(position);
       }
@@ -184,6 +170,10 @@ class YamlReader {
     if (top.open) {
       --depth_;
       top.target->FinishMembers();
+    }
+    if (top.members != nullptr) {
+      top.members->Clear();
+      spareIndexes_.push_back(std::move(top.members));
     }
     stack_.pop_back();
   }
@@ -239,6 +229,12 @@ class YamlReader {
     top.target->Reset();
     if (mapping) {
       top.target->MakeStructure();
+      if (spareIndexes_.empty()) {
+        top.members = std::make_unique<MemberIndex>();
+      } else {
+        top.members = std::move(spareIndexes_.back());
+        spareIndexes_.pop_back();
+      }
     } else {
       top.target->MakeCollection();
     }
@@ -334,6 +330,8 @@ class YamlReader {
   std::vector<Entry> stack_;
   std::unordered_map<std::string, Anchor> anchors_;
   std::string pendingKey_;
+  // Indexes of mappings already closed, kept for their storage.
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
   bool hasPendingKey_ = false;
   unsigned depth_ = 0;
   size_t budgetUsed_ = 0;
