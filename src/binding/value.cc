@@ -173,26 +173,33 @@ void Value::Reset() {
   payload_.unsignedValue = 0;
 }
 
+namespace {
+
+// Kinds below String hold nothing outside the cell.
+bool HoldsStorage(ValueKind kind) { return kind >= ValueKind::String; }
+
+}  // namespace
+
 void Value::SetBool(bool value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.boolean = value;
   kind_ = ValueKind::Bool;
 }
 
 void Value::SetSigned(int64_t value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.signedValue = value;
   kind_ = ValueKind::Signed;
 }
 
 void Value::SetUnsigned(uint64_t value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.unsignedValue = value;
   kind_ = ValueKind::Unsigned;
 }
 
 void Value::SetFloat(double value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.floatValue = value;
   kind_ = ValueKind::Float;
 }
@@ -200,7 +207,7 @@ void Value::SetFloat(double value) {
 void Value::SetString(std::string_view text) {
   // Intern before resetting: text may point into this value's own string.
   InternedString* entry = EnsureContext()->Intern(text);
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.string = entry;
   kind_ = ValueKind::String;
 }
@@ -288,16 +295,18 @@ void Value::Reserve(size_t count) {
 }
 
 Value& Value::Append() {
-  MakeCollection();
+  if (kind_ != ValueKind::Collection) MakeCollection();
   ElementArray* array = payload_.elements;
   if (array->end == array->capacity) {
     size_t size = static_cast<size_t>(array->end - array->begin);
     if (size >= kMaxElements) throw std::length_error("vector<T> too long");
-    Reserve(GrownCapacity(size, size + 1));
+    GrowTo(context_, *array, GrownCapacity(size, size + 1));
   }
-  Value* child = new (array->end) Value();
-  child->MakeChildOf(context_);
-  ++array->end;
+  Value* child = array->end++;
+  child->payload_.unsignedValue = 0;
+  child->context_ = context_;
+  child->kind_ = ValueKind::Empty;
+  child->ownsContext_ = false;
   return *child;
 }
 
