@@ -446,6 +446,22 @@ void Value::FinishMembers() {
   }
   if (ordered) return;
 
+  MemberSlot* slots = map->begin;
+  if (const uint32_t* known = context_->FindOrder(slots, size)) {
+    // The same names as a map sorted before: its order holds, and it had no
+    // repeated name.
+    size_t capacity = size;
+    MemberSlot* sorted = AllocateEntries<MemberSlot>(context_, capacity);
+    for (size_t i = 0; i < size; ++i) {
+      std::memcpy(static_cast<void*>(sorted + i), static_cast<const void*>(slots + known[i]), sizeof *slots);
+    }
+    FreeArray(context_, *map);
+    map->begin = sorted;
+    map->end = sorted + size;
+    map->capacity = sorted + capacity;
+    return;
+  }
+
   // Sort an index rather than the cells themselves: cells are relocated only
   // once, bitwise, into their final place. Each entry carries the first eight
   // bytes of its name as a number, so most comparisons never reach the text.
@@ -454,7 +470,6 @@ void Value::FinishMembers() {
   SortKey local[kLocalOrder];
   size_t orderCapacity = size;
   SortKey* order = size <= kLocalOrder ? local : AllocateEntries<SortKey>(context_, orderCapacity);
-  MemberSlot* slots = map->begin;
   for (size_t i = 0; i < size; ++i) order[i] = {NamePrefix(slots[i].name), static_cast<uint32_t>(i)};
   auto less = [slots](const SortKey& a, const SortKey& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -484,6 +499,17 @@ void Value::FinishMembers() {
     } catch (...) {
       FreeEntries(context_, order, orderCapacity);
       throw;
+    }
+  }
+  if (size <= ValueContext::kMaxRememberedSize) {
+    // Orders without a repeated name are remembered for the next map of the
+    // same shape (see FindOrder above).
+    bool unique = true;
+    for (size_t i = 1; i < size && unique; ++i) unique = slots[order[i - 1].index].name != slots[order[i].index].name;
+    if (unique) {
+      uint32_t permutation[ValueContext::kMaxRememberedSize];
+      for (size_t i = 0; i < size; ++i) permutation[i] = order[i].index;
+      context_->RememberOrder(slots, size, permutation);
     }
   }
   size_t sortedCapacity = size;

@@ -196,6 +196,49 @@ void ValueContext::Release(InternedString* entry) {
   blocks.Free(entry, EntrySize(entry->length));
 }
 
+size_t ValueContext::ShapeSlot(const MemberSlot* slots, size_t size) {
+  uint32_t mix = static_cast<uint32_t>(size) * 0x9E3779B1u;
+  mix ^= slots[0].name->hash;
+  mix = (mix ^ slots[size - 1].name->hash) * 0x85EBCA6Bu;
+  return (mix >> 16) % kRememberedOrders;
+}
+
+const uint32_t* ValueContext::FindOrder(const MemberSlot* slots, size_t size) const {
+  const RememberedOrder& remembered = orders_[ShapeSlot(slots, size)];
+  if (remembered.size != size) return nullptr;
+  for (size_t i = 0; i < size; ++i) {
+    if (remembered.names[i] != slots[i].name) return nullptr;
+  }
+  return remembered.order;
+}
+
+void ValueContext::RememberOrder(const MemberSlot* slots, size_t size, const uint32_t* order) {
+  if (size == 0 || size > kMaxRememberedSize) return;
+  RememberedOrder& slot = orders_[ShapeSlot(slots, size)];
+  if (slot.size != 0) {
+    for (size_t i = 0; i < slot.size; ++i) Release(slot.names[i]);
+    blocks.Free(slot.names, slot.size * sizeof(InternedString*));
+    blocks.Free(slot.order, slot.size * sizeof(uint32_t));
+    slot.size = 0;
+  }
+  auto** names = static_cast<InternedString**>(blocks.Allocate(size * sizeof(InternedString*)));
+  uint32_t* copy;
+  try {
+    copy = static_cast<uint32_t*>(blocks.Allocate(size * sizeof(uint32_t)));
+  } catch (...) {
+    blocks.Free(names, size * sizeof(InternedString*));
+    throw;
+  }
+  for (size_t i = 0; i < size; ++i) {
+    names[i] = slots[i].name;
+    AddRef(names[i]);
+  }
+  std::memcpy(copy, order, size * sizeof(uint32_t));
+  slot.names = names;
+  slot.order = copy;
+  slot.size = size;
+}
+
 void ValueContext::Grow() {
   size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
   auto** table = static_cast<InternedString**>(blocks.Allocate(capacity * sizeof(InternedString*)));

@@ -128,6 +128,15 @@ class ValueContext {
   // Drops one reference; the entry is removed when none is left.
   void Release(InternedString* entry);
 
+  // The sorted order of a map whose member names, in append order, are
+  // exactly names[0..size) (the same entries), when a recent map had them:
+  // documents repeat the same record shape many times. nullptr otherwise.
+  const uint32_t* FindOrder(const MemberSlot* slots, size_t size) const;
+  // Remembers order (a permutation of 0..size) for these names, holding a
+  // reference on each so that no entry is freed and reused while remembered.
+  void RememberOrder(const MemberSlot* slots, size_t size, const uint32_t* order);
+  static constexpr size_t kMaxRememberedSize = 64;
+
   // Declared first: destroyed after everything that cuts blocks or slots
   // from its pages.
   PageLedger pages;
@@ -143,6 +152,16 @@ class ValueContext {
 
   void Grow();
   size_t Slot(uint32_t hash) const { return hash & (capacity_ - 1); }
+
+  struct RememberedOrder {
+    size_t size = 0;
+    InternedString** names = nullptr;
+    uint32_t* order = nullptr;
+  };
+  // Direct-mapped by ShapeSlot: a document's record shapes rarely collide.
+  static constexpr size_t kRememberedOrders = 32;
+  static size_t ShapeSlot(const MemberSlot* slots, size_t size);
+  RememberedOrder orders_[kRememberedOrders];
 
   InternedString** table_ = nullptr;  // open addressing, linear probing
   size_t capacity_ = 0;               // a power of two, or 0

@@ -101,6 +101,35 @@ TEST(ValueStorage, FinishMembersKeepsLargeMapsIntactAcrossRepeats) {
   }
 }
 
+// Records of one shape reuse the order found for the first; records that
+// differ only inside, or repeat a name, must still get their own.
+TEST(ValueStorage, RecordsOfOneShapeSortAlikeAndKeepTheirValues) {
+  Value doc;
+  Value& list = doc.Member("list");
+  for (int i = 0; i < 60; ++i) {
+    Value& record = list.Append();
+    const char* middle = i % 3 == 0 ? "m" : (i % 3 == 1 ? "q" : "z");  // "z" repeats the first name
+    record.AppendMember("z").SetSigned(i);
+    record.AppendMember(middle).SetSigned(-i);
+    record.AppendMember("a").SetSigned(i * 10);
+    record.FinishMembers();
+  }
+  for (int i = 0; i < 60; ++i) {
+    const Value& record = list.At(static_cast<size_t>(i));
+    if (i % 3 == 2) {
+      ASSERT_EQ(record.Size(), 2u) << i;
+      EXPECT_EQ(record.FindMember("z").GetSigned(), -i) << i;  // the later write wins
+    } else {
+      ASSERT_EQ(record.Size(), 3u) << i;
+      EXPECT_EQ(record.MemberName(1), i % 3 == 0 ? "m" : "q") << i;
+      EXPECT_EQ(record.MemberValue(1).GetSigned(), -i) << i;
+      EXPECT_EQ(record.FindMember("z").GetSigned(), i) << i;
+    }
+    EXPECT_EQ(record.MemberName(0), "a") << i;
+    EXPECT_EQ(record.FindMember("a").GetSigned(), i * 10) << i;
+  }
+}
+
 TEST(ValueStorage, NamesThatShareALongPrefixSortByTheirFullText) {
   Value doc;
   for (const char* name : {"abcdefghZ", "abcdefgh", "abcdefghA", "abcdefg"}) doc.AppendMember(name).SetBool(true);
