@@ -105,13 +105,13 @@ void* BlockArena::Allocate(size_t size) {
     free_[cls] = block->next;
     return block;
   }
-  if (size > SIZE_MAX - sizeof(LargeBlock)) throw std::bad_alloc();
-  auto* block = static_cast<LargeBlock*>(::operator new(sizeof(LargeBlock) + size));
+  if (size > SIZE_MAX - kLargeHeader) throw std::bad_alloc();
+  auto* block = static_cast<LargeBlock*>(::operator new(kLargeHeader + size));
   block->prev = nullptr;
   block->next = large_;
   if (large_ != nullptr) large_->prev = block;
   large_ = block;
-  return block + 1;
+  return reinterpret_cast<char*>(block) + kLargeHeader;
 }
 
 void BlockArena::Free(void* block, size_t size) {
@@ -120,7 +120,7 @@ void BlockArena::Free(void* block, size_t size) {
     Push(ClassOf(size), block);
     return;
   }
-  LargeBlock* header = static_cast<LargeBlock*>(block) - 1;
+  auto* header = reinterpret_cast<LargeBlock*>(static_cast<char*>(block) - kLargeHeader);
   if (header->prev != nullptr) header->prev->next = header->next;
   if (header->next != nullptr) header->next->prev = header->prev;
   if (large_ == header) large_ = header->next;

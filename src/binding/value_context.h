@@ -88,10 +88,14 @@ class BlockArena {
   struct FreeBlock {
     FreeBlock* next;
   };
-  struct alignas(16) LargeBlock {
+  struct LargeBlock {
     LargeBlock* prev;
     LargeBlock* next;
   };
+  // The header's room in front of a large block: a multiple of 16, so the
+  // block keeps the heap's alignment.
+  static constexpr size_t kLargeHeader = 16;
+  static_assert(sizeof(LargeBlock) <= kLargeHeader);
   static constexpr size_t kMinShift = 4;
   static constexpr size_t kClasses = 8;  // 16 ... 2048
   static_assert(size_t{1} << (kMinShift + kClasses - 1) == kMaxSmall);
