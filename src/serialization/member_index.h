@@ -4,8 +4,8 @@
 // Each name is hashed once, by the caller, with the string table's own hash;
 // the same hash then interns the name (AppendMember with a hash). Maps of up
 // to kScanned members compare the kept hashes in turn; larger ones look the
-// hash up in an open-addressing table of positions built from the kept
-// hashes, so no name is hashed again.
+// hash up in an open-addressing table of (hash, position) pairs, which grows
+// from its own entries, so no name is hashed again.
 #pragma once
 
 #include <cstddef>
@@ -31,11 +31,17 @@ class MemberIndex {
   void Add(uint32_t hash);
 
  private:
-  void Rebuild(size_t capacity);
+  struct Slot {
+    uint32_t hash;
+    uint32_t position;  // position + 1; 0 marks a free slot
+  };
+  void Grow(size_t capacity);
   void Insert(uint32_t hash, uint32_t position);
 
-  std::vector<uint32_t> hashes_;  // by position
-  std::vector<uint32_t> table_;   // position + 1, 0 for a free slot
+  uint32_t scanned_[kScanned];  // the hashes of the first members
+  size_t count_ = 0;
+  std::vector<Slot> table_;     // in use once count_ passes kScanned
+  std::vector<Slot> spare_;     // the table's previous storage, for Grow
 };
 
 }  // namespace qmx
