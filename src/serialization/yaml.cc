@@ -78,6 +78,10 @@ class YamlReader {
     }
     if (stack_.empty()) return true;
     bool end = event.type == YAML_SEQUENCE_END_EVENT || event.type == YAML_MAPPING_END_EVENT;
+    if (event.type == YAML_SCALAR_EVENT && event.data.scalar.anchor == nullptr) {
+      // Most scalars: resolved straight into their slot, without an entry.
+      if (Value* slot = ScalarSlot()) return Resolve(event, *slot);
+    }
     if (!end && !Place()) return false;
     switch (event.type) {
       case YAML_SCALAR_EVENT:
@@ -124,23 +128,42 @@ class YamlReader {
       size_t index = top.target->Size() - 1;
       stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member. The key is hashed once,
-      // for both the search and the string table.
-      Value& map = *top.target;
-      uint32_t hash = Fnv1a(pendingKey_);
-      size_t position = top.members->Find(map, pendingKey_, hash);
-      Value* member;
-      if (position == map.Size()) {
-        member = &map.AppendMember(pendingKey_, hash);
-        top.members->Add(hash);
-      } else {
-        member = &map.MemberValue(position);
-      }
+      size_t position;
+      Value* member = PendingMember(top, position);
       stack_.push_back(MakeEntry(member, PathStep::Name, position, std::move(pendingKey_)));
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
     return true;
+  }
+
+  // The member of the pending key in the open mapping top, and its position.
+  // A repeated key lands on the existing member. The key is hashed once, for
+  // both the search and the string table.
+  static Value* PendingMember(Entry& top, const std::string& key, size_t& position) {
+    Value& map = *top.target;
+    uint32_t hash = Fnv1a(key);
+    position = top.members->Find(map, key, hash);
+    if (position != map.Size()) return &map.MemberValue(position);
+    Value* member = &map.AppendMember(key, hash);
+    top.members->Add(hash);
+    return member;
+  }
+  Value* PendingMember(Entry& top, size_t& position) { return PendingMember(top, pendingKey_, position); }
+
+  // The slot of a scalar that needs no entry of its own (no anchor names it):
+  // a new element of an open sequence or the member of a pending key, or
+  // nullptr when the scalar takes the general way (a key, the root).
+  Value* ScalarSlot() {
+    Entry& top = stack_.back();
+    if (!top.open) return nullptr;
+    if (top.target->Kind() == ValueKind::Collection) return &top.target->Append();
+    if (!hasPendingKey_) return nullptr;
+    size_t position;
+    Value* member = PendingMember(top, position);
+    hasPendingKey_ = false;
+    pendingKey_.clear();
+    return member;
   }
 
   static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name) {
@@ -203,14 +226,21 @@ class YamlReader {
       if (anchor != nullptr && !EnterAnchor(anchor, Anchor{nullptr, pendingKey_})) return false;
       return true;
     }
-    Entry& top = stack_.back();
-    bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
-                  scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-    std::string message =
-        serialization_detail::ResolveYamlScalar(tag, text, scalar.length, quoted, *top.target);
-    if (!message.empty()) return Fail(std::move(message));
+    if (!Resolve(event, *stack_.back().target)) return false;
     if (anchor != nullptr && !EnterAnchor(anchor, Anchor{PathOfTop(), {}})) return false;
     Pop();
+    return true;
+  }
+
+  // Stores the value of a scalar that is not a key into target.
+  bool Resolve(const yaml_event_t& event, Value& target) {
+    const auto& scalar = event.data.scalar;
+    bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                  scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+    std::string message = serialization_detail::ResolveYamlScalar(
+        reinterpret_cast<const char*>(scalar.tag), reinterpret_cast<const char*>(scalar.value),
+        scalar.length, quoted, target);
+    if (!message.empty()) return Fail(std::move(message));
     return true;
   }
 
