@@ -19,14 +19,16 @@ void WriteLink(char* slot, uint16_t link) { std::memcpy(slot, &link, sizeof link
 
 }  // namespace
 
-SlabPool::SlabPool(size_t slotSize)
+SlabPool::SlabPool(size_t slotSize, PageLedger* ledger)
     : slotSize_(slotSize < sizeof(uint16_t) ? sizeof(uint16_t) : slotSize),
       firstSlot_(static_cast<uint16_t>((sizeof(PageHeader) + slotSize_ - 1) / slotSize_)),
-      slotCount_(static_cast<uint16_t>(kPageSize / slotSize_)) {
+      slotCount_(static_cast<uint16_t>(kPageSize / slotSize_)),
+      ledger_(ledger) {
   assert(slotCount_ > firstSlot_);
 }
 
 SlabPool::~SlabPool() {
+  if (ledger_ != nullptr) return;  // the ledger's owner returns the pages
   // Every slot has been returned by the time a context is destroyed, so every
   // page is on the free list.
   while (withFree_ != nullptr) {
@@ -53,7 +55,7 @@ void SlabPool::Unlink(PageHeader* page) {
 }
 
 SlabPool::PageHeader* SlabPool::NewPage() {
-  auto* page = static_cast<PageHeader*>(AcquirePage());
+  auto* page = static_cast<PageHeader*>(ledger_ != nullptr ? ledger_->Acquire() : AcquireRawPage());
   page->pageSize = static_cast<uint32_t>(kPageSize);
   page->used = 0;
   page->firstFree = firstSlot_;

@@ -7,6 +7,12 @@
 // bytes; 0 ends the chain. A page is found from any of its slots by rounding the
 // slot's address down to a multiple of 4096.
 //
+// A pool given a PageLedger takes its pages from the ledger and leaves them
+// there: the ledger's owner returns them all at once, used slots included, so
+// a document can be dropped without freeing its records one by one. A pool
+// without one takes pages from the page pool and returns them when it is
+// destroyed, by which time every slot must have been freed.
+//
 // Not thread-safe: a pool belongs to one context.
 #pragma once
 
@@ -15,9 +21,11 @@
 
 namespace qmx {
 
+class PageLedger;
+
 class SlabPool {
  public:
-  explicit SlabPool(size_t slotSize);
+  explicit SlabPool(size_t slotSize, PageLedger* ledger = nullptr);
   ~SlabPool();
   SlabPool(const SlabPool&) = delete;
   SlabPool& operator=(const SlabPool&) = delete;
@@ -46,6 +54,7 @@ class SlabPool {
   size_t slotSize_;
   uint16_t firstSlot_;   // index of the first slot after the header
   uint16_t slotCount_;   // slots per page, header slots included
+  PageLedger* ledger_;
   PageHeader* withFree_ = nullptr;  // pages that have at least one free slot
   size_t pages_ = 0;
 };

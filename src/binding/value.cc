@@ -23,26 +23,38 @@ void Relocate(T* to, T* from, size_t count) {
   if (count != 0) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(T));
 }
 
-template <typename T>
-T* AllocateArray(size_t count) {
-  return static_cast<T*>(::operator new(count * sizeof(T)));
-}
-
 size_t GrownCapacity(size_t current, size_t needed) {
   size_t grown = current < 4 ? 4 : current + current / 2;
   if (grown > Value::kMaxElements) grown = Value::kMaxElements;
   return grown < needed ? needed : grown;
 }
 
+// Element arrays and member maps live in blocks of the context's arena; a
+// block's spare bytes become capacity.
+template <typename Entry>
+Entry* AllocateEntries(ValueContext* context, size_t& count) {
+  size_t bytes = BlockArena::Usable(count * sizeof(Entry));
+  auto* entries = static_cast<Entry*>(context->blocks.Allocate(bytes));
+  count = bytes / sizeof(Entry);
+  if (count > Value::kMaxElements) count = Value::kMaxElements;
+  return entries;
+}
+
+template <typename Entry>
+void FreeEntries(ValueContext* context, Entry* entries, size_t capacity) {
+  context->blocks.Free(entries, capacity * sizeof(Entry));
+}
+
+template <typename Array>
+void FreeArray(ValueContext* context, Array& array) {
+  FreeEntries(context, array.begin, static_cast<size_t>(array.capacity - array.begin));
+}
+
 int CompareName(const InternedString* a, std::string_view name) {
   size_t common = std::min<size_t>(a->length, name.size());
-  const auto* x = reinterpret_cast<const unsigned char*>(a->Text());
-  const auto* y = reinterpret_cast<const unsigned char*>(name.data());
-  for (size_t i = 0; i < common; ++i) {
-    if (x[i] != y[i]) {
-      return x[i] < y[i] ? -1 : 1;
-    }
-  }
+  // memcmp compares as unsigned bytes.
+  int order = common == 0 ? 0 : std::memcmp(a->Text(), name.data(), common);
+  if (order != 0) return order;
   return a->length < name.size() ? -1 : (a->length > name.size() ? 1 : 0);
 }
 
@@ -51,6 +63,23 @@ int CompareName(const InternedString* a, std::string_view name) {
 // a NUL so that distinct names never compare equal.
 int CompareNames(const InternedString* a, const InternedString* b) {
   return a == b ? 0 : CompareName(a, b->View());
+}
+
+// A member's place in FinishMembers' sort.
+struct SortKey {
+  uint64_t prefix;
+  uint32_t index;
+};
+
+// The first eight bytes of a name as a big-endian number, zero-padded: two
+// names whose prefixes differ compare as their prefixes do (a name that ends
+// early is a proper prefix of the other, or differs before it ends).
+uint64_t NamePrefix(const InternedString* name) {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, name->Text(), name->length < 8 ? name->length : 8);
+  uint64_t prefix = 0;
+  for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+  return prefix;
 }
 
 // Index of the first member whose name is not less than name.
@@ -81,45 +110,12 @@ const Value& Value::EmptyValue() {
 
 Value::~Value() {
   if (ownsContext_ && context_ != nullptr) {
-    // The whole context goes: its strings are freed with it in one sweep of
-    // the table rather than released one reference at a time.
-    DiscardTree();
-    delete context_;
+    // Everything the tree holds lives in the context's pages and large-block
+    // list, so the whole document goes with the context, unvisited.
+    ValueContext::Destroy(context_);
     return;
   }
   Reset();
-}
-
-void Value::DiscardTree() {
-  switch (kind_) {
-    case ValueKind::Blob: {
-      BlobHolder* blob = payload_.blob;
-      ::operator delete(blob->begin);
-      context_->blobs.Free(blob);
-      break;
-    }
-    case ValueKind::Enum:
-      context_->enums.Free(payload_.enumerator);
-      break;
-    case ValueKind::Collection: {
-      ElementArray* array = payload_.elements;
-      for (Value* v = array->begin; v != array->end; ++v) v->DiscardTree();
-      ::operator delete(array->begin);
-      context_->elements.Free(array);
-      break;
-    }
-    case ValueKind::Structure: {
-      MemberMap* map = payload_.members;
-      for (MemberSlot* m = map->begin; m != map->end; ++m) m->value.DiscardTree();
-      ::operator delete(map->begin);
-      context_->members.Free(map);
-      break;
-    }
-    default:
-      break;  // a String's entry stays in the context's table
-  }
-  kind_ = ValueKind::Empty;
-  payload_.unsignedValue = 0;
 }
 
 Value::Value(Value&& other) noexcept { Swap(other); }
@@ -130,7 +126,7 @@ Value& Value::operator=(Value&& other) noexcept {
 }
 
 ValueContext* Value::EnsureContext() {
-  if (context_ == nullptr) context_ = new ValueContext();
+  if (context_ == nullptr) context_ = ValueContext::Create();
   return context_;
 }
 
@@ -146,7 +142,7 @@ void Value::Reset() {
       break;
     case ValueKind::Blob: {
       BlobHolder* blob = payload_.blob;
-      ::operator delete(blob->begin);
+      context_->blocks.Free(blob->begin, static_cast<size_t>(blob->capacity - blob->begin));
       context_->blobs.Free(blob);
       break;
     }
@@ -156,7 +152,7 @@ void Value::Reset() {
     case ValueKind::Collection: {
       ElementArray* array = payload_.elements;
       for (Value* v = array->begin; v != array->end; ++v) v->~Value();
-      ::operator delete(array->begin);
+      FreeArray(context_, *array);
       context_->elements.Free(array);
       break;
     }
@@ -166,7 +162,7 @@ void Value::Reset() {
         m->value.~Value();
         context_->Release(m->name);
       }
-      ::operator delete(map->begin);
+      FreeArray(context_, *map);
       context_->members.Free(map);
       break;
     }
@@ -177,26 +173,33 @@ void Value::Reset() {
   payload_.unsignedValue = 0;
 }
 
+namespace {
+
+// Kinds below String hold nothing outside the cell.
+bool HoldsStorage(ValueKind kind) { return kind >= ValueKind::String; }
+
+}  // namespace
+
 void Value::SetBool(bool value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.boolean = value;
   kind_ = ValueKind::Bool;
 }
 
 void Value::SetSigned(int64_t value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.signedValue = value;
   kind_ = ValueKind::Signed;
 }
 
 void Value::SetUnsigned(uint64_t value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.unsignedValue = value;
   kind_ = ValueKind::Unsigned;
 }
 
 void Value::SetFloat(double value) {
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.floatValue = value;
   kind_ = ValueKind::Float;
 }
@@ -204,7 +207,7 @@ void Value::SetFloat(double value) {
 void Value::SetString(std::string_view text) {
   // Intern before resetting: text may point into this value's own string.
   InternedString* entry = EnsureContext()->Intern(text);
-  Reset();
+  if (HoldsStorage(kind_)) Reset();
   payload_.string = entry;
   kind_ = ValueKind::String;
 }
@@ -213,10 +216,16 @@ void Value::SetBlob(std::span<const uint8_t> bytes) { SetBlob(bytes.data(), byte
 
 void Value::SetBlob(const void* data, size_t size) {
   ValueContext* context = EnsureContext();
-  auto* buffer = size == 0 ? nullptr : static_cast<uint8_t*>(::operator new(size));
+  auto* buffer = size == 0 ? nullptr : static_cast<uint8_t*>(context->blocks.Allocate(size));
   if (size != 0) std::memcpy(buffer, data, size);
-  Reset();
-  auto* blob = static_cast<BlobHolder*>(context->blobs.Allocate());
+  BlobHolder* blob;
+  try {
+    Reset();
+    blob = static_cast<BlobHolder*>(context->blobs.Allocate());
+  } catch (...) {
+    context->blocks.Free(buffer, size);
+    throw;
+  }
   blob->begin = buffer;
   blob->end = buffer + size;
   blob->capacity = buffer + size;
@@ -266,14 +275,14 @@ void Value::MakeCollection() {
 // Gives an element array or member map room for count entries, moving what
 // it holds; never shrinks.
 template <typename Array>
-void GrowTo(Array& array, size_t count) {
+void GrowTo(ValueContext* context, Array& array, size_t count) {
   using Entry = std::remove_pointer_t<decltype(array.begin)>;
   size_t capacity = static_cast<size_t>(array.capacity - array.begin);
   if (count <= capacity) return;
   size_t size = static_cast<size_t>(array.end - array.begin);
-  Entry* grown = AllocateArray<Entry>(count);
+  Entry* grown = AllocateEntries<Entry>(context, count);
   Relocate(grown, array.begin, size);
-  ::operator delete(array.begin);
+  FreeArray(context, array);
   array.begin = grown;
   array.end = grown + size;
   array.capacity = grown + count;
@@ -282,20 +291,22 @@ void GrowTo(Array& array, size_t count) {
 void Value::Reserve(size_t count) {
   if (kind_ != ValueKind::Collection) return;
   if (count > kMaxElements) throw std::length_error("vector<T> too long");
-  GrowTo(*payload_.elements, count);
+  GrowTo(context_, *payload_.elements, count);
 }
 
 Value& Value::Append() {
-  MakeCollection();
+  if (kind_ != ValueKind::Collection) MakeCollection();
   ElementArray* array = payload_.elements;
   if (array->end == array->capacity) {
     size_t size = static_cast<size_t>(array->end - array->begin);
     if (size >= kMaxElements) throw std::length_error("vector<T> too long");
-    Reserve(GrownCapacity(size, size + 1));
+    GrowTo(context_, *array, GrownCapacity(size, size + 1));
   }
-  Value* child = new (array->end) Value();
-  child->MakeChildOf(context_);
-  ++array->end;
+  Value* child = array->end++;
+  child->payload_.unsignedValue = 0;
+  child->context_ = context_;
+  child->kind_ = ValueKind::Empty;
+  child->ownsContext_ = false;
   return *child;
 }
 
@@ -335,21 +346,21 @@ void Value::MakeStructure() {
 void Value::ReserveMembers(size_t count) {
   if (kind_ != ValueKind::Structure) return;
   if (count > kMaxElements) throw std::length_error("vector<T> too long");
-  GrowTo(*payload_.members, count);
+  GrowTo(context_, *payload_.members, count);
 }
 
 namespace {
 
 // Makes room for one more member at position; returns the slot, uninitialised.
-MemberSlot* InsertSlot(MemberMap* map, size_t position) {
+MemberSlot* InsertSlot(ValueContext* context, MemberMap* map, size_t position) {
   size_t size = static_cast<size_t>(map->end - map->begin);
   if (map->end == map->capacity) {
     if (size >= Value::kMaxElements) throw std::length_error("vector<T> too long");
     size_t capacity = GrownCapacity(size, size + 1);
-    MemberSlot* grown = AllocateArray<MemberSlot>(capacity);
+    MemberSlot* grown = AllocateEntries<MemberSlot>(context, capacity);
     Relocate(grown, map->begin, position);
     Relocate(grown + position + 1, map->begin + position, size - position);
-    ::operator delete(map->begin);
+    FreeArray(context, *map);
     map->begin = grown;
     map->end = grown + size + 1;
     map->capacity = grown + capacity;
@@ -377,7 +388,7 @@ Value& Value::Member(std::string_view name) {
   InternedString* interned = context_->Intern(name);
   MemberSlot* slot;
   try {
-    slot = InsertSlot(map, position);
+    slot = InsertSlot(context_, map, position);
   } catch (...) {
     context_->Release(interned);
     throw;
@@ -388,13 +399,15 @@ Value& Value::Member(std::string_view name) {
   return slot->value;
 }
 
-Value& Value::AppendMember(std::string_view name) {
+Value& Value::AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
+
+Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   MakeStructure();
   MemberMap* map = payload_.members;
-  InternedString* interned = context_->Intern(name);
+  InternedString* interned = context_->Intern(name, nameHash);
   MemberSlot* slot;
   try {
-    slot = InsertSlot(map, static_cast<size_t>(map->end - map->begin));
+    slot = InsertSlot(context_, map, static_cast<size_t>(map->end - map->begin));
   } catch (...) {
     context_->Release(interned);
     throw;
@@ -433,48 +446,85 @@ void Value::FinishMembers() {
   }
   if (ordered) return;
 
-  // Sort an index rather than the cells themselves: cells are relocated only
-  // once, bitwise, into their final place.
-  // Small maps (most of a document's) sort by insertion in a local index.
-  constexpr size_t kLocalOrder = 32;
-  uint32_t local[kLocalOrder];
-  uint32_t* order = size <= kLocalOrder ? local : AllocateArray<uint32_t>(size);
-  for (size_t i = 0; i < size; ++i) order[i] = static_cast<uint32_t>(i);
   MemberSlot* slots = map->begin;
+  if (const uint32_t* known = context_->FindOrder(slots, size)) {
+    // The same names as a map sorted before: its order holds, and it had no
+    // repeated name.
+    size_t capacity = size;
+    MemberSlot* sorted = AllocateEntries<MemberSlot>(context_, capacity);
+    for (size_t i = 0; i < size; ++i) {
+      std::memcpy(static_cast<void*>(sorted + i), static_cast<const void*>(slots + known[i]), sizeof *slots);
+    }
+    FreeArray(context_, *map);
+    map->begin = sorted;
+    map->end = sorted + size;
+    map->capacity = sorted + capacity;
+    return;
+  }
+
+  // Sort an index rather than the cells themselves: cells are relocated only
+  // once, bitwise, into their final place. Each entry carries the first eight
+  // bytes of its name as a number, so most comparisons never reach the text.
+  // Small maps (most of a document's) sort by insertion in a local index.
+  constexpr size_t kLocalOrder = 64;
+  SortKey local[kLocalOrder];
+  size_t orderCapacity = size;
+  SortKey* order = size <= kLocalOrder ? local : AllocateEntries<SortKey>(context_, orderCapacity);
+  for (size_t i = 0; i < size; ++i) order[i] = {NamePrefix(slots[i].name), static_cast<uint32_t>(i)};
+  auto less = [slots](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return CompareNames(slots[a.index].name, slots[b.index].name) < 0;
+  };
   if (order == local) {
     // Binary insertion after any equal names keeps the sort stable.
     for (size_t i = 1; i < size; ++i) {
-      uint32_t moving = order[i];
-      const InternedString* name = slots[moving].name;
-      size_t low = 0, high = i;
+      SortKey moving = order[i];
+      if (!less(moving, order[i - 1])) continue;
+      size_t low = 0, high = i - 1;
       while (low < high) {
         size_t mid = low + (high - low) / 2;
-        if (CompareNames(slots[order[mid]].name, name) <= 0) {
-          low = mid + 1;
-        } else {
+        if (less(moving, order[mid])) {
           high = mid;
+        } else {
+          low = mid + 1;
         }
       }
-      if (low != i) {
-        std::memmove(order + low + 1, order + low, (i - low) * sizeof order[0]);
-        order[low] = moving;
-      }
+      std::memmove(static_cast<void*>(order + low + 1), static_cast<const void*>(order + low),
+                   (i - low) * sizeof order[0]);
+      order[low] = moving;
     }
   } else {
     try {
-      std::stable_sort(order, order + size, [slots](uint32_t a, uint32_t b) {
-        return CompareNames(slots[a].name, slots[b].name) < 0;
-      });
+      std::stable_sort(order, order + size, less);
     } catch (...) {
-      ::operator delete(order);
+      FreeEntries(context_, order, orderCapacity);
       throw;
     }
   }
-  MemberSlot* sorted = AllocateArray<MemberSlot>(size);
+  if (size <= ValueContext::kMaxRememberedSize) {
+    // Orders without a repeated name are remembered for the next map of the
+    // same shape (see FindOrder above).
+    bool unique = true;
+    for (size_t i = 1; i < size && unique; ++i) unique = slots[order[i - 1].index].name != slots[order[i].index].name;
+    if (unique) {
+      uint32_t permutation[ValueContext::kMaxRememberedSize];
+      for (size_t i = 0; i < size; ++i) permutation[i] = order[i].index;
+      context_->RememberOrder(slots, size, permutation);
+    }
+  }
+  size_t sortedCapacity = size;
+  MemberSlot* sorted;
+  try {
+    sorted = AllocateEntries<MemberSlot>(context_, sortedCapacity);
+  } catch (...) {
+    if (order != local) FreeEntries(context_, order, orderCapacity);
+    throw;
+  }
   size_t kept = 0;
   for (size_t i = 0; i < size; ++i) {
-    MemberSlot& source = slots[order[i]];
-    if (kept != 0 && CompareNames(sorted[kept - 1].name, source.name) == 0) {
+    MemberSlot& source = slots[order[i].index];
+    // Names are interned: equal names are the same entry.
+    if (kept != 0 && sorted[kept - 1].name == source.name) {
       // A repeated name: fold the later occurrence into the earlier one, which
       // stable sorting placed first, then drop it.
       FoldInto(sorted[kept - 1].value, source.value);
@@ -482,14 +532,14 @@ void Value::FinishMembers() {
       context_->Release(source.name);
       continue;
     }
-    Relocate(sorted + kept, &source, 1);
+    std::memcpy(static_cast<void*>(sorted + kept), static_cast<const void*>(&source), sizeof source);
     ++kept;
   }
-  if (order != local) ::operator delete(order);
-  ::operator delete(map->begin);
+  if (order != local) FreeEntries(context_, order, orderCapacity);
+  FreeArray(context_, *map);
   map->begin = sorted;
   map->end = sorted + kept;
-  map->capacity = sorted + size;
+  map->capacity = sorted + sortedCapacity;
 }
 
 const Value& Value::FindMember(std::string_view name) const {

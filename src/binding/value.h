@@ -63,6 +63,10 @@ struct EnumRecord {
   uint32_t type;
 };
 
+// 32-bit FNV-1a over the bytes of text (offset basis 0x811C9DC5, prime
+// 16777619): the hash of every context's string table.
+uint32_t Fnv1a(std::string_view text);
+
 class Value;
 class ValueContext;
 struct InternedString;
@@ -174,6 +178,9 @@ class Value {
   // elements to an earlier Collection, and a later container of another kind
   // replaces the earlier value.
   Value& AppendMember(std::string_view name);
+  // The same for a decoder that has hashed the name already: nameHash must be
+  // Fnv1a(name), so the name is not hashed a second time.
+  Value& AppendMember(std::string_view name, uint32_t nameHash);
   void FinishMembers();
 
   // Empty 0; String its byte length; Blob its byte count; Collection its
@@ -205,9 +212,6 @@ class Value {
 
   ValueContext* EnsureContext();
   void MakeChildOf(ValueContext* context);
-  // Frees the tree's arrays and records but leaves its strings to the
-  // context, which the caller destroys next.
-  void DiscardTree();
   void AssignFrom(const Value& other);
 
   union Payload {

@@ -1,16 +1,26 @@
 #include "binding/value_context.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
+
+#include "binding/asan_poison.h"
 
 namespace qmx {
 
 uint32_t Fnv1a(std::string_view text) {
+  constexpr uint32_t kPrime = 16777619u;
   uint32_t hash = 0x811C9DC5u;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 16777619u;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  // Four bytes a round: the same chain of steps with less loop overhead.
+  for (; n >= 4; n -= 4, p += 4) {
+    hash = (hash ^ p[0]) * kPrime;
+    hash = (hash ^ p[1]) * kPrime;
+    hash = (hash ^ p[2]) * kPrime;
+    hash = (hash ^ p[3]) * kPrime;
   }
+  for (; n != 0; --n, ++p) hash = (hash ^ *p) * kPrime;
   return hash;
 }
 
@@ -23,39 +33,114 @@ struct EmptyEntry {
 
 EmptyEntry emptyEntry = {{0, 0x811C9DC5u, 0}, {'\0'}};
 
+constexpr size_t kBlockAlignment = 16;
+
+size_t EntrySize(size_t length) { return sizeof(InternedString) + length + 1; }
+
 }  // namespace
 
-ValueContext::ValueContext() = default;
-
-ValueContext::~ValueContext() {
-  // Values release their strings before the context goes; anything left is
-  // freed here all the same.
-  for (size_t i = 0; i < capacity_; ++i) {
-    if (table_[i] != nullptr) FreeEntry(table_[i]);
+BlockArena::~BlockArena() {
+  while (large_ != nullptr) {
+    LargeBlock* block = large_;
+    large_ = block->next;
+    ::operator delete(block);
   }
-  ::operator delete(table_);
 }
 
-size_t ValueContext::StringClass(size_t length) {
-  size_t size = sizeof(InternedString) + length + 1;
-  size_t index = 0;
-  while (index < kStringClasses && size > kStringSlotSizes[index]) ++index;
-  return index;
+size_t BlockArena::ClassOf(size_t size) {
+  if (size <= (size_t{1} << kMinShift)) return 0;
+  return static_cast<size_t>(std::bit_width(size - 1)) - kMinShift;
 }
 
-void* ValueContext::AllocateEntry(size_t length) {
-  size_t index = StringClass(length);
-  if (index < kStringClasses) return strings_[index].Allocate();
-  return ::operator new(sizeof(InternedString) + length + 1);
+size_t BlockArena::Usable(size_t size) {
+  return size <= kMaxSmall ? size_t{1} << (ClassOf(size) + kMinShift) : size;
 }
 
-void ValueContext::FreeEntry(InternedString* entry) {
-  size_t index = StringClass(entry->length);
-  if (index < kStringClasses) {
-    strings_[index].Free(entry);
-  } else {
-    ::operator delete(entry);
+// A block in use is addressable, so writing the link into a block that is
+// already free (a double free) is reported by the sanitizer.
+void BlockArena::Push(size_t cls, void* block) {
+  auto* entry = static_cast<FreeBlock*>(block);
+  entry->next = free_[cls];
+  free_[cls] = entry;
+  PoisonMemory(block, size_t{1} << (cls + kMinShift));
+}
+
+void BlockArena::Donate(char* begin, char* end) {
+  auto aligned = (reinterpret_cast<uintptr_t>(begin) + kBlockAlignment - 1) & ~(kBlockAlignment - 1);
+  next_ = reinterpret_cast<char*>(aligned);
+  end_ = end;
+  PoisonMemory(next_, static_cast<size_t>(end_ - next_));
+}
+
+void* BlockArena::Cut(size_t cls) {
+  size_t size = size_t{1} << (cls + kMinShift);
+  if (static_cast<size_t>(end_ - next_) < size) {
+    // The rest of the current page goes to the free lists, largest blocks
+    // first, so nothing of it is lost.
+    while (end_ - next_ >= static_cast<ptrdiff_t>(kBlockAlignment)) {
+      size_t left = static_cast<size_t>(end_ - next_);
+      size_t piece = ClassOf(std::bit_floor(left));
+      if (piece >= kClasses) piece = kClasses - 1;
+      UnpoisonMemory(next_, size_t{1} << (piece + kMinShift));
+      Push(piece, next_);
+      next_ += size_t{1} << (piece + kMinShift);
+    }
+    auto* page = static_cast<char*>(pages_.Acquire());
+    next_ = page;
+    end_ = page + kPageSize;
+    PoisonMemory(page, kPageSize);
   }
+  void* block = next_;
+  next_ += size;
+  UnpoisonMemory(block, size);
+  return block;
+}
+
+void* BlockArena::Allocate(size_t size) {
+  if (size <= kMaxSmall) {
+    size_t cls = ClassOf(size);
+    FreeBlock* block = free_[cls];
+    if (block == nullptr) return Cut(cls);
+    UnpoisonMemory(block, size_t{1} << (cls + kMinShift));
+    free_[cls] = block->next;
+    return block;
+  }
+  if (size > SIZE_MAX - kLargeHeader) throw std::bad_alloc();
+  auto* block = static_cast<LargeBlock*>(::operator new(kLargeHeader + size));
+  block->prev = nullptr;
+  block->next = large_;
+  if (large_ != nullptr) large_->prev = block;
+  large_ = block;
+  return reinterpret_cast<char*>(block) + kLargeHeader;
+}
+
+void BlockArena::Free(void* block, size_t size) {
+  if (block == nullptr) return;
+  if (size <= kMaxSmall) {
+    Push(ClassOf(size), block);
+    return;
+  }
+  auto* header = reinterpret_cast<LargeBlock*>(static_cast<char*>(block) - kLargeHeader);
+  if (header->prev != nullptr) header->prev->next = header->next;
+  if (header->next != nullptr) header->next->prev = header->prev;
+  if (large_ == header) large_ = header->next;
+  ::operator delete(header);
+}
+
+ValueContext* ValueContext::Create() {
+  static_assert(sizeof(ValueContext) + 256 <= kPageSize);
+  void* page = AcquireRawPage();
+  auto* context = new (page) ValueContext();
+  context->blocks.Donate(static_cast<char*>(page) + sizeof(ValueContext),
+                         static_cast<char*>(page) + kPageSize);
+  return context;
+}
+
+void ValueContext::Destroy(ValueContext* context) {
+  // Every string, array and record goes with the pages: nothing is released
+  // one by one.
+  context->~ValueContext();
+  ReleasePage(context);
 }
 
 InternedString* ValueContext::EmptyString() { return &emptyEntry.header; }
@@ -64,10 +149,9 @@ void ValueContext::AddRef(InternedString* entry) {
   if (entry != EmptyString()) ++entry->refs;
 }
 
-InternedString* ValueContext::Intern(std::string_view text) {
+InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   if (text.empty()) return EmptyString();
   if (text.size() > UINT32_MAX - sizeof(InternedString) - 1) throw std::bad_alloc();
-  uint32_t hash = Fnv1a(text);
   if (capacity_ != 0) {
     for (size_t i = Slot(hash);; i = (i + 1) & (capacity_ - 1)) {
       InternedString* entry = table_[i];
@@ -80,7 +164,7 @@ InternedString* ValueContext::Intern(std::string_view text) {
     }
   }
   if ((count_ + 1) * 2 > capacity_) Grow();
-  auto* entry = static_cast<InternedString*>(AllocateEntry(text.size()));
+  auto* entry = static_cast<InternedString*>(blocks.Allocate(EntrySize(text.size())));
   entry->refs = 1;
   entry->hash = hash;
   entry->length = static_cast<uint32_t>(text.size());
@@ -109,12 +193,55 @@ void ValueContext::Release(InternedString* entry) {
   }
   table_[hole] = nullptr;
   --count_;
-  FreeEntry(entry);
+  blocks.Free(entry, EntrySize(entry->length));
+}
+
+size_t ValueContext::ShapeSlot(const MemberSlot* slots, size_t size) {
+  uint32_t mix = static_cast<uint32_t>(size) * 0x9E3779B1u;
+  mix ^= slots[0].name->hash;
+  mix = (mix ^ slots[size - 1].name->hash) * 0x85EBCA6Bu;
+  return (mix >> 16) % kRememberedOrders;
+}
+
+const uint32_t* ValueContext::FindOrder(const MemberSlot* slots, size_t size) const {
+  const RememberedOrder& remembered = orders_[ShapeSlot(slots, size)];
+  if (remembered.size != size) return nullptr;
+  for (size_t i = 0; i < size; ++i) {
+    if (remembered.names[i] != slots[i].name) return nullptr;
+  }
+  return remembered.order;
+}
+
+void ValueContext::RememberOrder(const MemberSlot* slots, size_t size, const uint32_t* order) {
+  if (size == 0 || size > kMaxRememberedSize) return;
+  RememberedOrder& slot = orders_[ShapeSlot(slots, size)];
+  if (slot.size != 0) {
+    for (size_t i = 0; i < slot.size; ++i) Release(slot.names[i]);
+    blocks.Free(slot.names, slot.size * sizeof(InternedString*));
+    blocks.Free(slot.order, slot.size * sizeof(uint32_t));
+    slot.size = 0;
+  }
+  auto** names = static_cast<InternedString**>(blocks.Allocate(size * sizeof(InternedString*)));
+  uint32_t* copy;
+  try {
+    copy = static_cast<uint32_t*>(blocks.Allocate(size * sizeof(uint32_t)));
+  } catch (...) {
+    blocks.Free(names, size * sizeof(InternedString*));
+    throw;
+  }
+  for (size_t i = 0; i < size; ++i) {
+    names[i] = slots[i].name;
+    AddRef(names[i]);
+  }
+  std::memcpy(copy, order, size * sizeof(uint32_t));
+  slot.names = names;
+  slot.order = copy;
+  slot.size = size;
 }
 
 void ValueContext::Grow() {
   size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
-  auto** table = static_cast<InternedString**>(::operator new(capacity * sizeof(InternedString*)));
+  auto** table = static_cast<InternedString**>(blocks.Allocate(capacity * sizeof(InternedString*)));
   std::memset(static_cast<void*>(table), 0, capacity * sizeof(InternedString*));
   for (size_t i = 0; i < capacity_; ++i) {
     InternedString* entry = table_[i];
@@ -123,7 +250,7 @@ void ValueContext::Grow() {
     while (table[j] != nullptr) j = (j + 1) & (capacity - 1);
     table[j] = entry;
   }
-  ::operator delete(table_);
+  blocks.Free(table_, capacity_ * sizeof(InternedString*));
   table_ = table;
   capacity_ = capacity;
 }

@@ -1,5 +1,5 @@
-// The arena behind a root Value: its string table, its four record pools and
-// the pools that hold its shorter interned strings.
+// The arena behind a root Value: its pages, its string table, its four record
+// pools and the block arena that holds its arrays, strings and blob bytes.
 // Internal to the value model; nothing outside binding/value*.cc uses it.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "binding/page_pool.h"
 #include "binding/slab_pool.h"
 #include "binding/value.h"
 
@@ -53,47 +54,118 @@ static_assert(sizeof(BlobHolder) == 12 && sizeof(ElementArray) == 12 && sizeof(M
 static_assert(sizeof(EnumRecord) == 8);
 #endif
 
-// 32-bit FNV-1a over the bytes of text.
-uint32_t Fnv1a(std::string_view text);
+// Blocks of any size for one document: element and member arrays, interned
+// strings, blob bytes and the string table.
+//
+// Blocks up to kMaxSmall bytes are rounded up to a power of two from 16 and
+// cut from the document's pages by bumping a pointer; a freed block goes on
+// the free list of its size and is handed out again before the pages are cut
+// further, so a long-lived document that keeps changing does not grow without
+// bound. Larger blocks come from the heap, each linked into a list behind a
+// small header. Dropping the arena frees the large blocks in one pass over
+// that list and leaves the small ones to the ledger, which returns the pages
+// whole: a document is torn down without visiting its values.
+class BlockArena {
+ public:
+  static constexpr size_t kMaxSmall = 2048;
+
+  explicit BlockArena(PageLedger& pages) : pages_(pages) {}
+  ~BlockArena();
+  BlockArena(const BlockArena&) = delete;
+  BlockArena& operator=(const BlockArena&) = delete;
+
+  // The bytes a block asked for with size actually holds (at least size).
+  static size_t Usable(size_t size);
+  // A block of Usable(size) bytes, aligned to 16 (small) or to the heap's
+  // alignment (large). Throws std::bad_alloc.
+  void* Allocate(size_t size);
+  // Returns a block; size is any value between what was asked for and Usable.
+  void Free(void* block, size_t size);
+  // Seeds the bump area with spare bytes of a page owned elsewhere.
+  void Donate(char* begin, char* end);
+
+ private:
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  struct LargeBlock {
+    LargeBlock* prev;
+    LargeBlock* next;
+  };
+  // The header's room in front of a large block: a multiple of 16, so the
+  // block keeps the heap's alignment.
+  static constexpr size_t kLargeHeader = 16;
+  static_assert(sizeof(LargeBlock) <= kLargeHeader);
+  static constexpr size_t kMinShift = 4;
+  static constexpr size_t kClasses = 8;  // 16 ... 2048
+  static_assert(size_t{1} << (kMinShift + kClasses - 1) == kMaxSmall);
+  static size_t ClassOf(size_t size);
+  void* Cut(size_t cls);
+  void Push(size_t cls, void* block);
+
+  PageLedger& pages_;
+  FreeBlock* free_[kClasses] = {};
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  LargeBlock* large_ = nullptr;
+};
 
 class ValueContext {
  public:
-  ValueContext();
-  ~ValueContext();
+  // A context lives at the start of a page of its own, and the rest of that
+  // page is the first space its arena cuts blocks from.
+  static ValueContext* Create();
+  static void Destroy(ValueContext* context);
+
   ValueContext(const ValueContext&) = delete;
   ValueContext& operator=(const ValueContext&) = delete;
 
   // The shared empty string: never counted, never released.
   static InternedString* EmptyString();
 
-  // Finds or inserts text and takes one reference on it.
-  InternedString* Intern(std::string_view text);
+  // Finds or inserts text and takes one reference on it. The second form takes
+  // the text's Fnv1a, already computed by the caller.
+  InternedString* Intern(std::string_view text) { return Intern(text, Fnv1a(text)); }
+  InternedString* Intern(std::string_view text, uint32_t hash);
   // Takes one more reference on an entry of this context.
   static void AddRef(InternedString* entry);
   // Drops one reference; the entry is removed when none is left.
   void Release(InternedString* entry);
 
-  SlabPool blobs{sizeof(BlobHolder)};
-  SlabPool enums{sizeof(EnumRecord)};
-  SlabPool elements{sizeof(ElementArray)};
-  SlabPool members{sizeof(MemberMap)};
+  // The sorted order of a map whose member names, in append order, are
+  // exactly names[0..size) (the same entries), when a recent map had them:
+  // documents repeat the same record shape many times. nullptr otherwise.
+  const uint32_t* FindOrder(const MemberSlot* slots, size_t size) const;
+  // Remembers order (a permutation of 0..size) for these names, holding a
+  // reference on each so that no entry is freed and reused while remembered.
+  void RememberOrder(const MemberSlot* slots, size_t size, const uint32_t* order);
+  static constexpr size_t kMaxRememberedSize = 64;
+
+  // Declared first: destroyed after everything that cuts blocks or slots
+  // from its pages.
+  PageLedger pages;
+  BlockArena blocks{pages};
+  SlabPool blobs{sizeof(BlobHolder), &pages};
+  SlabPool enums{sizeof(EnumRecord), &pages};
+  SlabPool elements{sizeof(ElementArray), &pages};
+  SlabPool members{sizeof(MemberMap), &pages};
 
  private:
-  // Interned strings whose entry (header, text and NUL) fits one of these
-  // slot sizes come from the matching pool; longer ones from the heap. The
-  // class follows from the length alone, so Release finds the pool again.
-  static constexpr size_t kStringSlotSizes[] = {32, 64, 128, 256};
-  static constexpr size_t kStringClasses = std::size(kStringSlotSizes);
-  // The pool index for an entry of length text bytes, or kStringClasses.
-  static size_t StringClass(size_t length);
-  void* AllocateEntry(size_t length);
-  void FreeEntry(InternedString* entry);
-
-  SlabPool strings_[kStringClasses] = {SlabPool(kStringSlotSizes[0]), SlabPool(kStringSlotSizes[1]),
-                                       SlabPool(kStringSlotSizes[2]), SlabPool(kStringSlotSizes[3])};
+  ValueContext() = default;
+  ~ValueContext() = default;
 
   void Grow();
   size_t Slot(uint32_t hash) const { return hash & (capacity_ - 1); }
+
+  struct RememberedOrder {
+    size_t size = 0;
+    InternedString** names = nullptr;
+    uint32_t* order = nullptr;
+  };
+  // Direct-mapped by ShapeSlot: a document's record shapes rarely collide.
+  static constexpr size_t kRememberedOrders = 32;
+  static size_t ShapeSlot(const MemberSlot* slots, size_t size);
+  RememberedOrder orders_[kRememberedOrders];
 
   InternedString** table_ = nullptr;  // open addressing, linear probing
   size_t capacity_ = 0;               // a power of two, or 0

@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "plugin/message_format.h"
+#include "serialization/member_index.h"
 
 namespace qmx {
 namespace {
@@ -102,6 +102,7 @@ constexpr const char* kStringTruncated =
 constexpr const char* kBytesTruncated =
     "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
 
+// An open array or map.
 struct Frame {
   Value* target = nullptr;
   uint64_t limit = 0;  // items announced: elements, or keys plus values
@@ -109,9 +110,9 @@ struct Frame {
   // The pending key and the names below are views into the input, which
   // outlives the decoder.
   std::string_view key;
-  // Members appended so far, by name, for a large map read in bulk (see
-  // OpenContainer and BulkMember); small maps are searched in place.
-  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
+  // The members appended so far to a map read in bulk (see OpenContainer and
+  // BulkMember), to find repeated keys.
+  std::unique_ptr<MemberIndex> members;
   bool bulk = false;
 };
 
@@ -121,16 +122,21 @@ class Decoder {
 
   ValueResult Run(size_t& consumed) {
     stack_.reserve(16);
-    stack_.push_back(ItemFrame(&result_.value()));
+    // Only open containers have frames: the item being read is target.
+    Value* target = &result_.value();
+    bool rootRead = false;
     try {
       while (ok_ && position_ < size_) {
-        Step step = FindTarget();
-        if (step == Step::Done) break;
-        if (step == Step::Key) {
-          ReadKey(stack_.back());
-        } else {
-          ReadItem();
+        if (rootRead) {
+          Step step = FindTarget(target);
+          if (step == Step::Done) break;
+          if (step == Step::Key) {
+            ReadKey(stack_.back());
+            continue;
+          }
         }
+        rootRead = true;
+        ReadItem(*target);
       }
     } catch (const std::length_error&) {
       // More elements than a Collection can hold.
@@ -150,66 +156,65 @@ class Decoder {
   enum class Step { Item, Key, Done };
 
   // Walks up from the top frame to what the next type byte fills: a key of the
-  // Structure on top (Key), the target of the top frame (Item), or nothing
-  // because the root item is complete (Done).
-  Step FindTarget() {
+  // Structure on top (Key), an element or member value (Item, in target), or
+  // nothing because the root item is complete (Done).
+  Step FindTarget(Value*& target) {
     for (;;) {
       if (stack_.empty()) return Step::Done;
       Frame& top = stack_.back();
-      if (top.limit == kNotContainer) return Step::Item;
       if (top.count == top.limit) {
         Pop();
         continue;
       }
       if (top.target->Kind() == ValueKind::Collection) {
-        Value& element = top.target->Element(static_cast<size_t>(top.count));
+        // Element number count: an array reopened by a repeated key is
+        // overwritten from index 0, a new one grows by one.
+        Value& list = *top.target;
+        auto index = static_cast<size_t>(top.count);
+        target = index < list.Size() ? &list.Element(index) : &list.Append();
         ++top.count;
-        stack_.push_back(ItemFrame(&element));
         return Step::Item;
       }
       if (top.count % 2 == 0) {
         ++top.count;
         return Step::Key;
       }
-      Value* member;
-      if (top.bulk) {
-        member = &BulkMember(top);
-      } else {
-        member = &top.target->Member(top.key);
-      }
+      target = top.bulk ? &BulkMember(top) : &top.target->Member(top.key);
       ++top.count;
-      stack_.push_back(ItemFrame(member));
       return Step::Item;
     }
   }
 
-  // Maps up to this many members look for a repeated key by scanning them.
-  static constexpr size_t kScannedMembers = 8;
-
   // The member for the pending key of a map read in bulk: the earlier one of
-  // the same name when the key repeats, otherwise a new one at the end.
+  // the same name when the key repeats, otherwise a new one at the end. The
+  // key is hashed once, for both the search and the string table.
   Value& BulkMember(Frame& top) {
     Value& map = *top.target;
-    size_t count = map.Size();
-    if (count <= kScannedMembers) {
-      for (size_t i = 0; i < count; ++i) {
-        if (map.MemberName(i) == top.key) return map.MemberValue(i);
-      }
-      return map.AppendMember(top.key);
-    }
-    if (top.members == nullptr) {
-      top.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
-      for (size_t i = 0; i < count; ++i) top.members->try_emplace(map.MemberName(i), i);
-    }
-    auto [it, inserted] = top.members->try_emplace(top.key, count);
-    return inserted ? map.AppendMember(top.key) : map.MemberValue(it->second);
+    uint32_t hash = Fnv1a(top.key);
+    size_t position = top.members->Find(map, top.key, hash);
+    if (position != map.Size()) return map.MemberValue(position);
+    Value& member = map.AppendMember(top.key, hash);
+    top.members->Add(hash);
+    return member;
   }
 
   void Pop() {
     Frame& top = stack_.back();
-    if (top.limit != kNotContainer) --depth_;
+    --depth_;
     if (top.bulk) top.target->FinishMembers();
+    if (top.members != nullptr) {
+      top.members->Clear();
+      spareIndexes_.push_back(std::move(top.members));
+    }
     stack_.pop_back();
+  }
+
+  // An empty index, reusing the storage of maps already closed.
+  std::unique_ptr<MemberIndex> TakeIndex() {
+    if (spareIndexes_.empty()) return std::make_unique<MemberIndex>();
+    std::unique_ptr<MemberIndex> index = std::move(spareIndexes_.back());
+    spareIndexes_.pop_back();
+    return index;
   }
 
   void Fail(std::string message) {
@@ -292,12 +297,14 @@ class Decoder {
     return static_cast<size_t>(std::min({count, fits, kMaxReserved}));
   }
 
-  void OpenContainer(uint64_t limit, bool structure) {
+  void OpenContainer(Value& target, uint64_t limit, bool structure) {
     if (depth_ >= kMaxNestingDepth) {
       Fail(FormatMessageTexts(kTooDeep, {Number(position_), Number(kMaxNestingDepth)}));
       return;
     }
+    stack_.emplace_back();
     Frame& top = stack_.back();
+    top.target = &target;
     // A repeated map key reuses the member: an earlier container of the same
     // kind stays in place and is filled again.
     if (structure) {
@@ -306,6 +313,7 @@ class Decoder {
       // large maps. A map reopened by a repeated key already holds sorted
       // members and is filled by lookup instead.
       top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
+      if (top.bulk) top.members = TakeIndex();
       top.target->MakeStructure();
       top.target->ReserveMembers(Announced(limit / 2, 2));
     } else {
@@ -317,8 +325,7 @@ class Decoder {
     ++depth_;
   }
 
-  void ReadItem() {
-    Value& target = *stack_.back().target;
+  void ReadItem(Value& target) {
     uint8_t type = data_[position_++];
     uint64_t bits = 0;
     std::string_view text;
@@ -330,21 +337,21 @@ class Decoder {
         target.SetSigned(static_cast<int8_t>(type));
         break;
       case Class::Fixmap:
-        return OpenContainer(2u * (type & 0x0F), true);
+        return OpenContainer(target, 2u * (type & 0x0F), true);
       case Class::Fixarray:
-        return OpenContainer(type & 0x0F, false);
+        return OpenContainer(target, type & 0x0F, false);
       case Class::Map16:
         if (!ReadBits(16, bits)) return;
-        return OpenContainer(2 * bits, true);
+        return OpenContainer(target, 2 * bits, true);
       case Class::Map32:
         if (!ReadBits(32, bits)) return;
-        return OpenContainer(2 * bits, true);
+        return OpenContainer(target, 2 * bits, true);
       case Class::Array16:
         if (!ReadBits(16, bits)) return;
-        return OpenContainer(bits, false);
+        return OpenContainer(target, bits, false);
       case Class::Array32:
         if (!ReadBits(32, bits)) return;
-        return OpenContainer(bits, false);
+        return OpenContainer(target, bits, false);
       case Class::Fixstr:
         if (!ReadString(0, type & 0x1F, text)) return;
         target.SetString(text);
@@ -413,17 +420,6 @@ class Decoder {
         Fail(FormatMessageTexts(kInvalid, {Number(position_)}));
         return;
     }
-    stack_.pop_back();
-  }
-
-  static constexpr uint64_t kNotContainer = UINT64_MAX;
-
-  // A frame for one item still to be read.
-  static Frame ItemFrame(Value* target) {
-    Frame frame;
-    frame.target = target;
-    frame.limit = kNotContainer;
-    return frame;
   }
 
   const uint8_t* data_;
@@ -433,6 +429,7 @@ class Decoder {
   unsigned depth_ = 0;
   ValueResult result_;
   std::vector<Frame> stack_;
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
 };
 
 }  // namespace

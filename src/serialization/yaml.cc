@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/message_format.h"
+#include "serialization/member_index.h"
 #include "serialization/yaml_scalar.h"
 
 namespace qmx {
@@ -41,11 +42,10 @@ struct Entry {
   Path path;
   std::string anchor;
   bool open = false;  // a sequence or mapping being filled
-  // The members of an open mapping by name (views of the member names), as
-  // positions in append order, once it has more than kScannedMembers:
-  // members are appended and sorted once when the mapping ends, since
+  // The members of an open mapping, to find repeated keys: members are
+  // appended and sorted once when the mapping ends, since
   // inserting each at its sorted place costs quadratic time on large maps.
-  std::unique_ptr<std::unordered_map<std::string_view, size_t>> members;
+  std::unique_ptr<MemberIndex> members;
 };
 
 struct Anchor {
@@ -78,6 +78,10 @@ class YamlReader {
     }
     if (stack_.empty()) return true;
     bool end = event.type == YAML_SEQUENCE_END_EVENT || event.type == YAML_MAPPING_END_EVENT;
+    if (event.type == YAML_SCALAR_EVENT && event.data.scalar.anchor == nullptr) {
+      // Most scalars: resolved straight into their slot, without an entry.
+      if (Value* slot = ScalarSlot()) return Resolve(event, *slot);
+    }
     if (!end && !Place()) return false;
     switch (event.type) {
       case YAML_SCALAR_EVENT:
@@ -114,29 +118,6 @@ class YamlReader {
     return top.open && top.target->Kind() == ValueKind::Structure && !hasPendingKey_;
   }
 
-  static constexpr size_t kScannedMembers = 8;
-
-  // The position of the member name in the open mapping of entry, or its size
-  // when it has none. An open mapping keeps its members in append order (they
-  // are sorted when it ends), so a name is not found by binary search: small
-  // mappings are scanned, larger ones keep an index of their members.
-  static size_t OpenMemberPosition(Entry& entry, std::string_view name) {
-    const Value& map = *entry.target;
-    size_t count = map.Size();
-    if (count <= kScannedMembers) {
-      for (size_t i = 0; i < count; ++i) {
-        if (map.MemberName(i) == name) return i;
-      }
-      return count;
-    }
-    if (entry.members == nullptr) {
-      entry.members = std::make_unique<std::unordered_map<std::string_view, size_t>>();
-      for (size_t i = 0; i < count; ++i) entry.members->emplace(map.MemberName(i), i);
-    }
-    auto found = entry.members->find(name);
-    return found != entry.members->end() ? found->second : count;
-  }
-
   // Gives the event its slot: a new element of an open sequence, or the member
   // of the pending key of an open mapping.
   bool Place() {
@@ -147,22 +128,42 @@ class YamlReader {
       size_t index = top.target->Size() - 1;
       stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
     } else if (hasPendingKey_) {
-      // A repeated key lands on the existing member.
-      Value& map = *top.target;
-      size_t count = map.Size();
-      size_t position = OpenMemberPosition(top, pendingKey_);
-      Value* member;
-      if (position == count) {
-        member = &map.AppendMember(pendingKey_);
-        if (top.members != nullptr) top.members->emplace(map.MemberName(count), count);
-      } else {
-        member = &map.MemberValue(position);
-      }
+      size_t position;
+      Value* member = PendingMember(top, position);
       stack_.push_back(MakeEntry(member, PathStep::Name, position, std::move(pendingKey_)));
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
     return true;
+  }
+
+  // The member of the pending key in the open mapping top, and its position.
+  // A repeated key lands on the existing member. The key is hashed once, for
+  // both the search and the string table.
+  static Value* PendingMember(Entry& top, const std::string& key, size_t& position) {
+    Value& map = *top.target;
+    uint32_t hash = Fnv1a(key);
+    position = top.members->Find(map, key, hash);
+    if (position != map.Size()) return &map.MemberValue(position);
+    Value* member = &map.AppendMember(key, hash);
+    top.members->Add(hash);
+    return member;
+  }
+  Value* PendingMember(Entry& top, size_t& position) { return PendingMember(top, pendingKey_, position); }
+
+  // The slot of a scalar that needs no entry of its own (no anchor names it):
+  // a new element of an open sequence or the member of a pending key, or
+  // nullptr when the scalar takes the general way (a key, the root).
+  Value* ScalarSlot() {
+    Entry& top = stack_.back();
+    if (!top.open) return nullptr;
+    if (top.target->Kind() == ValueKind::Collection) return &top.target->Append();
+    if (!hasPendingKey_) return nullptr;
+    size_t position;
+    Value* member = PendingMember(top, position);
+    hasPendingKey_ = false;
+    pendingKey_.clear();
+    return member;
   }
 
   static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name) {
@@ -193,6 +194,10 @@ class YamlReader {
       --depth_;
       top.target->FinishMembers();
     }
+    if (top.members != nullptr) {
+      top.members->Clear();
+      spareIndexes_.push_back(std::move(top.members));
+    }
     stack_.pop_back();
   }
 
@@ -221,14 +226,21 @@ class YamlReader {
       if (anchor != nullptr && !EnterAnchor(anchor, Anchor{nullptr, pendingKey_})) return false;
       return true;
     }
-    Entry& top = stack_.back();
-    bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
-                  scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-    std::string message =
-        serialization_detail::ResolveYamlScalar(tag, text, scalar.length, quoted, *top.target);
-    if (!message.empty()) return Fail(std::move(message));
+    if (!Resolve(event, *stack_.back().target)) return false;
     if (anchor != nullptr && !EnterAnchor(anchor, Anchor{PathOfTop(), {}})) return false;
     Pop();
+    return true;
+  }
+
+  // Stores the value of a scalar that is not a key into target.
+  bool Resolve(const yaml_event_t& event, Value& target) {
+    const auto& scalar = event.data.scalar;
+    bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                  scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+    std::string message = serialization_detail::ResolveYamlScalar(
+        reinterpret_cast<const char*>(scalar.tag), reinterpret_cast<const char*>(scalar.value),
+        scalar.length, quoted, target);
+    if (!message.empty()) return Fail(std::move(message));
     return true;
   }
 
@@ -247,6 +259,12 @@ class YamlReader {
     top.target->Reset();
     if (mapping) {
       top.target->MakeStructure();
+      if (spareIndexes_.empty()) {
+        top.members = std::make_unique<MemberIndex>();
+      } else {
+        top.members = std::move(spareIndexes_.back());
+        spareIndexes_.pop_back();
+      }
     } else {
       top.target->MakeCollection();
     }
@@ -332,7 +350,9 @@ class YamlReader {
         Entry* open = depth > 0 && depth - 1 < stack_.size() ? &stack_[depth - 1] : nullptr;
         if (open != nullptr && open->open && open->target == node &&
             node->Kind() == ValueKind::Structure) {
-          size_t position = OpenMemberPosition(*open, step.name);
+          size_t position = open->members != nullptr
+                                ? open->members->Find(*node, step.name, Fnv1a(step.name))
+                                : node->Size();
           node = position < node->Size() ? &node->MemberValue(position) : &Value::EmptyValue();
         } else {
           node = &node->FindMember(step.name);
@@ -346,6 +366,8 @@ class YamlReader {
   std::vector<Entry> stack_;
   std::unordered_map<std::string, Anchor> anchors_;
   std::string pendingKey_;
+  // Indexes of mappings already closed, kept for their storage.
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
   bool hasPendingKey_ = false;
   unsigned depth_ = 0;
   size_t budgetUsed_ = 0;

@@ -63,6 +63,16 @@ TEST_F(PoolPoisonTest, ViewOfARemovedMemberNameIsReported) {
   EXPECT_DEATH(Touch(kept.data()), "use-after-poison");
 }
 
+TEST_F(PoolPoisonTest, ElementOfAReplacedArrayIsReported) {
+  Value doc;
+  Value& list = doc.Member("list");
+  for (int i = 0; i < 3; ++i) list.Append().SetSigned(i);
+  const Value* kept = &list.At(1);
+  doc.Member("neighbour").Append().SetBool(true);  // keeps the page in use
+  list.SetBool(false);  // the element block goes back to its free list
+  EXPECT_DEATH(Touch(kept), "use-after-poison");
+}
+
 TEST_F(PoolPoisonTest, FreedSlotIsReportedAndReusedSlotIsNot) {
   SlabPool pool(24);
   void* first = pool.Allocate();

@@ -70,7 +70,7 @@ TEST(DecodeMessagePack, Items) {
 // built once they pass eight members: both must land on the earlier member,
 // whether it repeats before or after the switch.
 TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
-  for (size_t count : {3u, 8u, 9u, 40u}) {
+  for (size_t count : {3u, 8u, 9u, 16u, 17u, 40u, 200u}) {
     std::vector<uint8_t> bytes = {0xDE, 0x00, static_cast<uint8_t>(count + 2)};
     auto key = [&](const std::string& name) {
       bytes.push_back(static_cast<uint8_t>(0xA0 | name.size()));
@@ -78,7 +78,7 @@ TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
     };
     for (size_t i = 0; i < count; ++i) {
       key("k" + std::to_string(i));
-      bytes.push_back(static_cast<uint8_t>(i));
+      bytes.push_back(static_cast<uint8_t>(i % 128));  // a positive fixint
     }
     key("k0");  // a scalar replaces the first member
     bytes.push_back(0x7F);
@@ -94,6 +94,48 @@ TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
     EXPECT_EQ(map.FindMember("k1").GetSigned(), 1) << count;
     EXPECT_EQ(consumed, bytes.size()) << count;
   }
+}
+
+// Maps that close hand their index to the next map: a later sibling and a
+// map nested in a large one each see only their own members.
+TEST(DecodeMessagePack, EachMapFindsOnlyItsOwnRepeatedKeys) {
+  std::vector<uint8_t> bytes = {0x93};
+  auto key = [&](const std::string& name) {
+    bytes.push_back(static_cast<uint8_t>(0xA0 | name.size()));
+    bytes.insert(bytes.end(), name.begin(), name.end());
+  };
+  auto largeMap = [&](uint8_t entries) {
+    bytes.insert(bytes.end(), {0xDE, 0x00, entries});
+    for (uint8_t i = 0; i < 20; ++i) {
+      key("k" + std::to_string(i));
+      bytes.push_back(i);
+    }
+  };
+  largeMap(20);
+  largeMap(22);
+  key("inner");  // a small map inside the large one, holding names of the outer
+  bytes.insert(bytes.end(), {0x82});
+  key("k3");
+  bytes.push_back(0x33);
+  key("k3");
+  bytes.push_back(0x34);
+  key("k5");  // repeats a member of the outer map after the inner one closed
+  bytes.push_back(0x7F);
+  bytes.insert(bytes.end(), {0x81});
+  key("k1");
+  bytes.push_back(0x11);
+  size_t consumed = 0;
+  ValueResult result = Decode(bytes, consumed);
+  ASSERT_TRUE(result.Ok()) << result.ErrorText();
+  const Value& list = result.value();
+  ASSERT_EQ(list.Size(), 3u);
+  EXPECT_EQ(list.At(0).Size(), 20u);
+  EXPECT_EQ(list.At(0).FindMember("k5").GetSigned(), 5);
+  EXPECT_EQ(list.At(1).Size(), 21u);
+  EXPECT_EQ(list.At(1).FindMember("k5").GetSigned(), 127);
+  EXPECT_EQ(WriteJson(list.At(1).FindMember("inner"), nullptr, nullptr), "{\"k3\":52}");
+  EXPECT_EQ(WriteJson(list.At(2), nullptr, nullptr), "{\"k1\":17}");
+  EXPECT_EQ(consumed, bytes.size());
 }
 
 TEST(DecodeMessagePack, Failures) {

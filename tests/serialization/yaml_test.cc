@@ -74,7 +74,7 @@ TEST(ReadYaml, Values) {
 // index built once they pass eight members; an anchor inside a large open
 // mapping is found again by its member's name.
 TEST(ReadYaml, RepeatedKeysInLargeMappings) {
-  for (size_t count : {3u, 8u, 9u, 40u}) {
+  for (size_t count : {3u, 8u, 9u, 16u, 17u, 40u, 200u}) {
     std::string text;
     for (size_t i = 0; i < count; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
     text += "k0: {x: 1}\n";                              // a later container replaces
