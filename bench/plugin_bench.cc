@@ -21,6 +21,29 @@
 namespace qmx::bench {
 namespace {
 
+// The entry of GET /entitlements/v1/token in a plugin's descriptor, or null.
+const ApiFunctionEntry* FindTokenEntry(const ApiDescriptor* descriptor) {
+  const auto* functions = static_cast<const ApiFunctionEntry*>(descriptor->functions);
+  for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
+    if (std::strcmp(functions[i].name, "GetEntitlementsV1Token") == 0) return &functions[i];
+  }
+  return nullptr;
+}
+
+// One call of GET /entitlements/v1/token through its entry, response
+// released; true when it answered with a Structure body and no error.
+bool CallToken(const ApiFunctionEntry* entry) {
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = "/entitlements/v1/token";
+  request.functionContext = entry->context;
+  HostResponse response{};
+  entry->entry(&response, &request);
+  bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
+  if (response.release != nullptr) response.release(&response);
+  return answered;
+}
+
 // The plugin shared object loaded once, initialised against a signed-in
 // host, so that the endpoint answers with the token record.
 struct LoadedPlugin {
@@ -48,10 +71,7 @@ struct LoadedPlugin {
       error = "the plugin did not start";
       return;
     }
-    const auto* functions = static_cast<const ApiFunctionEntry*>(record.descriptor->functions);
-    for (uint32_t i = 0; i < record.descriptor->functionCount; ++i) {
-      if (std::strcmp(functions[i].name, "GetEntitlementsV1Token") == 0) entry = &functions[i];
-    }
+    entry = FindTokenEntry(record.descriptor);
     if (entry == nullptr) error = "no GetEntitlementsV1Token entry";
   }
 
@@ -61,19 +81,6 @@ struct LoadedPlugin {
     return stats.allocations;
   }
 
-  // One call of GET /entitlements/v1/token, response released; true when it
-  // answered with a Structure body and no error.
-  bool CallToken() const {
-    HostRequest request{};
-    request.method = HostMethodGet;
-    request.target = "/entitlements/v1/token";
-    request.functionContext = entry->context;
-    HostResponse response{};
-    entry->entry(&response, &request);
-    bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
-    if (response.release != nullptr) response.release(&response);
-    return answered;
-  }
 };
 
 LoadedPlugin& Loaded() {
@@ -87,12 +94,12 @@ void TokenEndpoint(benchmark::State& state) {
     state.SkipWithError(plugin.error.c_str());
     return;
   }
-  if (!plugin.CallToken()) {
+  if (!CallToken(plugin.entry)) {
     state.SkipWithError("the endpoint did not answer with the token record");
     return;
   }
   uint64_t before = plugin.Allocations();
-  for (auto _ : state) benchmark::DoNotOptimize(plugin.CallToken());
+  for (auto _ : state) benchmark::DoNotOptimize(CallToken(plugin.entry));
   uint64_t after = plugin.Allocations();
   state.counters["allocs"] =
       static_cast<double>(after - before) / static_cast<double>(state.iterations());
@@ -156,23 +163,8 @@ void TokenEndpointInProcess(benchmark::State& state) {
     state.SkipWithError("the plugin did not start");
     return;
   }
-  const ApiDescriptor* descriptor = plugin->Descriptor();
-  const ApiFunctionEntry* entry = nullptr;
-  const auto* functions = static_cast<const ApiFunctionEntry*>(descriptor->functions);
-  for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
-    if (std::strcmp(functions[i].name, "GetEntitlementsV1Token") == 0) entry = &functions[i];
-  }
-  auto call = [entry] {
-    HostRequest request{};
-    request.method = HostMethodGet;
-    request.target = "/entitlements/v1/token";
-    request.functionContext = entry->context;
-    HostResponse response{};
-    entry->entry(&response, &request);
-    bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
-    if (response.release != nullptr) response.release(&response);
-    return answered;
-  };
+  const ApiFunctionEntry* entry = FindTokenEntry(plugin->Descriptor());
+  auto call = [entry] { return CallToken(entry); };
   if (entry == nullptr) {
     state.SkipWithError("no GetEntitlementsV1Token entry");
     return;
