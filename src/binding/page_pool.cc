@@ -1,10 +1,10 @@
 #include "binding/page_pool.h"
 
-#include <sys/mman.h>
-
 #include <cstring>
 #include <mutex>
 #include <new>
+
+#include "port/pages.h"
 
 namespace qmx {
 namespace {
@@ -35,9 +35,8 @@ class PagePool {
   // Maps one region and threads its pages onto the free list. Called with the
   // mutex held.
   void MapRegion() {
-    void* region = mmap(nullptr, kPageSize * kPagesPerRegion, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) throw std::bad_alloc();
+    void* region = port::ReservePages(kPageSize * kPagesPerRegion);
+    if (region == nullptr) throw std::bad_alloc();
     auto* bytes = static_cast<char*>(region);
     for (size_t i = kPagesPerRegion; i-- > 0;) {
       auto* page = reinterpret_cast<FreePage*>(bytes + i * kPageSize);

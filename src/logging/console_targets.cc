@@ -2,6 +2,7 @@
 
 #include "logging/categories.h"
 #include "logging/line_format.h"
+#include "port/debugger.h"
 
 namespace qmx {
 namespace {
@@ -55,6 +56,12 @@ void StdOutLogTarget::Flush() { std::fflush(stdout); }
 DebuggerConsoleLogTarget::DebuggerConsoleLogTarget()
     : BaseConsoleLogTarget(Settings(kCategoryDbg, 0, kConsoleLineFormat)) {}
 
-bool DebuggerConsoleLogTarget::Write(const LogRecord& record) { return WriteLine(record, nullptr, false); }
+bool DebuggerConsoleLogTarget::Write(const LogRecord& record) {
+  char line[kLineBufferSize];
+  Render(record, line, sizeof line);
+  std::lock_guard guard(Lock());
+  port::WriteDebuggerOutput(line);
+  return true;
+}
 
 }  // namespace qmx

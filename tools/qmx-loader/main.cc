@@ -1,20 +1,19 @@
 // qmx-loader: loads a plugin shared object, calls load_entitlements with a host
 // version and prints what the plugin filled in.
 //
-//   qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]
+//   qmx-loader PLUGIN.so|PLUGIN.dll [MAJOR.MINOR.PATCH]
 //
 // The library stays loaded until the process ends: the plugin has no unload
 // entry, and its C++ runtime keeps process-wide buffers.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "plugin/host_api.h"
+#include "port/library.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]\n");
+    std::fprintf(stderr, "usage: qmx-loader PLUGIN.so|PLUGIN.dll [MAJOR.MINOR.PATCH]\n");
     return 2;
   }
   unsigned major = 18, minor = 0, patch = 0;
@@ -22,12 +21,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qmx-loader: bad version '%s'\n", argv[2]);
     return 2;
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    std::fprintf(stderr, "qmx-loader: %s\n", dlerror());
+  auto* library = new qmx::port::Library(argv[1]);
+  if (!library->Loaded()) {
+    std::fprintf(stderr, "qmx-loader: %s\n", library->Error().c_str());
     return 1;
   }
-  auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+  auto load = reinterpret_cast<LoadEntitlementsFn>(library->Symbol("load_entitlements"));
   if (load == nullptr) {
     std::fprintf(stderr, "qmx-loader: no load_entitlements in %s\n", argv[1]);
     return 1;
