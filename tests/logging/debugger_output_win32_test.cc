@@ -12,6 +12,7 @@
 
 #include "logging/console_targets.h"
 #include "logging/log_record.h"
+#include "logging/logger.h"
 
 namespace qmx {
 namespace {
@@ -32,6 +33,7 @@ TEST(DebuggerOutputTest, TheDebuggerTargetWritesItsRenderedLineThroughOutputDebu
   void* handler = AddVectoredExceptionHandler(1, CaptureDebuggerOutput);
   ASSERT_NE(handler, nullptr);
   captured.clear();
+  AcquireLogger();  // the logger knows the executable's name
   DebuggerConsoleLogTarget target;
   LogRecord record;
   record.level = 1;
@@ -39,6 +41,7 @@ TEST(DebuggerOutputTest, TheDebuggerTargetWritesItsRenderedLineThroughOutputDebu
   record.message = "token expired";
   EXPECT_TRUE(target.Write(record));
   RemoveVectoredExceptionHandler(handler);
+  ReleaseLogger();
   // "#E(#T): #L| #M": the executable, the thread id, the level and the text.
   EXPECT_NE(captured.find("logging_tests.exe("), std::string::npos) << captured;
   EXPECT_NE(captured.find("):   WARN| token expired\n"), std::string::npos) << captured;
