@@ -36,6 +36,8 @@ bool BaseConsoleLogTarget::WriteLine(const LogRecord& record, std::FILE* stream,
   if (stream != nullptr) {
     std::fputs(line, stream);
     if (flush) std::fflush(stream);
+  } else {
+    port::WriteDebuggerOutput(line);
   }
   return true;
 }
@@ -56,12 +58,6 @@ void StdOutLogTarget::Flush() { std::fflush(stdout); }
 DebuggerConsoleLogTarget::DebuggerConsoleLogTarget()
     : BaseConsoleLogTarget(Settings(kCategoryDbg, 0, kConsoleLineFormat)) {}
 
-bool DebuggerConsoleLogTarget::Write(const LogRecord& record) {
-  char line[kLineBufferSize];
-  Render(record, line, sizeof line);
-  std::lock_guard guard(Lock());
-  port::WriteDebuggerOutput(line);
-  return true;
-}
+bool DebuggerConsoleLogTarget::Write(const LogRecord& record) { return WriteLine(record, nullptr, false); }
 
 }  // namespace qmx

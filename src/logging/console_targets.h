@@ -17,7 +17,8 @@ class BaseConsoleLogTarget : public LogTarget {
   virtual void Flush() = 0;
 
  protected:
-  // Renders record into a 4096-byte buffer and puts the line on stream.
+  // Renders record into a 4096-byte buffer and puts the line on stream, or on
+  // the debugger output when stream is null.
   bool WriteLine(const LogRecord& record, std::FILE* stream, bool flush);
 };
 

@@ -209,7 +209,7 @@ TEST(LoadTest, AFirstCallFromANewThreadLeavesBytesInUseWhereTheyWere) {
     auto inUse = [&] {
       MemoryStats stats{};
       getStats(record.context, &stats);
-      return stats.bytesAllocated - stats.bytesReleased;
+      return static_cast<unsigned long long>(stats.bytesAllocated - stats.bytesReleased);
     };
     auto call = [&] {
       HostRequest request{};

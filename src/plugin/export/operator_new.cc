@@ -61,5 +61,9 @@ void operator delete(void* block, std::align_val_t alignment) noexcept { FreeAli
 void operator delete[](void* block, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
 void operator delete(void* block, std::size_t, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
 void operator delete[](void* block, std::size_t, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
-void operator delete(void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept { FreeAligned(block, alignment); }
-void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept { FreeAligned(block, alignment); }
+void operator delete(void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
+}
+void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
+}
