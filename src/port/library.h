@@ -23,6 +23,10 @@ class Library {
   void* Symbol(const char* name);
   // Unloads now; whether the system succeeded.
   bool Close();
+  // Leaves the library loaded for the rest of the process: this object
+  // forgets it without unloading it. For libraries that keep process-wide
+  // state (the plugin's C++ runtime does), which must outlive any unload.
+  void KeepLoaded() { handle_ = nullptr; }
 
  private:
   void* handle_ = nullptr;

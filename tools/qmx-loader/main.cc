@@ -21,12 +21,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qmx-loader: bad version '%s'\n", argv[2]);
     return 2;
   }
-  auto* library = new qmx::port::Library(argv[1]);
-  if (!library->Loaded()) {
-    std::fprintf(stderr, "qmx-loader: %s\n", library->Error().c_str());
+  qmx::port::Library library(argv[1]);
+  if (!library.Loaded()) {
+    std::fprintf(stderr, "qmx-loader: %s\n", library.Error().c_str());
     return 1;
   }
-  auto load = reinterpret_cast<LoadEntitlementsFn>(library->Symbol("load_entitlements"));
+  auto load = reinterpret_cast<LoadEntitlementsFn>(library.Symbol("load_entitlements"));
+  library.KeepLoaded();
   if (load == nullptr) {
     std::fprintf(stderr, "qmx-loader: no load_entitlements in %s\n", argv[1]);
     return 1;
