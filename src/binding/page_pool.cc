@@ -1,13 +1,12 @@
 #include "binding/page_pool.h"
 
-#include <sys/mman.h>
-
 #include <cstring>
 #include <iterator>
 #include <mutex>
 #include <new>
 
 #include "binding/asan_poison.h"
+#include "port/pages.h"
 
 namespace qmx {
 namespace {
@@ -50,9 +49,8 @@ class PagePool {
   // mutex held. A page on the free list is poisoned whole, its link included;
   // Acquire unpoisons it before reading the link.
   void MapRegion() {
-    void* region = mmap(nullptr, kPageSize * kPagesPerRegion, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) throw std::bad_alloc();
+    void* region = port::ReservePages(kPageSize * kPagesPerRegion);
+    if (region == nullptr) throw std::bad_alloc();
     auto* bytes = static_cast<char*>(region);
     for (size_t i = kPagesPerRegion; i-- > 0;) {
       auto* page = reinterpret_cast<FreePage*>(bytes + i * kPageSize);

@@ -2,6 +2,7 @@
 
 #include "logging/categories.h"
 #include "logging/line_format.h"
+#include "port/debugger.h"
 
 namespace qmx {
 namespace {
@@ -35,5 +36,9 @@ void StdOutLogTarget::Flush() { std::fflush(stdout); }
 
 DebuggerConsoleLogTarget::DebuggerConsoleLogTarget()
     : BaseConsoleLogTarget(Settings(kCategoryDbg, 0, kConsoleLineFormat)) {}
+
+void DebuggerConsoleLogTarget::Output(const LogRecord&, const char* line) {
+  port::WriteDebuggerOutput(line);
+}
 
 }  // namespace qmx

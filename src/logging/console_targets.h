@@ -52,7 +52,8 @@ class DebuggerConsoleLogTarget final : public BaseConsoleLogTarget {
   void Flush() override {}
 
  protected:
-  void Output(const LogRecord&, const char*) override {}
+  // Hands the line to the debugger's output.
+  void Output(const LogRecord& record, const char* line) override;
 };
 
 }  // namespace qmx

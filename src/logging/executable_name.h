@@ -5,8 +5,8 @@
 
 namespace qmx {
 
-// Writes the part after the last '/' of the executable's path into buffer
-// (cut to fit); leaves buffer unchanged and returns false when the path cannot
+// Writes the file name part of the executable's path (after the last
+// backslash on Windows, the last '/' elsewhere) into buffer (cut to fit); leaves buffer unchanged and returns false when the path cannot
 // be read.
 bool ReadExecutableName(char* buffer, size_t size);
 

@@ -1,8 +1,5 @@
 #include "logging/line_format.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +7,7 @@
 #include "logging/categories.h"
 #include "logging/logger.h"
 #include "logging/timestamps.h"
+#include "port/thread.h"
 
 namespace qmx {
 namespace {
@@ -84,7 +82,7 @@ size_t FormatLine(char* buffer, size_t size, const char* format, const LogRecord
         line.Append(record.message);
         break;
       case 'T': {
-        auto thread = static_cast<uintptr_t>(syscall(SYS_gettid));
+        auto thread = static_cast<uintptr_t>(port::CurrentThreadId());
         std::snprintf(scratch, sizeof scratch, "%p", reinterpret_cast<void*>(thread));
         line.Append(scratch);
         break;

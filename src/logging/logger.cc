@@ -13,6 +13,7 @@
 #include "logging/executable_name.h"
 #include "logging/line_format.h"
 #include "logging/timestamps.h"
+#include "port/lock.h"
 
 namespace qmx {
 namespace {
@@ -34,7 +35,7 @@ struct Logger {
 };
 
 // Guards creation, destruction and the reference count.
-constinit std::mutex lifetime;
+constinit port::Mutex lifetime;
 constinit std::atomic<Logger*> current{nullptr};
 constinit int references = 0;
 

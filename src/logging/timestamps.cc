@@ -1,8 +1,8 @@
 #include "logging/timestamps.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
+
+#include "port/clock.h"
 
 namespace qmx {
 namespace {
@@ -15,18 +15,14 @@ size_t Written(int result, size_t size) {
 }  // namespace
 
 void Now(LogRecord& record) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  time_t seconds = now.tv_sec;
-  localtime_r(&seconds, &local);
-  record.year = local.tm_year + 1900;
-  record.month = local.tm_mon + 1;
-  record.day = local.tm_mday;
-  record.hour = local.tm_hour;
-  record.minute = local.tm_min;
-  record.second = local.tm_sec;
-  record.millisecond = static_cast<int32_t>(now.tv_nsec / 1000000);
+  port::LocalTime now = port::LocalTimeNow();
+  record.year = now.year;
+  record.month = now.month;
+  record.day = now.day;
+  record.hour = now.hour;
+  record.minute = now.minute;
+  record.second = now.second;
+  record.millisecond = now.millisecond;
 }
 
 size_t FormatTimestamp(char* buffer, size_t size, const LogRecord& r) {
@@ -44,9 +40,10 @@ size_t FormatFileTimestamp(char* buffer, size_t size, const LogRecord& r) {
 }
 
 double SecondsSinceStart() {
-  using Clock = std::chrono::steady_clock;
-  static const Clock::time_point start = Clock::now();
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  // The frequency is read once and kept; the start is the first call.
+  static const uint64_t frequency = port::CounterFrequency();
+  static const uint64_t start = port::CounterTicks();
+  return static_cast<double>(port::CounterTicks() - start) / static_cast<double>(frequency);
 }
 
 }  // namespace qmx

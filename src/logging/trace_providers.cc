@@ -1,9 +1,11 @@
 #include "logging/trace_providers.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstring>
+#include <iterator>
+#include <mutex>
+
+#include "port/lock.h"
+#include "port/thread.h"
 
 namespace qmx {
 
@@ -36,6 +38,27 @@ bool TraceProvider::EventEnabled(size_t index) const {
   return index < events_.size() && (eventEnabled_ & (uint32_t{1} << index)) != 0;
 }
 
+bool TraceProvider::Register() {
+  if (registered_) return true;
+  auto onEnable = [](void* context, bool enable, uint8_t level, uint64_t anyKeyword, uint64_t allKeyword) {
+    static_cast<TraceProvider*>(context)->OnEnable(enable, level, anyKeyword, allKeyword);
+  };
+  registered_ = port::TraceRegister(guid_, onEnable, this, &handle_);
+  return registered_;
+}
+
+void TraceProvider::Unregister() {
+  if (!registered_) return;
+  port::TraceUnregister(handle_);
+  registered_ = false;
+  handle_ = 0;
+}
+
+bool TraceProvider::Write(size_t index, const port::TraceField* fields, size_t count) const {
+  if (!registered_ || index >= events_.size()) return false;
+  return port::TraceWrite(handle_, events_[index], fields, count);
+}
+
 namespace {
 
 constexpr TraceEventDescriptor kThreadNameEvents[] = {
@@ -56,11 +79,6 @@ struct Providers {
   TraceProvider third{kGuids[2], {}};
   TraceProvider fourth{kGuids[3], {}};
 
-  // Registered at load; the main thread is named when a session already wants it.
-  Providers() {
-    for (TraceProvider* provider : {&first, &threadNames, &third, &fourth}) provider->Register();
-    if (threadNames.EventEnabled(0)) WriteThreadName("Main thread");
-  }
   ~Providers() {
     for (TraceProvider* provider : {&first, &threadNames, &third, &fourth}) provider->Unregister();
   }
@@ -71,22 +89,34 @@ Providers& All() {
   return providers;
 }
 
-[[maybe_unused]] const bool kRegisteredAtLoad = (All(), true);
+constinit port::Mutex registrationLock;
+constinit bool registeredOnce = false;
 
 }  // namespace
+
+void RegisterTraceProviders() {
+  std::lock_guard guard(registrationLock);
+  if (registeredOnce) return;
+  registeredOnce = true;
+  Providers& providers = All();
+  for (TraceProvider* provider : {&providers.first, &providers.threadNames, &providers.third, &providers.fourth}) {
+    provider->Register();
+  }
+  // A session that is already running enabled the provider during Register.
+  if (providers.threadNames.EventEnabled(0)) WriteThreadName("Main thread");
+}
 
 TraceProvider& ThreadNameProvider() { return All().threadNames; }
 
 bool WriteThreadName(const char* name) {
   if (!ThreadNameProvider().EventEnabled(0)) return false;
-  struct {
-    uint32_t threadId;
-    char name[64];
-  } fields{};
-  fields.threadId = static_cast<uint32_t>(syscall(SYS_gettid));
+  uint32_t threadId = port::CurrentThreadId();
   const char* text = name == nullptr ? "NULL" : name;
-  std::strncpy(fields.name, text, sizeof fields.name - 1);
-  // No tracing service to hand the fields to on this platform.
+  const port::TraceField fields[] = {
+      {&threadId, sizeof threadId},
+      {text, static_cast<uint32_t>(std::strlen(text) + 1)},
+  };
+  ThreadNameProvider().Write(0, fields, std::size(fields));
   return true;
 }
 

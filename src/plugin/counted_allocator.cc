@@ -1,21 +1,11 @@
 #include "plugin/counted_allocator.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-// The system's allocation functions. In the shared object the link maps these
-// names onto the real malloc family (ld --wrap); tests and tools link
-// src/plugin/standalone/raw_allocation.cc, which forwards them.
-extern "C" {
-void* __real_malloc(size_t size);
-void __real_free(void* block);
-void* __real_realloc(void* block, size_t size);
-int __real_posix_memalign(void** block, size_t alignment, size_t size);
-}
+#include "port/heap.h"
 
 namespace qmx {
 namespace {
@@ -44,18 +34,18 @@ void UpdatePeak() {
 
 void CountAllocation(void* block) {
   if (block == nullptr) return;
-  counters.bytesAllocated.fetch_add(malloc_usable_size(block));
+  counters.bytesAllocated.fetch_add(port::SystemBlockSize(block));
   counters.allocations.fetch_add(1);
   UpdatePeak();
 }
 
 void CountRelease(void* block) {
-  counters.bytesReleased.fetch_add(malloc_usable_size(block));
+  counters.bytesReleased.fetch_add(port::SystemBlockSize(block));
   counters.releases.fetch_add(1);
 }
 
 void* HookAllocate(size_t size) {
-  void* block = __real_malloc(size);
+  void* block = port::SystemAllocate(size);
   CountAllocation(block);
   return block;
 }
@@ -63,7 +53,7 @@ void* HookAllocate(size_t size) {
 void HookFree(void* block) {
   if (block == nullptr) return;
   CountRelease(block);
-  __real_free(block);
+  port::SystemFree(block);
 }
 
 void* HookReallocate(void* block, size_t size) {
@@ -74,8 +64,8 @@ void* HookReallocate(void* block, size_t size) {
     HookFree(block);
     return nullptr;
   }
-  size_t oldSize = malloc_usable_size(block);
-  void* grown = __real_realloc(block, size);
+  size_t oldSize = port::SystemBlockSize(block);
+  void* grown = port::SystemReallocate(block, size);
   if (grown == nullptr) return nullptr;  // the old block is still allocated
   counters.bytesReleased.fetch_add(oldSize);
   counters.releases.fetch_add(1);
@@ -90,7 +80,7 @@ char* HookDuplicate(const char* text) {
   return copy;
 }
 
-size_t HookBlockSize(void* block) { return block == nullptr ? 0 : malloc_usable_size(block); }
+size_t HookBlockSize(void* block) { return block == nullptr ? 0 : port::SystemBlockSize(block); }
 
 constinit const AllocationHooks kHooks = {HookAllocate,  HookFree,      HookReallocate,
                                           HookDuplicate, HookBlockSize, &counters};
@@ -107,12 +97,28 @@ char* CountedCopy(const char* text, size_t size) {
   return copy;
 }
 
+namespace {
+
+size_t AlignmentOf(size_t alignment) { return alignment < sizeof(void*) ? sizeof(void*) : alignment; }
+
+}  // namespace
+
 void* CountedAllocateAligned(size_t alignment, size_t size) {
-  if (alignment < sizeof(void*)) alignment = sizeof(void*);
-  void* block = nullptr;
-  if (__real_posix_memalign(&block, alignment, size) != 0) return nullptr;
-  CountAllocation(block);
+  alignment = AlignmentOf(alignment);
+  void* block = port::SystemAllocateAligned(alignment, size);
+  if (block == nullptr) return nullptr;
+  counters.bytesAllocated.fetch_add(port::SystemAlignedBlockSize(block, alignment));
+  counters.allocations.fetch_add(1);
+  UpdatePeak();
   return block;
+}
+
+void CountedFreeAligned(void* block, size_t alignment) {
+  if (block == nullptr) return;
+  alignment = AlignmentOf(alignment);
+  counters.bytesReleased.fetch_add(port::SystemAlignedBlockSize(block, alignment));
+  counters.releases.fetch_add(1);
+  port::SystemFreeAligned(block);
 }
 
 void GetMemoryStats(MemoryStats* out) {

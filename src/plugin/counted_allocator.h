@@ -37,8 +37,12 @@ inline char* CountedDuplicate(const char* text) { return Hooks().duplicate(text)
 // Copies size bytes into a new counted block with a NUL after them.
 char* CountedCopy(const char* text, size_t size);
 
-// An aligned block, counted like any other; freed with CountedFree.
+// An aligned block (alignments below a pointer's are raised to it), counted
+// like any other. Freed with CountedFreeAligned and the same alignment: on
+// Windows aligned blocks live apart from the others. Where they share the
+// heap (Linux), CountedFree releases them too, as free() must.
 void* CountedAllocateAligned(size_t alignment, size_t size);
+void CountedFreeAligned(void* block, size_t alignment);
 
 // Reads each counter atomically into out and zeroes the last 8 bytes.
 void GetMemoryStats(MemoryStats* out);

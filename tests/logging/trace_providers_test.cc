@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "port/thread.h"
+#include "port/trace.h"
+#include "support/child_process.h"
+
 namespace qmx {
 namespace {
 
@@ -47,13 +51,34 @@ TEST(TraceProviderTest, ThreadNameEventFollowsItsSession) {
   EXPECT_EQ(provider.Events()[0].id, 103);
   EXPECT_EQ(provider.Events()[0].task, 2);
   EXPECT_EQ(provider.Events()[0].opcode, 14);
-  EXPECT_FALSE(provider.Registered());  // no tracing service here
+  EXPECT_FALSE(provider.Registered());  // registered when a plugin loads
   EXPECT_FALSE(WriteThreadName("worker"));
   provider.OnEnable(true, 0, 0x1, 0);
   EXPECT_TRUE(WriteThreadName(nullptr));
   provider.OnEnable(true, 0, 0x2, 0);
   EXPECT_FALSE(WriteThreadName("worker"));
   provider.OnEnable(false, 0, 0, 0);
+}
+
+// In a child process: registration is once per process.
+TEST(TraceProviderTest, LoadingRegistersTheProvidersWithTheTracingService) {
+  test::ChildResult child = test::RunInChild([] {
+    TraceProvider& provider = ThreadNameProvider();
+    if (provider.Registered()) return 1;
+    RegisterTraceProviders();
+    // Registered through Advapi32 where the service exists (Windows, Wine).
+    if (provider.Registered() != port::TraceServiceAvailable()) return 2;
+    RegisterTraceProviders();  // a second load registers nothing more
+    if (provider.Registered() != port::TraceServiceAvailable()) return 3;
+    provider.OnEnable(true, 0, 0x1, 0);
+    uint32_t threadId = port::CurrentThreadId();
+    const port::TraceField fields[] = {{&threadId, sizeof threadId}, {"Main thread", 12}};
+    // Written (accepted by the service) exactly when registered.
+    if (provider.Write(0, fields, 2) != provider.Registered()) return 4;
+    if (!WriteThreadName("Main thread")) return 5;
+    return 0;
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err;
 }
 
 }  // namespace

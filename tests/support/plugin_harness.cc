@@ -1,7 +1,5 @@
 #include "support/plugin_harness.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -12,6 +10,7 @@
 #include "plugin/event_paths.h"
 #include "plugin/host_value.h"
 #include "plugin/plugin_entry.h"
+#include "port/library.h"
 #include "serialization/json.h"
 #include "support/child_process.h"
 #include "support/paths.h"
@@ -42,10 +41,19 @@ void LoadLinkedPlugin(PluginLoadRecord* record) {
   LoadPlugin(record, &EntitlementsPlugin::Create);
 }
 
+namespace {
+
+// Loaded once per process and kept until it ends.
+port::Library& SharedObject() {
+  static port::Library* library = new port::Library(PluginPath());
+  return *library;
+}
+
+}  // namespace
+
 LoadEntitlementsFn LoadSharedObject() {
-  static void* library = dlopen(PluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
-  return reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+  if (!SharedObject().Loaded()) return nullptr;
+  return reinterpret_cast<LoadEntitlementsFn>(SharedObject().Symbol("load_entitlements"));
 }
 
 std::string Base64Url(std::string_view bytes) { return Base64UrlEncode(bytes); }
@@ -209,7 +217,7 @@ std::vector<std::string> RunOnSharedObject(const PluginSuite& suite,
   ChildResult child = RunInChild([&] {
     LoadEntitlementsFn load = LoadSharedObject();
     if (load == nullptr) {
-      std::fprintf(stderr, "cannot open %s: %s\n", PluginPath().c_str(), dlerror());
+      std::fprintf(stderr, "cannot open %s: %s\n", PluginPath().c_str(), SharedObject().Error().c_str());
       return 2;
     }
     Findings findings;

@@ -1,26 +1,25 @@
 // qmx-loader: loads a plugin shared object, calls load_entitlements with a host
 // version and prints what the plugin filled in.
 //
-//   qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]
+//   qmx-loader PLUGIN.so|PLUGIN.dll [MAJOR.MINOR.PATCH]
 //   qmx-loader --help | --version
 //
 // The library stays loaded until the process ends: the plugin has no unload
 // entry, and its C++ runtime keeps process-wide buffers.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "../tool_options.h"
 #include "plugin/host_api.h"
+#include "port/library.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: qmx-loader PLUGIN.so [MAJOR.MINOR.PATCH]\n"
+    "usage: qmx-loader PLUGIN.so|PLUGIN.dll [MAJOR.MINOR.PATCH]\n"
     "       qmx-loader --help | --version\n"
-    "Loads PLUGIN.so with the given host interface version (18.0.0 by default)\n"
+    "Loads the plugin with the given host interface version (18.0.0 by default)\n"
     "and prints what load_entitlements filled in.\n";
 
 int Usage() {
@@ -39,12 +38,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qmx-loader: bad version '%s'\n", argv[2]);
     return Usage();
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    std::fprintf(stderr, "qmx-loader: %s\n", dlerror());
+  qmx::port::Library library(argv[1]);
+  if (!library.Loaded()) {
+    std::fprintf(stderr, "qmx-loader: %s\n", library.Error().c_str());
     return 1;
   }
-  auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+  auto load = reinterpret_cast<LoadEntitlementsFn>(library.Symbol("load_entitlements"));
+  library.KeepLoaded();
   if (load == nullptr) {
     std::fprintf(stderr, "qmx-loader: no load_entitlements in %s\n", argv[1]);
     return 1;

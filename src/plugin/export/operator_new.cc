@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "plugin/counted_allocator.h"
+
 namespace {
 
 void* Allocate(std::size_t size) {
@@ -15,11 +17,15 @@ void* Allocate(std::size_t size) {
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
-  std::size_t align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) align = sizeof(void*);
-  void* block = nullptr;
-  if (posix_memalign(&block, align, size == 0 ? 1 : size) != 0) throw std::bad_alloc();
+  void* block = qmx::CountedAllocateAligned(static_cast<std::size_t>(alignment), size == 0 ? 1 : size);
+  if (block == nullptr) throw std::bad_alloc();
   return block;
+}
+
+// Aligned blocks have a release path of their own (a heap of their own on
+// Windows).
+void FreeAligned(void* block, std::align_val_t alignment) {
+  qmx::CountedFreeAligned(block, static_cast<std::size_t>(alignment));
 }
 
 }  // namespace
@@ -51,9 +57,13 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
+void operator delete[](void* block, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
+void operator delete(void* block, std::size_t, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
+void operator delete[](void* block, std::size_t, std::align_val_t alignment) noexcept { FreeAligned(block, alignment); }
+void operator delete(void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
+}
+void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
+}
