@@ -87,11 +87,26 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${QMX_CXX_FLAG_LIST} -print-file-n
   OUTPUT_VARIABLE QMX_LIBSTDCXX_ARCHIVE OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${QMX_CXX_FLAG_LIST} -print-libgcc-file-name
   OUTPUT_VARIABLE QMX_LIBGCC_ARCHIVE OUTPUT_STRIP_TRAILING_WHITESPACE)
+# The Windows builds link a libyaml that scripts/mingw-libraries builds from
+# Debian's libyaml source package, which no binary package owns: its notice is
+# that of the same source's development package. They also link the thread
+# runtime of mingw-w64 (winpthreads) into the DLL.
+if(WIN32)
+  set(QMX_YAML_NOTICE_FILE /usr/include/yaml.h)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread.a
+    OUTPUT_VARIABLE QMX_WINPTHREAD_ARCHIVE OUTPUT_STRIP_TRAILING_WHITESPACE)
+else()
+  set(QMX_YAML_NOTICE_FILE ${YAML_STATIC_LIBRARY})
+endif()
 set(QMX_NOTICE_ENTRIES
-  "libyaml (linked into the plugin and the tools)" "${YAML_STATIC_LIBRARY}" "-"
+  "libyaml (linked into the plugin and the tools)" "${QMX_YAML_NOTICE_FILE}" "-"
   "RapidJSON (compiled into the plugin and the tools)" "${RAPIDJSON_INCLUDE_DIR}/rapidjson/reader.h" "-"
   "The C++ runtime, libstdc++ (linked into the plugin)" "${QMX_LIBSTDCXX_ARCHIVE}" "GPL-3"
   "The compiler support library, libgcc (linked into the plugin)" "${QMX_LIBGCC_ARCHIVE}" "GPL-3")
+if(WIN32)
+  list(APPEND QMX_NOTICE_ENTRIES
+    "The mingw-w64 thread runtime, winpthreads (linked into the DLL)" "${QMX_WINPTHREAD_ARCHIVE}" "-")
+endif()
 if("qmx-host" IN_LIST QMX_INSTALL_TOOLS)
   find_file(QMX_HTTPLIB_HEADER httplib.h PATHS ${HTTPLIB_INCLUDE_DIRS} REQUIRED)
   list(APPEND QMX_NOTICE_ENTRIES
