@@ -45,10 +45,11 @@ else()
   set(QMX_INSTALL_TOOLS qmx-host qmx-value qmx-loader qmx-demo-service)
 endif()
 
+# A host loads the plugin at run time, so the DLL's import library is not shipped.
 install(TARGETS ${QMX_PACKAGE}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
 install(TARGETS ${QMX_INSTALL_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qmx_host_api EXPORT qmx-be-entitlements-targets)
 install(FILES ${CMAKE_SOURCE_DIR}/src/plugin/host_api.h ${CMAKE_SOURCE_DIR}/src/plugin/api_descriptor.h
