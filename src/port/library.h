@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace qmx::port {
 
@@ -10,9 +11,17 @@ class Library {
  public:
   Library() = default;
   explicit Library(const std::string& path);
-  ~Library();
-  Library(Library&& other) noexcept;
-  Library& operator=(Library&& other) noexcept;
+  ~Library() { Close(); }
+  Library(Library&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+  Library& operator=(Library&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, nullptr);
+      error_ = std::move(other.error_);
+    }
+    return *this;
+  }
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 

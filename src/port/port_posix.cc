@@ -111,17 +111,6 @@ Library::Library(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) error_ = dlerror();
 }
-Library::~Library() { Close(); }
-Library::Library(Library&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, nullptr);
-    error_ = std::move(other.error_);
-  }
-  return *this;
-}
 void* Library::Symbol(const char* name) {
   if (handle_ == nullptr) return nullptr;
   void* address = dlsym(handle_, name);

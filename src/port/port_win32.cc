@@ -128,17 +128,6 @@ Library::Library(const std::string& path) {
   handle_ = LoadLibraryA(path.c_str());
   if (handle_ == nullptr) error_ = path + ": " + SystemMessage(GetLastError());
 }
-Library::~Library() { Close(); }
-Library::Library(Library&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, nullptr);
-    error_ = std::move(other.error_);
-  }
-  return *this;
-}
 void* Library::Symbol(const char* name) {
   if (handle_ == nullptr) return nullptr;
   void* address = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
