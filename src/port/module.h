@@ -11,6 +11,10 @@ namespace qmx::port {
 // untouched, when the path cannot be read or buffer is empty.
 bool ExecutableFileName(char* buffer, size_t size);
 
+// Writes the full path of the running executable, NUL-terminated, into path
+// (size bytes). Returns false when the path cannot be read or does not fit.
+bool ExecutablePath(char* path, size_t size);
+
 // The last component of path: what follows the last separator of this
 // platform (backslash or slash on Windows, slash elsewhere).
 const char* FileNamePart(const char* path);

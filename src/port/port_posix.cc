@@ -91,17 +91,11 @@ const char* FileNamePart(const char* path) {
   return slash == nullptr ? path : slash + 1;
 }
 
-bool ExecutableFileName(char* buffer, size_t size) {
-  if (buffer == nullptr || size == 0) return false;
-  char path[1024];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+bool ExecutablePath(char* path, size_t size) {
+  if (path == nullptr || size == 0) return false;
+  ssize_t length = readlink("/proc/self/exe", path, size - 1);
   if (length <= 0) return false;
   path[length] = '\0';
-  const char* name = FileNamePart(path);
-  size_t nameLength = std::strlen(name);
-  if (nameLength >= size) nameLength = size - 1;
-  std::memcpy(buffer, name, nameLength);
-  buffer[nameLength] = '\0';
   return true;
 }
 

@@ -92,17 +92,11 @@ const char* FileNamePart(const char* path) {
   return backslash == nullptr ? path : backslash + 1;
 }
 
-bool ExecutableFileName(char* buffer, size_t size) {
-  if (buffer == nullptr || size == 0) return false;
-  char path[1024];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return false;
+bool ExecutablePath(char* path, size_t size) {
+  if (path == nullptr || size == 0) return false;
+  DWORD length = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(size));
+  if (length == 0 || length >= static_cast<DWORD>(size)) return false;
   path[length] = '\0';
-  const char* name = FileNamePart(path);
-  size_t nameLength = std::strlen(name);
-  if (nameLength >= size) nameLength = size - 1;
-  std::memcpy(buffer, name, nameLength);
-  buffer[nameLength] = '\0';
   return true;
 }
 
