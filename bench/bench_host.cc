@@ -2,7 +2,7 @@
 
 #include "binding/value.h"
 #include "common/base64.h"
-#include "plugin/host_value.h"
+#include "plugin/interface/host_value.h"
 #include "serialization/json.h"
 
 namespace qmx::bench {

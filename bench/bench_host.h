@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 
 namespace qmx::bench {
 

@@ -12,9 +12,9 @@
 #include "bench_host.h"
 #include "binding/page_pool.h"
 #include "entitlements/entitlements_plugin.h"
-#include "plugin/api_descriptor.h"
-#include "plugin/counted_allocator.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/api_descriptor.h"
+#include "plugin/interface/counted_allocator.h"
+#include "plugin/interface/host_api.h"
 #include "registry.h"
 #include "routing/route.h"
 

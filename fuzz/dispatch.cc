@@ -14,7 +14,7 @@
 #include "binding/native_conversion.h"
 #include "binding/native_types.h"
 #include "fuzz/host_graph.h"
-#include "plugin/api_descriptor.h"
+#include "plugin/interface/api_descriptor.h"
 #include "plugin/api_descriptor_builder.h"
 #include "plugin/plugin_client.h"
 #include "routing/arguments.h"

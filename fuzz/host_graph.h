@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "binding/value.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 
 namespace qmx::fuzz {
 constexpr size_t kMaxNodes = 512;

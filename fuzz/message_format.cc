@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "binding/value.h"
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
+#include "plugin/named_message.h"
 
 namespace {
 

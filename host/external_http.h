@@ -1,7 +1,7 @@
 // Outside HTTP requests performed for the plugin with libcurl.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "reference_host.h"
 
 namespace qmx::host {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/api_descriptor.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/api_descriptor.h"
+#include "plugin/interface/host_api.h"
 
 namespace qmx::host {
 

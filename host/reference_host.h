@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "binding/value.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "plugin_module.h"
 #include "work_queue.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 
 namespace qmx {
 namespace {

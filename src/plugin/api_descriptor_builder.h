@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "plugin/api_descriptor.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/api_descriptor.h"
+#include "plugin/interface/host_api.h"
 #include "routing/route.h"
 
 namespace qmx {

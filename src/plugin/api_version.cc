@@ -1,6 +1,6 @@
 #include "plugin/api_version.h"
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 
 namespace qmx {
 

@@ -8,9 +8,9 @@
 #include "logging/categories.h"
 #include "plugin/api_descriptor_builder.h"
 #include "logging/logger.h"
-#include "plugin/counted_allocator.h"
+#include "plugin/interface/counted_allocator.h"
 #include "plugin/host_types.h"
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 #include "routing/route.h"
 
 namespace qmx {

@@ -15,7 +15,7 @@
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
 #include "plugin/api_version.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "plugin/plugin_client.h"
 #include "plugin/plugin_log_target.h"
 #include "plugin/plugin_name.h"

@@ -13,8 +13,9 @@
 #include "logging/categories.h"
 #include "logging/log_record.h"
 #include "logging/logger.h"
-#include "plugin/host_value.h"
-#include "plugin/message_format.h"
+#include "plugin/interface/host_value.h"
+#include "plugin/messages/message_format.h"
+#include "plugin/named_message.h"
 #include "routing/http.h"
 #include "serialization/json.h"
 

@@ -27,7 +27,7 @@
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
 #include "binding/value.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "plugin/host_types.h"
 
 namespace qmx {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "logging/assertion.h"
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 
 namespace qmx {
 namespace {

@@ -1,7 +1,7 @@
 // The load sequence behind the plugin's one export.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "plugin/plugin.h"
 
 namespace qmx {

@@ -17,7 +17,7 @@
 
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 #include "plugin/plugin_client.h"
 #include "routing/dispatch.h"
 

@@ -1,6 +1,6 @@
 #include "routing/route.h"
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 
 #include <initializer_list>
 

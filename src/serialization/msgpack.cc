@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 #include "serialization/member_index.h"
 
 namespace qmx {

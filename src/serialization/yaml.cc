@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 #include "serialization/member_index.h"
 #include "serialization/yaml_scalar.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
 #include "serialization/json_number.h"
 
 namespace qmx::serialization_detail {

@@ -10,9 +10,9 @@
 #include "common/base64.h"
 #include "entitlements/entitlements_plugin.h"
 #include "plugin/event_paths.h"
-#include "plugin/host_value.h"
+#include "plugin/interface/host_value.h"
 #include "serialization/json.h"
-#include "plugin/api_descriptor.h"
+#include "plugin/interface/api_descriptor.h"
 #include "support/plugin_harness.h"
 #include "support/test_host.h"
 

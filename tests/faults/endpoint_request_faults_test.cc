@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "faults/malformed_records.h"
-#include "plugin/api_descriptor.h"
+#include "plugin/interface/api_descriptor.h"
 #include "support/plugin_harness.h"
 
 namespace qmx::test {

@@ -21,7 +21,7 @@ archive=${archives[0]}
 top=$(basename "$archive" .tar.gz)
 tar tzf "$archive" >"$work/list"
 for file in "$libdir/qmx-be-entitlements.so" \
-            include/qmx-be-entitlements/plugin/host_api.h include/qmx-be-entitlements/plugin/api_descriptor.h \
+            include/qmx-be-entitlements/plugin/interface/host_api.h include/qmx-be-entitlements/plugin/interface/api_descriptor.h \
             bin/qmx-host bin/qmx-value bin/qmx-loader bin/qmx-demo-service \
             share/doc/qmx-be-entitlements/THIRD_PARTY_NOTICES share/doc/qmx-be-entitlements/LICENSE \
             share/doc/qmx-be-entitlements/README.md share/qmx-be-entitlements/examples/demo-config.yaml \

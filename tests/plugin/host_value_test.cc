@@ -1,10 +1,10 @@
-#include "plugin/host_value.h"
+#include "plugin/interface/host_value.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "plugin/counted_allocator.h"
+#include "plugin/interface/counted_allocator.h"
 
 namespace qmx {
 namespace {

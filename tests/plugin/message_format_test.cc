@@ -1,4 +1,5 @@
-#include "plugin/message_format.h"
+#include "plugin/messages/message_format.h"
+#include "plugin/named_message.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/counted_allocator.h"
-#include "plugin/host_value.h"
+#include "plugin/interface/counted_allocator.h"
+#include "plugin/interface/host_value.h"
 #include "plugin/plugin.h"
 #include "support/test_host.h"
 

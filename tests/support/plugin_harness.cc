@@ -6,9 +6,9 @@
 
 #include "common/base64.h"
 #include "entitlements/entitlements_plugin.h"
-#include "plugin/api_descriptor.h"
+#include "plugin/interface/api_descriptor.h"
 #include "plugin/event_paths.h"
-#include "plugin/host_value.h"
+#include "plugin/interface/host_value.h"
 #include "plugin/plugin_entry.h"
 #include "port/library.h"
 #include "serialization/json.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 #include "support/test_host.h"
 
 namespace qmx::test {

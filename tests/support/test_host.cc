@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "plugin/host_value.h"
+#include "plugin/interface/host_value.h"
 
 namespace qmx::test {
 

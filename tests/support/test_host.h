@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "binding/value.h"
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 
 namespace qmx::test {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "plugin/counted_allocator.h"
+#include "plugin/interface/counted_allocator.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "plugin/counted_allocator.h"
+#include "plugin/interface/counted_allocator.h"
 
 #include <atomic>
 #include <cstdint>

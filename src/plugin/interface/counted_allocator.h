@@ -12,7 +12,7 @@
 
 #include <cstddef>
 
-#include "plugin/host_api.h"
+#include "plugin/interface/host_api.h"
 
 namespace qmx {
 

@@ -1,6 +1,6 @@
 // Message templates: numbered placeholders ("%1", "%2$5s") filled with typed
-// arguments, and the named form ("{method}") that is turned into numbered
-// placeholders first.
+// arguments. The named form ("{method}"), which the request client uses, is
+// in plugin/named_message.h and turns into this one.
 //
 // Numbered grammar: "%%" is one '%'. "%N" (N = 1..argument count) prints
 // argument N with its type's default conversion; "%N$spec" prints it with a
@@ -29,8 +29,6 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
-
-#include "binding/value.h"
 
 namespace qmx {
 
@@ -83,6 +81,11 @@ struct FormatArg {
 // buffer is always NUL-terminated.
 size_t FormatInto(char* buffer, size_t size, const char* format, std::span<const FormatArg> args);
 
+// The length of the printf specification that starts at spec (the character
+// after '%'), conversion character included, or 0 when the text ends before
+// a conversion character.
+size_t SpecificationLength(const char* spec);
+
 // Formats into a kMessageBufferSize stack buffer and returns the text.
 std::string FormatMessageArgs(const char* format, std::span<const FormatArg> args);
 
@@ -94,28 +97,5 @@ std::string FormatMessage(const char* format, const Args&... args) {
   const std::array<FormatArg, sizeof...(Args)> list{FormatArg(args)...};
   return FormatMessageArgs(format, list);
 }
-
-// The result of the named form: the formatted text and, in fields (a
-// Structure), the value of every named placeholder under its name.
-struct NamedMessage {
-  std::string text;
-  Value fields;
-};
-
-// Turns a template with named placeholders into a numbered one and records the
-// fields; values[h - 1] belongs to the h-th placeholder. converted receives
-// the values as rendered (after "@str"/"@hex"); it has values.size() entries.
-//
-// Outside a placeholder: "{{" is '{', "}}" and a lone '}' are '}', "%%" stays
-// "%%", a raw printf placeholder is copied and takes a number, "{" opens a
-// named placeholder and "{#" one that appends its value's kind suffix to the
-// name. Inside: name, then ":spec", "?alternative", "@str" or "@hex", "!"
-// (silent: drop trailing blanks, print nothing), "\x" for a literal x.
-std::string NumberNamedTemplate(const char* format, std::span<const Value> values, Value& fields,
-                                std::span<Value> converted);
-
-// NumberNamedTemplate, then the numbered template formatted with the rendered
-// values in order.
-NamedMessage FormatNamed(const char* format, std::span<const Value> values);
 
 }  // namespace qmx
