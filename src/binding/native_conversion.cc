@@ -1,3 +1,8 @@
+// Conversion between Values and native types: one reader and one writer per
+// native kind, with the range and kind messages they share. The file is
+// longer than most because the kinds are listed side by side, so that a rule
+// for one kind (what is accepted, what is refused and with which message) can
+// be read against the others.
 #include "binding/native_conversion.h"
 
 #include <cerrno>

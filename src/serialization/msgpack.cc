@@ -1,3 +1,8 @@
+// The MessagePack reader. It is one state machine: a class table for the
+// lead byte, then one frame loop over open arrays and maps that builds the
+// Value tree in place. The file is longer than most because the loop, its
+// frames and the scalar readers share the decoder's cursor and limits, and
+// splitting them would put the hot path behind calls across files.
 #include "serialization/msgpack.h"
 
 #include <algorithm>

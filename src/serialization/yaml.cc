@@ -1,3 +1,7 @@
+// The YAML reader over libyaml's event parser. It is one state machine: the
+// event loop, the stack of open collections, anchors and the alias copies
+// with their size limit. The file is longer than most because these share
+// the reader's state; splitting them would spread one loop across files.
 #include "serialization/yaml.h"
 
 #include <yaml.h>
