@@ -45,21 +45,25 @@ class [[nodiscard]] Result {
 
   Result() requires std::is_default_constructible_v<T> : state_(std::in_place_index<0>) {}
 
-  // A success holding value.
+  // A success holding value; implicit where U converts to T implicitly.
   template <typename U = T>
     requires std::is_constructible_v<T, U&&> &&
              (!std::is_same_v<std::remove_cvref_t<U>, Result>) &&
              (!kIsFailure<std::remove_cvref_t<U>>) &&
              (!std::is_same_v<std::remove_cvref_t<U>, std::in_place_t>)
-  Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}  // NOLINT: implicit
+  explicit(!std::is_convertible_v<U&&, T>) Result(U&& value)
+      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
 
-  // A failure carrying failure.error.
+  // A failure carrying failure.error; implicit where F converts to E
+  // implicitly.
   template <typename F>
     requires std::is_constructible_v<E, F&&>
-  Result(Failure<F>&& failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}  // NOLINT
+  explicit(!std::is_convertible_v<F&&, E>) Result(Failure<F>&& failure)
+      : state_(std::in_place_index<1>, std::move(failure.error)) {}
   template <typename F>
     requires std::is_constructible_v<E, const F&>
-  Result(const Failure<F>& failure) : state_(std::in_place_index<1>, failure.error) {}  // NOLINT
+  explicit(!std::is_convertible_v<const F&, E>) Result(const Failure<F>& failure)
+      : state_(std::in_place_index<1>, failure.error) {}
 
   bool Ok() const { return state_.index() == 0; }
   explicit operator bool() const { return Ok(); }
@@ -97,12 +101,16 @@ class [[nodiscard]] Result<void, E> {
 
   Result() = default;
 
+  // A failure carrying failure.error; implicit where F converts to E
+  // implicitly.
   template <typename F>
     requires std::is_constructible_v<E, F&&>
-  Result(Failure<F>&& failure) : error_(std::move(failure.error)) {}  // NOLINT: implicit
+  explicit(!std::is_convertible_v<F&&, E>) Result(Failure<F>&& failure)
+      : error_(std::move(failure.error)) {}
   template <typename F>
     requires std::is_constructible_v<E, const F&>
-  Result(const Failure<F>& failure) : error_(failure.error) {}  // NOLINT: implicit
+  explicit(!std::is_convertible_v<const F&, E>) Result(const Failure<F>& failure)
+      : error_(failure.error) {}
 
   bool Ok() const { return !error_.has_value(); }
   explicit operator bool() const { return Ok(); }

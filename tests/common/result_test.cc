@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -79,6 +80,12 @@ TEST(ResultTest, MoveOnlyValuesAndErrorsMoveThrough) {
   std::unique_ptr<std::string> reason = std::move(refused).error();
   ASSERT_NE(reason, nullptr);
   EXPECT_EQ(*reason, "refused");
+
+  // Only implicit conversions are implicit: a raw pointer does not slip into
+  // an owning value unnoticed.
+  static_assert(!std::is_convertible_v<int*, Result<std::unique_ptr<int>, std::string>>);
+  static_assert(std::is_constructible_v<Result<std::unique_ptr<int>, std::string>, int*>);
+  static_assert(std::is_convertible_v<Failure<const char*>, Result<int, std::string>>);
 
   // A Result moves as a whole, its value with it.
   auto first = Make(true);
