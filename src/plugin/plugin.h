@@ -5,12 +5,12 @@
 // Plugin objects are allocated through the counted allocator (zeroed before
 // construction) and destroyed by Shutdown.
 //
-// A plugin reaches the host through four parts, each reached by its accessor:
-// JsonApi() (the host's JSON API and the data store's settings), External()
-// (outside HTTP services), Events() (subscriptions, dispatch, publication,
-// service-proxy events) and Timers() (named timers). All of them go through
-// the host operations this object inherits, so an override of one of those
-// sees every call.
+// The runtime's work with the host is done by four parts, each behind its
+// accessor: JsonApi() (the host's JSON API and the data store's settings),
+// External() (outside HTTP services), Events() (subscriptions, dispatch,
+// publication, service-proxy events) and Timers() (named timers). All of them
+// call the host through the operations this object inherits from
+// HostOperations, so an override of one of those sees every call.
 #pragma once
 
 #include <cstddef>
