@@ -16,7 +16,7 @@
 #include "fuzz/host_graph.h"
 #include "plugin/interface/api_descriptor.h"
 #include "plugin/api_descriptor_builder.h"
-#include "plugin/plugin_client.h"
+#include "routing/request_error.h"
 #include "routing/arguments.h"
 #include "routing/endpoint.h"
 
@@ -54,7 +54,7 @@ struct Api {
         qmx::MakeEndpointFrom(registry, "GetItemsById", {"id", "label", "verbose"},
                               [](const int32_t& id, const std::string& label,
                                  const bool& verbose) -> EndpointResult<Filter> {
-                                if (id < 0) return qmx::PluginClient::NotFound("no item");
+                                if (id < 0) return qmx::NotFound("no item");
                                 return Filter{label, id, verbose, {label}};
                               }));
     qmx::FunctionDescriptor search = qmx::MakeEndpointFrom(

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "binding/value.h"
+#include "common/result.h"
 
 namespace qmx::host {
 
 // Reads a YAML or JSON document (JSON when the name ends in ".json" or the text
-// starts with "{"). Returns false with a reason when the file cannot be read
-// or parsed.
-bool ReadConfigFile(const std::string& path, Value& document, std::string& error);
+// starts with "{"): the document, or the reason it cannot be read or parsed.
+Result<Value, std::string> ReadConfigFile(const std::string& path);
 
 }  // namespace qmx::host

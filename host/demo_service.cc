@@ -34,16 +34,15 @@ DemoService::DemoService() : server_(std::make_unique<httplib::Server>()) { Regi
 
 DemoService::~DemoService() { Stop(); }
 
-bool DemoService::Start(const std::string& address, int port, std::string& error) {
+Result<void, std::string> DemoService::Start(const std::string& address, int port) {
   address_ = address;
   port_ = port == 0 ? server_->bind_to_any_port(address) : (server_->bind_to_port(address, port) ? port : -1);
   if (port_ <= 0) {
-    error = "the demo service cannot listen on " + address + ":" + std::to_string(port);
     port_ = 0;
-    return false;
+    return Fail("the demo service cannot listen on " + address + ":" + std::to_string(port));
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return true;
+  return {};
 }
 
 void DemoService::Stop() {

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/result.h"
+
 namespace httplib {
 class Server;
 }
@@ -37,9 +39,8 @@ class DemoService {
   DemoService(const DemoService&) = delete;
   DemoService& operator=(const DemoService&) = delete;
 
-  // Listens on address:port (port 0 takes a free one). False with a reason on
-  // failure.
-  bool Start(const std::string& address, int port, std::string& error);
+  // Listens on address:port (port 0 takes a free one); the reason on failure.
+  Result<void, std::string> Start(const std::string& address, int port);
   void Stop();
 
   int Port() const { return port_; }

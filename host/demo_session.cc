@@ -204,19 +204,19 @@ void Session::WireObservers() {
 }
 
 bool Session::SetUp() {
-  std::string error;
-  if (!service_.Start("127.0.0.1", 0, error)) {
-    Check(false, error);
+  if (Result<void, std::string> listening = service_.Start("127.0.0.1", 0); !listening) {
+    Check(false, listening.error());
     return false;
   }
   if (options_.plugin != nullptr) {
     plugin_ = options_.plugin;
   } else {
-    ownedPlugin_ = PluginModule::Open(options_.pluginPath, error);
-    if (ownedPlugin_ == nullptr) {
-      Check(false, "open the plugin: " + error);
+    Result<std::unique_ptr<PluginModule>, std::string> opened = PluginModule::Open(options_.pluginPath);
+    if (!opened) {
+      Check(false, "open the plugin: " + opened.error());
       return false;
     }
+    ownedPlugin_ = std::move(opened).value();
     plugin_ = ownedPlugin_.get();
   }
   ReferenceHost::Options hostOptions;
@@ -242,11 +242,11 @@ bool Session::SetUp() {
   out_ << "qmx-host demo: plugin " << plugin_->Name() << "\n"
        << "entitlements service (demo) at " << service_.TokenUrl() << ", region '" << kRegion << "'\n";
   Heading("start");
-  bool started = host_->Start(*plugin_, options_.major, options_.minor, options_.patch, error);
+  Result<void, std::string> started = host_->Start(*plugin_, options_.major, options_.minor, options_.patch);
   std::string version = std::to_string(options_.major) + "." + std::to_string(options_.minor) + "." +
                         std::to_string(options_.patch);
-  if (!Check(started, "a host of plugin interface " + version + " loads and initialises the plugin" +
-                          (started ? "" : ": " + error)))
+  if (!Check(started.Ok(), "a host of plugin interface " + version + " loads and initialises the plugin" +
+                               (started ? "" : ": " + started.error())))
     return false;
   const PluginLoadRecord& record = plugin_->Record();
   Say("plugin '" + std::string(record.shortName) + "' " + std::to_string(record.major) + "." +

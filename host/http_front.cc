@@ -77,18 +77,14 @@ HttpFront::HttpFront(ReferenceHost& host) : host_(host), server_(std::make_uniqu
 
 HttpFront::~HttpFront() { Stop(); }
 
-bool HttpFront::Start(const std::string& listen, std::string& error) {
+Result<void, std::string> HttpFront::Start(const std::string& listen) {
   size_t colon = listen.rfind(':');
-  if (colon == std::string::npos) {
-    error = "--listen wants ADDRESS:PORT, got '" + listen + "'";
-    return false;
-  }
+  if (colon == std::string::npos) return Fail("--listen wants ADDRESS:PORT, got '" + listen + "'");
   address_ = listen.substr(0, colon);
   if (address_.size() > 2 && address_.front() == '[' && address_.back() == ']')
     address_ = address_.substr(1, address_.size() - 2);
   if (!IsLoopback(address_)) {
-    error = "--listen serves loopback addresses only (127.0.0.1, ::1, localhost), not '" + address_ + "'";
-    return false;
+    return Fail("--listen serves loopback addresses only (127.0.0.1, ::1, localhost), not '" + address_ + "'");
   }
   int port = 0;
   try {
@@ -96,17 +92,11 @@ bool HttpFront::Start(const std::string& listen, std::string& error) {
   } catch (...) {
     port = -1;
   }
-  if (port < 0 || port > 65535) {
-    error = "bad port in '" + listen + "'";
-    return false;
-  }
+  if (port < 0 || port > 65535) return Fail("bad port in '" + listen + "'");
   port_ = port == 0 ? server_->bind_to_any_port(address_) : (server_->bind_to_port(address_, port) ? port : -1);
-  if (port_ <= 0) {
-    error = "cannot listen on " + listen;
-    return false;
-  }
+  if (port_ <= 0) return Fail("cannot listen on " + listen);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return true;
+  return {};
 }
 
 void HttpFront::Stop() {

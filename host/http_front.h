@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "common/result.h"
 #include "reference_host.h"
 
 namespace httplib {
@@ -31,7 +32,8 @@ class HttpFront {
 
   // Listens on "ADDRESS:PORT" (port 0 takes a free one). Only loopback
   // addresses are accepted: the API has no authentication.
-  bool Start(const std::string& listen, std::string& error);
+  // The reason on failure.
+  Result<void, std::string> Start(const std::string& listen);
   void Stop();
   std::string Url() const;
 

@@ -8,18 +8,14 @@
 
 namespace qmx::host {
 
-std::unique_ptr<PluginModule> PluginModule::Open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<PluginModule>, std::string> PluginModule::Open(const std::string& path) {
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* reason = dlerror();
-    error = reason != nullptr ? reason : "cannot open " + path;
-    return nullptr;
+    return Fail(reason != nullptr ? std::string(reason) : "cannot open " + path);
   }
   auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
-  if (load == nullptr) {
-    error = path + " has no load_entitlements";
-    return nullptr;
-  }
+  if (load == nullptr) return Fail(path + " has no load_entitlements");
   return std::unique_ptr<PluginModule>(new PluginModule(load, path));
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
 #include "plugin/interface/api_descriptor.h"
 #include "plugin/interface/host_api.h"
 
@@ -15,10 +16,10 @@ namespace qmx::host {
 
 class PluginModule {
  public:
-  // Opens a plugin shared object and finds load_entitlements; on failure
-  // returns null with the reason in error. The library is never closed: a
-  // plugin has no unload entry, and its runtime may keep process-wide state.
-  static std::unique_ptr<PluginModule> Open(const std::string& path, std::string& error);
+  // Opens a plugin shared object and finds load_entitlements: the module, or
+  // the reason it cannot be used. The library is never closed: a plugin has
+  // no unload entry, and its runtime may keep process-wide state.
+  static Result<std::unique_ptr<PluginModule>, std::string> Open(const std::string& path);
   // A plugin linked into the host process itself (tests).
   static std::unique_ptr<PluginModule> FromFunction(LoadEntitlementsFn load, std::string name);
 

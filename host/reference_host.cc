@@ -91,11 +91,8 @@ void ReferenceHost::Seed(const std::string& path, const Value& value) {
   queue_.Call([&] { resources_[path].Assign(value); });
 }
 
-bool ReferenceHost::SeedFromConfig(const Value& config, std::string& error) {
-  if (config.Kind() != ValueKind::Structure) {
-    error = "the configuration must be a mapping of sections";
-    return false;
-  }
+Result<void, std::string> ReferenceHost::SeedFromConfig(const Value& config) {
+  if (config.Kind() != ValueKind::Structure) return Fail("the configuration must be a mapping of sections");
   for (size_t i = 0; i < config.Size(); ++i) {
     std::string section(config.MemberName(i));
     const Value& entries = config.MemberValue(i);
@@ -104,44 +101,35 @@ bool ReferenceHost::SeedFromConfig(const Value& config, std::string& error) {
                          : section == "resources"       ? ""
                                                         : nullptr;
     if (prefix == nullptr) {
-      error = "unknown section '" + section + "' (expected install-settings, system-settings or resources)";
-      return false;
+      return Fail("unknown section '" + section + "' (expected install-settings, system-settings or resources)");
     }
-    if (entries.Kind() != ValueKind::Structure) {
-      error = "section '" + section + "' must be a mapping";
-      return false;
-    }
+    if (entries.Kind() != ValueKind::Structure) return Fail("section '" + section + "' must be a mapping");
     for (size_t j = 0; j < entries.Size(); ++j) {
       std::string name(entries.MemberName(j));
-      if (*prefix == '\0' && !name.starts_with('/')) {
-        error = "resource path '" + name + "' must start with '/'";
-        return false;
-      }
+      if (*prefix == '\0' && !name.starts_with('/')) return Fail("resource path '" + name + "' must start with '/'");
       Seed(prefix + name, entries.MemberValue(j));
     }
   }
-  return true;
+  return {};
 }
 
-bool ReferenceHost::Start(PluginModule& plugin, uint32_t major, uint32_t minor, uint32_t patch,
-                          std::string& error) {
+Result<void, std::string> ReferenceHost::Start(PluginModule& plugin, uint32_t major, uint32_t minor,
+                                                uint32_t patch) {
   Stop();
-  return queue_.Call([&] {
+  return queue_.Call([&]() -> Result<void, std::string> {
     if (!plugin.Load(major, minor, patch)) {
-      error = "the plugin refused host version " + std::to_string(major) + "." + std::to_string(minor) +
-              "." + std::to_string(patch);
-      return false;
+      return Fail("the plugin refused host version " + std::to_string(major) + "." + std::to_string(minor) +
+                  "." + std::to_string(patch));
     }
     plugin_ = &plugin;
     ++epoch_;
     running_ = true;
     if (!plugin.Initialize(&handle_)) {
-      error = "the plugin's Initialize failed";
       plugin.Shutdown();
       running_ = false;
-      return false;
+      return Fail("the plugin's Initialize failed");
     }
-    return true;
+    return {};
   });
 }
 

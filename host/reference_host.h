@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "binding/value.h"
+#include "common/result.h"
 #include "plugin/interface/host_api.h"
 #include "plugin_module.h"
 #include "work_queue.h"
@@ -67,13 +68,12 @@ class ReferenceHost {
   //   install-settings: {name: value}  -> /data-store/v1/install-settings/<name>
   //   system-settings:  {name: value}  -> /data-store/v1/system-settings/<name>
   //   resources:        {path: value}
-  // Returns false with a reason for a document of another shape.
-  bool SeedFromConfig(const Value& config, std::string& error);
+  // The reason for a document of another shape.
+  Result<void, std::string> SeedFromConfig(const Value& config);
 
   // load_entitlements with the version, then Initialize. On failure the
-  // plugin is not running and error says why.
-  bool Start(PluginModule& plugin, uint32_t major, uint32_t minor, uint32_t patch,
-             std::string& error);
+  // plugin is not running and the error says why.
+  Result<void, std::string> Start(PluginModule& plugin, uint32_t major, uint32_t minor, uint32_t patch);
   // Shutdown; scheduled callbacks still pending are dropped. Harmless twice.
   void Stop();
   bool Running() const { return running_; }

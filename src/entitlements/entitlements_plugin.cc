@@ -53,7 +53,7 @@ Plugin* EntitlementsPlugin::Create() {
 }
 
 void EntitlementsPlugin::Shutdown() {
-  if (timerActive_) RemoveTimer(kTimerName);
+  if (timerActive_) Timers().RemoveTimer(kTimerName);
   Plugin::Shutdown();
 }
 
@@ -75,24 +75,24 @@ bool EntitlementsPlugin::OnStart() {
 }
 
 std::string EntitlementsPlugin::GetGlobalRegion() {
-  return qmx::GetGlobalRegion(*this);
+  return qmx::GetGlobalRegion(JsonApi());
 }
 
 bool EntitlementsPlugin::ResolveServiceUrl(const std::string& region) {
-  entitlementsUrl_ = qmx::ResolveServiceUrl(*this, region);
+  entitlementsUrl_ = qmx::ResolveServiceUrl(JsonApi(), region);
   return !entitlementsUrl_.empty();
 }
 
 void EntitlementsPlugin::SubscribeHandler(
     const std::string& path, void (EntitlementsPlugin::*handler)(const PluginResourceEvent&)) {
-  Subscribe<Value>(path, std::function<void(const TypedResourceEvent<Value>&)>(
-                             [this, handler](const TypedResourceEvent<Value>& typed) {
-                               PluginResourceEvent event;
-                               event.uri = typed.uri;
-                               event.eventType = typed.eventType;
-                               event.data.Assign(typed.data);
-                               (this->*handler)(event);
-                             }));
+  Events().Subscribe<Value>(path, std::function<void(const TypedResourceEvent<Value>&)>(
+                                      [this, handler](const TypedResourceEvent<Value>& typed) {
+                                        PluginResourceEvent event;
+                                        event.uri = typed.uri;
+                                        event.eventType = typed.eventType;
+                                        event.data.Assign(typed.data);
+                                        (this->*handler)(event);
+                                      }));
 }
 
 void EntitlementsPlugin::SubscribeToEvents() {
@@ -113,7 +113,7 @@ void EntitlementsPlugin::FetchToken() {
   request.headers["Accept"] = "application/json";
   request.headers["Content-Type"] = "application/json";
   request.body = RequestBody();
-  ExternalAnswer answer = SendRequest(request);
+  ExternalAnswer answer = External().SendRequest(request);
 
   bool succeeded = answer.resultCode == 0 && answer.message.empty() && answer.status >= 200 &&
                    answer.status <= 299 && answer.conversionFailed == 0;
@@ -140,7 +140,7 @@ void EntitlementsPlugin::FetchToken() {
   retryDelay_ = initialRetryDelay_;
   tokenReady_ = true;
   if (timerActive_) {
-    RemoveTimer(kTimerName);
+    Timers().RemoveTimer(kTimerName);
     timerActive_ = false;
   }
   PublishToken(wasReady);
@@ -175,9 +175,9 @@ bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
 }
 
 void EntitlementsPlugin::PublishToken(bool wasReady) {
-  PublishResourceEvent(wasReady ? PluginResourceEventType::Update : PluginResourceEventType::Create,
-                       kTokenPath, resource_);
-  Post(kMessagingPath, resource_);  // the answer does not matter
+  Events().PublishResourceEvent(
+      wasReady ? PluginResourceEventType::Update : PluginResourceEventType::Create, kTokenPath, resource_);
+  (void)JsonApi().Post(kMessagingPath, resource_);  // the answer does not matter
 }
 
 void EntitlementsPlugin::ScheduleRetry() {
@@ -187,7 +187,7 @@ void EntitlementsPlugin::ScheduleRetry() {
   retryDelay_ = std::min(retryDelay_ + jitter(rng_), maxRetryDelay_);
   nextRetryTime_ = clock_() + retryDelay_ * 1000000;
   if (!timerActive_) {
-    AddTimer(kTimerName, kTickSeconds, [this] { OnTick(); });
+    Timers().AddTimer(kTimerName, kTickSeconds, [this] { OnTick(); });
     timerActive_ = true;
   }
 }
@@ -218,8 +218,8 @@ void EntitlementsPlugin::OnAccessToken(const PluginResourceEvent& event) {
   // The next user's first token must not inherit this user's entitlements
   // when it carries no list of its own.
   resource_.entitlements.clear();
-  PublishResourceDeleted(kTokenPath);
-  Request(HostMethodDelete, kMessagingPath);  // the answer does not matter
+  Events().PublishResourceDeleted(kTokenPath);
+  (void)JsonApi().Request(HostMethodDelete, kMessagingPath);  // the answer does not matter
 }
 
 void EntitlementsPlugin::OnTokenMessage(const PluginResourceEvent& event) {
@@ -230,7 +230,7 @@ void EntitlementsPlugin::OnOutOfSync(const PluginResourceEvent& event) {
   if (event.eventType == PluginResourceEventType::Delete) FetchToken();
 }
 
-std::variant<EntitlementsTokenResource, RequestError> EntitlementsPlugin::GetToken() const {
+RequestResult<EntitlementsTokenResource> EntitlementsPlugin::GetToken() const {
   if (!tokenReady_) return NotFound("Entitlements token is not ready yet");
   return resource_;
 }

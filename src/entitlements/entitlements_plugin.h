@@ -19,11 +19,11 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <variant>
 
 #include "binding/value.h"
 #include "entitlements/token_resource.h"
 #include "plugin/plugin.h"
+#include "routing/request_error.h"
 
 namespace qmx {
 
@@ -67,7 +67,7 @@ class EntitlementsPlugin : public Plugin {
 
   // The endpoint GET "/entitlements/v1/token": the record once a token is
   // ready, otherwise 404 "Entitlements token is not ready yet".
-  std::variant<EntitlementsTokenResource, RequestError> GetToken() const;
+  RequestResult<EntitlementsTokenResource> GetToken() const;
 
  protected:
   // Test seams: a fixed generator seed and a replaceable monotonic clock.

@@ -17,13 +17,13 @@ const Value* Child(const Value& value, const char* name) {
 
 }  // namespace
 
-std::string GetGlobalRegion(PluginClient& client) {
-  auto [globals, failure] = client.GetInstallSetting("globals");
-  if (failure) {
+std::string GetGlobalRegion(JsonApiClient& client) {
+  RequestResult<Value> globals = client.GetInstallSetting("globals");
+  if (!globals) {
     Log(kLevelError, kCategories, "Failed to get global install settings.");
     return {};
   }
-  const Value* region = Child(globals, "region");
+  const Value* region = Child(globals.value(), "region");
   if (region == nullptr) {
     Log(kLevelError, kCategories, "Failed to get '%s' from global install settings.", "region");
     return {};
@@ -32,17 +32,17 @@ std::string GetGlobalRegion(PluginClient& client) {
   return std::string(region->GetString());
 }
 
-std::string ResolveServiceUrl(PluginClient& client, const std::string& region) {
+std::string ResolveServiceUrl(JsonApiClient& client, const std::string& region) {
   if (region.empty()) {
     Log(kLevelError, kCategories, "No region provided.");
     return {};
   }
-  auto [regionData, failure] = client.GetSystemSetting("region_data");
-  if (failure) {
+  RequestResult<Value> regionData = client.GetSystemSetting("region_data");
+  if (!regionData) {
     Log(kLevelError, kCategories, "Failed to get '%s' from system settings.", "region_data");
     return {};
   }
-  const Value* settings = Child(regionData, region.c_str());
+  const Value* settings = Child(regionData.value(), region.c_str());
   if (settings == nullptr) {
     Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
     return {};

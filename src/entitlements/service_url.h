@@ -6,16 +6,16 @@
 
 #include <string>
 
-#include "plugin/plugin_client.h"
+#include "plugin/json_api_client.h"
 
 namespace qmx {
 
 // The "region" member of the install setting "globals"; empty on failure.
 // A "region" that is not a string gives the empty string without a log line.
-std::string GetGlobalRegion(PluginClient& client);
+std::string GetGlobalRegion(JsonApiClient& client);
 
 // Walks region_data.<region>.servers.entitlements.entitlements_url in the
 // system settings. The URL on success, the empty string on every failure.
-std::string ResolveServiceUrl(PluginClient& client, const std::string& region);
+std::string ResolveServiceUrl(JsonApiClient& client, const std::string& region);
 
 }  // namespace qmx

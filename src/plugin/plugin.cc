@@ -18,7 +18,11 @@ namespace qmx {
 Plugin::Plugin(std::string shortName)
     : shortName_(std::move(shortName)),
       typeRegistry_(std::make_unique<TypeRegistry>()),
-      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry} {
+      callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry},
+      requests_(*this),
+      external_(*this),
+      events_(*this, requests_, shortName_),
+      timers_(*this, shortName_) {
   // The plugin holds the process-wide logger from construction to destruction.
   AcquireLogger();
   typeRegistry_->RegisterBuiltins();
@@ -52,11 +56,11 @@ void Plugin::SetUpNaming() {
 
 void Plugin::RegisterRuntimeTypes() {
   RegisterHostTypes(*typeRegistry_);
-  SetRegistry(typeRegistry_.get());
+  requests_.SetRegistry(typeRegistry_.get());
 }
 
 bool Plugin::Start(HostHandle* handle) {
-  hostHandle_ = handle;
+  AttachHandle(handle);
   if (FindTarget("PluginLogTarget") == nullptr && handle != nullptr) {
     // From now on the host gets the lines; the consoles are left to it. Each
     // console target detaches itself, so it knows it is detached and a later
@@ -73,42 +77,16 @@ bool Plugin::Start(HostHandle* handle) {
     logTarget_->Configure(settings);
   }
   std::string userAgent = FormatMessage("VaskClient/%1 (%2)", hostVersion_.Text(), shortName_);
-  Attach(handle != nullptr ? handle->hostCookie : 0, shortName_, std::move(userAgent));
+  external_.SetUserAgent(std::move(userAgent));
+  events_.SubscribeServiceProxy();
   return OnStart();
 }
 
-// Every forward checks the handle: before Initialize there is no host to call.
-#define QMX_HOST_CALL(slot, ...)                                             \
-  do {                                                                       \
-    if (hostHandle_ != nullptr && hostHandle_->api != nullptr &&             \
-        hostHandle_->api->slot != nullptr) {                                 \
-      hostHandle_->api->slot(hostHandle_->api __VA_OPT__(,) __VA_ARGS__);    \
-    }                                                                        \
-  } while (0)
+void Plugin::Shutdown() {
+  events_.Clear();
+  timers_.Clear();
+}
 
-void Plugin::CallJsonApi(HostResponse* response, HostRequest* request) {
-  QMX_HOST_CALL(CallJsonApi, response, request);
-}
-void Plugin::SendExternalRequest(ExternalResponse* response, ExternalRequest* request) {
-  QMX_HOST_CALL(SendExternalRequest, response, request);
-}
-void Plugin::FireEvent(HostEvent* event) { QMX_HOST_CALL(FireEvent, event); }
-void Plugin::SubscribeEvent(const char* name, uint32_t cookie, HostEventCallback callback,
-                            void* context, int32_t flag) {
-  QMX_HOST_CALL(SubscribeEvent, name, cookie, callback, context, flag);
-}
-void Plugin::UnsubscribeEvent(const char* name, uint32_t cookie) {
-  QMX_HOST_CALL(UnsubscribeEvent, name, cookie);
-}
-void Plugin::ScheduleCallback(const char* label, HostTimerCallback callback, void* context,
-                              double seconds, int32_t flag) {
-  QMX_HOST_CALL(ScheduleCallback, label, callback, context, seconds, flag);
-}
-void Plugin::YieldThread() { QMX_HOST_CALL(YieldThread); }
-void Plugin::BeginWait(const char* label, int32_t flag) { QMX_HOST_CALL(BeginWait, label, flag); }
-void Plugin::EndWait() { QMX_HOST_CALL(EndWait); }
-
-#undef QMX_HOST_CALL
 
 void Plugin::BuildApiDescriptor() {
   // Built once: the host may already hold pointers into the arrays.

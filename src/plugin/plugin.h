@@ -4,6 +4,13 @@
 // inside it: Initialize once after a successful load, Shutdown once, last.
 // Plugin objects are allocated through the counted allocator (zeroed before
 // construction) and destroyed by Shutdown.
+//
+// The runtime's work with the host is done by four parts, each behind its
+// accessor: JsonApi() (the host's JSON API and the data store's settings),
+// External() (outside HTTP services), Events() (subscriptions, dispatch,
+// publication, service-proxy events) and Timers() (named timers). All of them
+// call the host through the operations this object inherits from
+// HostOperations, so an override of one of those sees every call.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +22,14 @@
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
 #include "plugin/api_version.h"
+#include "plugin/event_subscriptions.h"
+#include "plugin/external_request_client.h"
 #include "plugin/interface/host_api.h"
-#include "plugin/plugin_client.h"
+#include "plugin/host_operations.h"
+#include "plugin/json_api_client.h"
 #include "plugin/plugin_log_target.h"
 #include "plugin/plugin_name.h"
+#include "plugin/timer_table.h"
 #include "routing/endpoint.h"
 #include "routing/route.h"
 
@@ -26,7 +37,7 @@ namespace qmx {
 
 class ApiDescriptorStorage;
 
-class Plugin : public PluginClient {
+class Plugin : public HostOperations {
  public:
   explicit Plugin(std::string shortName);
   ~Plugin() override;
@@ -37,18 +48,13 @@ class Plugin : public PluginClient {
   static void* operator new(size_t size);
   static void operator delete(void* block);
 
-  // The host's table, reached through the handle given to Initialize.
-  void CallJsonApi(HostResponse* response, HostRequest* request) override;
-  void SendExternalRequest(ExternalResponse* response, ExternalRequest* request) override;
-  void FireEvent(HostEvent* event) override;
-  void SubscribeEvent(const char* name, uint32_t cookie, HostEventCallback callback, void* context,
-                      int32_t flag) override;
-  void UnsubscribeEvent(const char* name, uint32_t cookie) override;
-  void ScheduleCallback(const char* label, HostTimerCallback callback, void* context, double seconds,
-                        int32_t flag) override;
-  void YieldThread() override;
-  void BeginWait(const char* label, int32_t flag) override;
-  void EndWait() override;
+  // Reference-counted subscription to the events of a resource path
+  // (Events() has the typed form).
+  void Subscribe(const std::string& path) override { events_.Subscribe(path); }
+  void Unsubscribe(const std::string& path) override { events_.Unsubscribe(path); }
+  // Unsubscribes every event name at the host and clears the handler, timer
+  // and path tables. A derived plugin that overrides it calls this last.
+  void Shutdown() override;
   // Registers the plugin's types and endpoints; called once by the load.
   virtual void RegisterApi() {}
   // Starts the plugin's work; its result is Initialize's.
@@ -57,7 +63,10 @@ class Plugin : public PluginClient {
   const std::string& ShortName() const { return shortName_; }
   const ApiVersion& HostVersion() const { return hostVersion_; }
   void SetHostVersion(const ApiVersion& version) { hostVersion_ = version; }
-  const HostHandle* Handle() const { return hostHandle_; }
+  JsonApiClient& JsonApi() { return requests_; }
+  ExternalRequestClient& External() { return external_; }
+  EventSubscriptions& Events() { return events_; }
+  TimerTable& Timers() { return timers_; }
   const PluginCallbacks* Callbacks() const { return &callbacks_; }
   const ApiDescriptor* Descriptor() const { return &apiDescriptor_; }
   TypeRegistry& Registry() { return *typeRegistry_; }
@@ -128,10 +137,13 @@ class Plugin : public PluginClient {
   std::string typePrefix_;
   std::vector<std::string> tags_;
   std::unique_ptr<TypeRegistry> typeRegistry_;
-  const HostHandle* hostHandle_ = nullptr;
   PluginCallbacks callbacks_;
   ApiDescriptor apiDescriptor_{};
   std::unique_ptr<ApiDescriptorStorage> descriptorStorage_;
+  JsonApiClient requests_;
+  ExternalRequestClient external_;
+  EventSubscriptions events_;
+  TimerTable timers_;
 };
 
 }  // namespace qmx

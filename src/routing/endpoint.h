@@ -12,21 +12,20 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
 #include "plugin/messages/message_format.h"
-#include "plugin/plugin_client.h"
 #include "routing/dispatch.h"
+#include "routing/request_error.h"
 
 namespace qmx {
 
-// What a handler returns: its value, or the failure to answer with (a
-// non-zero code becomes the response status).
+// What a handler returns: its value, or the failure to answer with (a code
+// above 0 becomes the response status).
 template <typename R>
-using EndpointResult = std::variant<R, RequestError>;
+using EndpointResult = RequestResult<R>;
 
 template <typename R, typename... Args>
 class TypedEndpoint final : public EndpointCallable {
@@ -54,12 +53,13 @@ class TypedEndpoint final : public EndpointCallable {
     (Convert(context, std::get<I>(natives), arguments[I], names_[I]), ...);
     if (!context.result.Ok()) return;
     EndpointResult<R> outcome = handler_(std::get<I>(natives)...);
-    if (auto* error = std::get_if<RequestError>(&outcome)) {
-      context.result.SetError(error->message);
-      if (error->code > 0) context.status = static_cast<uint32_t>(error->code);
+    if (!outcome.Ok()) {
+      const RequestError& error = outcome.error();
+      context.result.SetError(error.message);
+      if (error.code > 0) context.status = static_cast<uint32_t>(error.code);
       return;
     }
-    const R& value = std::get<R>(outcome);
+    const R& value = outcome.value();
     NativeCodec<R>().NativeToValue(context.result, &value,
                                    TypeRefOf<R>(*context.registry).descriptor, *context.registry);
   }

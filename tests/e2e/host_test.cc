@@ -26,10 +26,12 @@ constexpr const char* kTokenPath = "/entitlements/v1/token";
 
 // The plugin of this build, or null (with the reason on standard error).
 std::unique_ptr<PluginModule> OpenPlugin() {
-  std::string error;
-  std::unique_ptr<PluginModule> plugin = PluginModule::Open(test::PluginPath(), error);
-  if (plugin == nullptr) std::fprintf(stderr, "%s\n", error.c_str());
-  return plugin;
+  Result<std::unique_ptr<PluginModule>, std::string> opened = PluginModule::Open(test::PluginPath());
+  if (!opened) {
+    std::fprintf(stderr, "%s\n", opened.error().c_str());
+    return nullptr;
+  }
+  return std::move(opened).value();
 }
 
 // Points "globals" and "region_data" of host at a token URL.
@@ -52,8 +54,9 @@ struct Live {
 
   // Returns "" on success, otherwise what went wrong.
   std::string Start(double timeoutSeconds) {
-    std::string error;
-    if (!service.Start("127.0.0.1", 0, error)) return error;
+    if (Result<void, std::string> listening = service.Start("127.0.0.1", 0); !listening) {
+      return listening.error();
+    }
     plugin = OpenPlugin();
     if (plugin == nullptr) return "the plugin does not open";
     ReferenceHost::Options options;
@@ -66,8 +69,12 @@ struct Live {
         "system-settings:\n  region_data:\n    eu: {servers: {entitlements: {entitlements_url: \"" +
         service.TokenUrl() + "\"}}}\n");
     if (!config.Ok()) return std::string(config.ErrorText());
-    if (!host->SeedFromConfig(config.value(), error)) return error;
-    if (!host->Start(*plugin, 18, 0, 0, error)) return error;
+    if (Result<void, std::string> seeded = host->SeedFromConfig(config.value()); !seeded) {
+      return seeded.error();
+    }
+    if (Result<void, std::string> started = host->Start(*plugin, 18, 0, 0); !started) {
+      return started.error();
+    }
     return "";
   }
   void SignIn(const char* accessToken) {
@@ -136,15 +143,15 @@ TEST(EndToEnd, APluginRefusesHostsOfAnotherMajorOrAnOlderMinor) {
   test::ChildResult child = test::RunInChild([] {
     std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);
-    std::string error;
     ReferenceHost host;
     host.onLog = [](int32_t, const std::string&) {};
-    CHILD_EXPECT(!host.Start(*plugin, 17, 9, 9, error), 11);
-    CHILD_EXPECT(error == "the plugin refused host version 17.9.9", 12);
+    Result<void, std::string> older = host.Start(*plugin, 17, 9, 9);
+    CHILD_EXPECT(!older.Ok(), 11);
+    CHILD_EXPECT(older.error() == "the plugin refused host version 17.9.9", 12);
     CHILD_EXPECT(!host.Running() && !plugin->Loaded(), 13);
-    CHILD_EXPECT(!host.Start(*plugin, 19, 0, 0, error), 14);
+    CHILD_EXPECT(!host.Start(*plugin, 19, 0, 0).Ok(), 14);
     // A later minor of the same major is compatible.
-    CHILD_EXPECT(host.Start(*plugin, 18, 4, 2, error), 15);
+    CHILD_EXPECT(host.Start(*plugin, 18, 4, 2).Ok(), 15);
     CHILD_EXPECT(host.Get(kTokenPath).status == 404, 16);
     host.Stop();
     return 0;
@@ -184,9 +191,8 @@ TEST(EndToEnd, MemoryInUseReturnsToItsLevelAfterShutdown) {
   test::ChildResult child = test::RunInChild([] {
     std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);
-    std::string error;
     DemoService service;
-    CHILD_EXPECT(service.Start("127.0.0.1", 0, error), 11);
+    CHILD_EXPECT(service.Start("127.0.0.1", 0).Ok(), 11);
     // The first session creates what the process keeps once (the C++
     // runtime's own buffers, for example); every later one returns all it
     // takes.
@@ -194,7 +200,7 @@ TEST(EndToEnd, MemoryInUseReturnsToItsLevelAfterShutdown) {
     for (uint64_t& level : levels) {
       ReferenceHost host;
       SeedRegion(host, service.TokenUrl());
-      CHILD_EXPECT(host.Start(*plugin, 18, 0, 0, error), 12);
+      CHILD_EXPECT(host.Start(*plugin, 18, 0, 0).Ok(), 12);
       for (int round = 0; round < 5; ++round) {
         Value token;
         token.Member("token").SetString("dave:round-" + std::to_string(round));

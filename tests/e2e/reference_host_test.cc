@@ -83,8 +83,8 @@ class ReferenceHostTest : public ::testing::Test {
     Probe::targets.clear();
     Probe::onCall = nullptr;
     plugin = PluginModule::FromFunction(&Probe::Load, "probe");
-    std::string error;
-    ASSERT_TRUE(host.Start(*plugin, 18, 0, 0, error)) << error;
+    Result<void, std::string> started = host.Start(*plugin, 18, 0, 0);
+    ASSERT_TRUE(started.Ok()) << started.error();
   }
   void TearDown() override { host.Stop(); }
   // Runs body on the plugin thread, as the plugin would.
@@ -230,23 +230,28 @@ TEST(ExternalRequestTest, RequestsTheHostCannotPerformAreRefusedWithAReason) {
 
 TEST(HostConfigTest, ConfigurationSectionsLandUnderTheirPaths) {
   ReferenceHost host;
-  std::string error;
   ValueResult config = ReadYaml(
       "install-settings: {globals: {region: eu}}\n"
       "system-settings: {region_data: {eu: {}}}\n"
       "resources: {/vaskclient/region-locale: {region: eu}}\n");
-  ASSERT_TRUE(host.SeedFromConfig(config.value(), error)) << error;
+  Result<void, std::string> seeded = host.SeedFromConfig(config.value());
+  ASSERT_TRUE(seeded.Ok()) << seeded.error();
   EXPECT_EQ(host.Get("/data-store/v1/install-settings/globals").body.FindMember("region").GetString(), "eu");
   EXPECT_TRUE(host.Get("/data-store/v1/system-settings/region_data").Ok());
   EXPECT_TRUE(host.Get("/vaskclient/region-locale").Ok());
 
   ValueResult unknown = ReadYaml("settings: {a: 1}\n");
-  EXPECT_FALSE(host.SeedFromConfig(unknown.value(), error));
-  EXPECT_NE(error.find("unknown section 'settings'"), std::string::npos) << error;
+  seeded = host.SeedFromConfig(unknown.value());
+  ASSERT_FALSE(seeded.Ok());
+  EXPECT_NE(seeded.error().find("unknown section 'settings'"), std::string::npos) << seeded.error();
   ValueResult relative = ReadYaml("resources: {a/b: 1}\n");
-  EXPECT_FALSE(host.SeedFromConfig(relative.value(), error));
+  seeded = host.SeedFromConfig(relative.value());
+  ASSERT_FALSE(seeded.Ok());
+  EXPECT_EQ(seeded.error(), "resource path 'a/b' must start with '/'");
   ValueResult scalar = ReadYaml("42\n");
-  EXPECT_FALSE(host.SeedFromConfig(scalar.value(), error));
+  seeded = host.SeedFromConfig(scalar.value());
+  ASSERT_FALSE(seeded.Ok());
+  EXPECT_EQ(seeded.error(), "the configuration must be a mapping of sections");
 }
 
 }  // namespace

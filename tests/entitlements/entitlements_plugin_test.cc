@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <map>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "common/base64.h"
@@ -48,7 +47,7 @@ class TestPlugin : public EntitlementsPlugin {
   using EntitlementsPlugin::SetClock;
   void UnsubscribeEvent(const char* name, uint32_t cookie) override {
     if (timerAtFirstUnsubscribe != nullptr && *timerAtFirstUnsubscribe == -1) {
-      *timerAtFirstUnsubscribe = HasTimer(kTimerName) ? 1 : 0;
+      *timerAtFirstUnsubscribe = Timers().HasTimer(kTimerName) ? 1 : 0;
     }
     EntitlementsPlugin::UnsubscribeEvent(name, cookie);
   }
@@ -181,10 +180,10 @@ TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
   EXPECT_EQ(fields, (std::vector<std::string>{"accessToken", "token", "subject", "issuer",
                                               "entitlements"}));
 
-  auto answer = plugin->GetToken();
-  ASSERT_TRUE(std::holds_alternative<RequestError>(answer));
-  EXPECT_EQ(std::get<RequestError>(answer).code, 404);
-  EXPECT_EQ(std::get<RequestError>(answer).message, "Entitlements token is not ready yet");
+  RequestResult<EntitlementsTokenResource> answer = plugin->GetToken();
+  ASSERT_FALSE(answer.Ok());
+  EXPECT_EQ(answer.error().code, 404);
+  EXPECT_EQ(answer.error().message, "Entitlements token is not ready yet");
 }
 
 TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactRequest) {
@@ -202,8 +201,8 @@ TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactReques
   EXPECT_EQ(call.body, "{\r\n    \"urn\": \"urn:entitlement:%\"\r\n}");
 
   auto answer = plugin->GetToken();
-  ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer));
-  const auto& record = std::get<EntitlementsTokenResource>(answer);
+  ASSERT_TRUE(answer.Ok());
+  const auto& record = answer.value();
   EXPECT_EQ(record.accessToken, "secret-access");
   EXPECT_EQ(record.subject, "u1");
   EXPECT_EQ(record.issuer, "i1");
@@ -248,9 +247,9 @@ TEST_F(EntitlementsPluginTest, ClaimsFillTheRecordAndATokenWithoutAListKeepsTheP
     Succeed(c.claims);
     Deliver(kAccessPath, "Update", R"({"token":"t"})");
     auto answer = plugin->GetToken();
-    ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer)) << c.claims;
-    EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).entitlements, c.entitlements) << c.claims;
-    EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).subject, c.subject) << c.claims;
+    ASSERT_TRUE(answer.Ok()) << c.claims;
+    EXPECT_EQ(answer.value().entitlements, c.entitlements) << c.claims;
+    EXPECT_EQ(answer.value().subject, c.subject) << c.claims;
   }
 }
 
@@ -263,9 +262,9 @@ TEST_F(EntitlementsPluginTest, SignOutEndsTheKeptEntitlementsList) {
   Succeed(R"({"sub":"u2"})");
   Deliver(kAccessPath, "Create", R"({"token":"second-user"})");
   auto answer = plugin->GetToken();
-  ASSERT_TRUE(std::holds_alternative<EntitlementsTokenResource>(answer));
-  EXPECT_EQ(std::get<EntitlementsTokenResource>(answer).subject, "u2");
-  EXPECT_TRUE(std::get<EntitlementsTokenResource>(answer).entitlements.empty());
+  ASSERT_TRUE(answer.Ok());
+  EXPECT_EQ(answer.value().subject, "u2");
+  EXPECT_TRUE(answer.value().entitlements.empty());
   auto last = std::find_if(host.fired.rbegin(), host.fired.rend(),
                            [](const auto& fired) { return fired.name == "OnJsonApiEvent"; });
   ASSERT_NE(last, host.fired.rend());
@@ -308,7 +307,7 @@ TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
     EXPECT_EQ(plugin->tokenReady(), c.published);
     EXPECT_EQ(TokenEvents().size(), c.published ? 1u : 0u);
     EXPECT_EQ(plugin->timerActive(), c.retry);
-    EXPECT_EQ(plugin->HasTimer(EntitlementsPlugin::kTimerName), c.retry);
+    EXPECT_EQ(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName), c.retry);
     if (c.retry) {
       EXPECT_GE(plugin->retryDelay(), 750);
       EXPECT_LE(plugin->retryDelay(), 1250);
@@ -349,7 +348,7 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
   plugin->OnTick();
   EXPECT_TRUE(plugin->tokenReady());
   EXPECT_FALSE(plugin->timerActive());
-  EXPECT_FALSE(plugin->HasTimer(EntitlementsPlugin::kTimerName));
+  EXPECT_FALSE(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName));
   EXPECT_EQ(plugin->retryDelay(), 100);
   // A tick that was already due does nothing once the timer is gone.
   plugin->OnTick();
@@ -390,7 +389,7 @@ TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
   EXPECT_EQ(TokenEvents(), (std::vector<std::string>{"Create", "Delete"}));
   EXPECT_EQ(JsonTargets(HostMethodDelete),
             (std::vector<std::string>{"/vask-messaging-service/v1/entitlements"}));
-  EXPECT_TRUE(std::holds_alternative<RequestError>(plugin->GetToken()));
+  EXPECT_FALSE(plugin->GetToken().Ok());
   // Without an access token a trigger sends nothing.
   Deliver(kOutOfSyncPath, "Delete");
   EXPECT_EQ(host.externalCalls.size(), 1u);
@@ -489,7 +488,7 @@ TEST_F(EntitlementsPluginTest, ShutdownRemovesTheTimerBeforeUnsubscribing) {
     Deliver(kAccessPath, "Create", R"({"token":"t"})");
     int timerAtUnsubscribe = -1;
     plugin->timerAtFirstUnsubscribe = &timerAtUnsubscribe;
-    ASSERT_EQ(plugin->HasTimer(EntitlementsPlugin::kTimerName), failing);
+    ASSERT_EQ(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName), failing);
     Stop();
     EXPECT_EQ(timerAtUnsubscribe, 0);
   }

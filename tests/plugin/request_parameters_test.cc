@@ -43,10 +43,10 @@ TEST_F(RequestParametersTest, ParametersThatAreNotAStructureAreRefusedUnsent) {
     Value parameters;
     c.fill(parameters);
     const size_t before = host.jsonCalls.size();
-    RequestResult result = plugin->Request(HostMethodPost, "/a/b", parameters);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->code, 400);
-    EXPECT_EQ(result->message,
+    RequestResult<> result = plugin->JsonApi().Request(HostMethodPost, "/a/b", parameters);
+    ASSERT_FALSE(result.Ok());
+    EXPECT_EQ(result.error().code, 400);
+    EXPECT_EQ(result.error().message,
               std::string("Request not sent: Error converting parameters for POST /a/b: the "
                           "parameters must be a structure, not a value of kind '") +
                   c.kind + "'");
@@ -55,8 +55,8 @@ TEST_F(RequestParametersTest, ParametersThatAreNotAStructureAreRefusedUnsent) {
 }
 
 TEST_F(RequestParametersTest, EmptyParametersSendAnEmptyStructure) {
-  RequestResult result = plugin->Request(HostMethodPost, "/a/b", Value());
-  EXPECT_FALSE(result.has_value());
+  RequestResult<> result = plugin->JsonApi().Request(HostMethodPost, "/a/b", Value());
+  EXPECT_TRUE(result.Ok());
   ASSERT_EQ(host.jsonCalls.size(), 1u);
   ASSERT_EQ(host.jsonCalls.back().argumentCount, 1u);
   EXPECT_EQ(host.jsonCalls.back().argument.Kind(), ValueKind::Structure);

@@ -52,9 +52,8 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   qmx::host::DemoService service;
-  std::string error;
-  if (!service.Start(address, port, error)) {
-    std::fprintf(stderr, "qmx-demo-service: %s\n", error.c_str());
+  if (qmx::Result<void, std::string> listening = service.Start(address, port); !listening) {
+    std::fprintf(stderr, "qmx-demo-service: %s\n", listening.error().c_str());
     return 1;
   }
   std::printf("qmx-demo-service: token URL %s\n", service.TokenUrl().c_str());

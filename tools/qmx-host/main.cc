@@ -149,26 +149,34 @@ int RunDemo(const Arguments& arguments) {
 
 int RunHost(const Arguments& arguments) {
   using namespace qmx::host;
-  std::string error;
   qmx::Value config;
-  if (!arguments.config.empty() && !ReadConfigFile(arguments.config, config, error)) {
-    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+  if (!arguments.config.empty()) {
+    qmx::Result<qmx::Value, std::string> read = ReadConfigFile(arguments.config);
+    if (!read) {
+      std::fprintf(stderr, "qmx-host: %s\n", read.error().c_str());
+      return 1;
+    }
+    config = std::move(read).value();
+  }
+  qmx::Result<std::unique_ptr<PluginModule>, std::string> opened = PluginModule::Open(arguments.plugin);
+  if (!opened) {
+    std::fprintf(stderr, "qmx-host: %s\n", opened.error().c_str());
     return 1;
   }
-  std::unique_ptr<PluginModule> plugin = PluginModule::Open(arguments.plugin, error);
-  if (plugin == nullptr) {
-    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
-    return 1;
-  }
+  std::unique_ptr<PluginModule> plugin = std::move(opened).value();
   ReferenceHost::Options hostOptions;
   hostOptions.externalTimeoutSeconds = arguments.timeout;
   ReferenceHost host(hostOptions);
-  if (!config.IsEmpty() && !host.SeedFromConfig(config, error)) {
-    std::fprintf(stderr, "qmx-host: %s: %s\n", arguments.config.c_str(), error.c_str());
-    return 1;
+  if (!config.IsEmpty()) {
+    if (qmx::Result<void, std::string> seeded = host.SeedFromConfig(config); !seeded) {
+      std::fprintf(stderr, "qmx-host: %s: %s\n", arguments.config.c_str(), seeded.error().c_str());
+      return 1;
+    }
   }
-  if (!host.Start(*plugin, arguments.major, arguments.minor, arguments.patch, error)) {
-    std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+  if (qmx::Result<void, std::string> started = host.Start(*plugin, arguments.major, arguments.minor,
+                                                          arguments.patch);
+      !started) {
+    std::fprintf(stderr, "qmx-host: %s\n", started.error().c_str());
     return 1;
   }
   std::printf("qmx-host: plugin '%s' %u.%u.%u running\n", plugin->Record().shortName, plugin->Record().major,
@@ -176,8 +184,8 @@ int RunHost(const Arguments& arguments) {
 
   HttpFront front(host);
   if (!arguments.listen.empty()) {
-    if (!front.Start(arguments.listen, error)) {
-      std::fprintf(stderr, "qmx-host: %s\n", error.c_str());
+    if (qmx::Result<void, std::string> listening = front.Start(arguments.listen); !listening) {
+      std::fprintf(stderr, "qmx-host: %s\n", listening.error().c_str());
       host.Stop();
       return 1;
     }

@@ -1,0 +1,63 @@
+// Outside HTTP requests through the host.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "plugin_fixture.h"
+
+namespace qmx::test {
+namespace {
+
+class ExternalRequestClientTest : public PluginFixture {};
+
+TEST_F(ExternalRequestClientTest, ExternalRequestsAndAnswers) {
+  host.onExternal = [](ExternalResponse* response, const ExternalRequest*) { response->result = 5; };
+  ExternalRequestSpec spec;
+  spec.method = HostMethodPost;
+  spec.url = "https://service/x";
+  spec.headers["User-Agent"] = "mine";
+  spec.body = "{}";
+  ExternalAnswer answer = plugin->External().SendRequest(spec);
+  EXPECT_EQ(answer.resultCode, 1);
+  EXPECT_EQ(answer.status, -1);
+  EXPECT_EQ(answer.reserved, -1);
+  ASSERT_EQ(host.externalCalls.size(), 1u);
+  const auto& call = host.externalCalls[0];
+  ASSERT_EQ(call.headers.size(), 1u);  // no second user-agent header
+  EXPECT_EQ(call.headers[0].second, "mine");
+  EXPECT_EQ(call.body, "{}");
+  EXPECT_EQ(call.setting1, 0u);
+  EXPECT_EQ(call.setting2, 1u);
+
+  static const char kBody[] = "ok";
+  int releases = 0;
+  host.onExternal = [&](ExternalResponse* response, const ExternalRequest*) {
+    response->status = 200;
+    response->headerCount = 2;  // and a null array
+    response->body = reinterpret_cast<const uint8_t*>(kBody);
+    response->bodyLength = 2;
+    response->release = [](ExternalResponse* r) { r->status = 999; };
+    ++releases;
+  };
+  spec.headers.clear();
+  answer = plugin->External().SendRequest(spec);
+  EXPECT_EQ(answer.conversionFailed, 1);
+  EXPECT_EQ(answer.message, "Error converting response for POST https://service/x: headers was null");
+  EXPECT_EQ(answer.body, "ok");
+  EXPECT_EQ(host.externalCalls[1].headers[0].first, "user-agent");
+  EXPECT_EQ(host.externalCalls[1].headers[0].second, "VaskClient/18.2.1 (probe)");
+
+  // An external answer whose body length has no bytes behind it.
+  host.onExternal = [](ExternalResponse* response, const ExternalRequest*) {
+    response->status = 200;
+    response->bodyLength = 10;
+  };
+  spec.method = HostMethodGet;
+  spec.url = "https://x/";
+  answer = plugin->External().SendRequest(spec);
+  EXPECT_EQ(answer.conversionFailed, 1);
+  EXPECT_EQ(answer.message, "Error converting response for GET https://x/: body was null");
+}
+
+}  // namespace
+}  // namespace qmx::test
