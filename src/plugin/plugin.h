@@ -84,7 +84,8 @@ class Plugin : public PluginClient {
   // tags; the caller adds the members to the returned builder.
   template <typename T>
   TypeBuilder DefineStruct(const std::string& name) {
-    TypeBuilder builder = typeRegistry_->BeginType(sizeof(T), typePrefix_ + name, TypeIdOf<T>(), false);
+    TypeBuilder builder =
+        typeRegistry_->BeginType(sizeof(T), typePrefix_ + name, TypeIdOf<T>(), TypeKind::Struct);
     builder.AddTags(tags_);
     return builder;
   }
@@ -110,7 +111,7 @@ class Plugin : public PluginClient {
     function.path = path;
     function.method = static_cast<uint32_t>(HttpMethod::kGet);
     function.tags = tags_;
-    return typeRegistry_->RegisterFunction(std::move(function), false);
+    return typeRegistry_->RegisterFunction(std::move(function), FunctionListing::Listed);
   }
 
   // Initialize's work: keeps the handle, attaches to the host and starts.
