@@ -1,3 +1,10 @@
+// Conversions between native members and Values, one pair per type code,
+// and the whole-struct walks over the descriptors (see native_conversion.h).
+//
+// Over 400 lines on purpose: the codecs share the range checks and the fixed
+// failure messages at the top of this file, and reading them side by side is
+// how their messages and limits stay alike.
+
 #include "binding/native_conversion.h"
 
 #include <cerrno>

@@ -1,3 +1,9 @@
+// The MessagePack decoder (see msgpack.h).
+//
+// Over 400 lines on purpose: the byte classification table and one iterative
+// decoder class whose frames, bounds checks and error messages depend on each
+// other; every length check sits next to the read it guards.
+
 #include "serialization/msgpack.h"
 
 #include <algorithm>
