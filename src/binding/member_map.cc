@@ -31,30 +31,6 @@ uint64_t NamePrefix(const InternedString* name) {
   return prefix;
 }
 
-// Makes room for one more member at position; returns the slot, uninitialised.
-MemberSlot* InsertSlot(ValueContext* context, MemberMap* map, size_t position) {
-  size_t size = map->Size();
-  if (map->end == map->capacity) {
-    if (size >= Value::kMaxElements) throw std::length_error("vector<T> too long");
-    size_t capacity = GrownCapacity(size, size + 1);
-    MemberSlot* grown = AllocateEntries<MemberSlot>(context, capacity);
-    Relocate(grown, map->begin, position);
-    Relocate(grown + position + 1, map->begin + position, size - position);
-    FreeArray(context, *map);
-    map->begin = grown;
-    map->end = grown + size + 1;
-    map->capacity = grown + capacity;
-  } else {
-    if (size > position) {
-      std::memmove(static_cast<void*>(map->begin + position + 1),
-                   static_cast<const void*>(map->begin + position),
-                   (size - position) * sizeof(MemberSlot));
-    }
-    ++map->end;
-  }
-  return map->begin + position;
-}
-
 // Destroys a slot's value and drops its name.
 void DestroySlot(ValueContext* context, MemberSlot& slot) {
   slot.value.~Value();
@@ -77,35 +53,9 @@ void FoldInto(Value& earlier, Value& later) {
 
 }  // namespace
 
-Value& MemberMap::Insert(ValueContext* context, size_t position, std::string_view name,
-                         uint32_t nameHash) {
-  InternedString* interned = context->Intern(name, nameHash);
-  MemberSlot* slot;
-  try {
-    slot = InsertSlot(context, this, position);
-  } catch (...) {
-    context->Release(interned);
-    throw;
-  }
-  slot->name = interned;
-  new (&slot->value) Value();
-  slot->value.MakeChildOf(context);
-  return slot->value;
-}
-
 void MemberMap::Reserve(ValueContext* context, size_t count) {
   if (count > Value::kMaxElements) throw std::length_error("vector<T> too long");
   GrowTo(context, *this, count);
-}
-
-Value& MemberMap::FindOrInsert(ValueContext* context, std::string_view name) {
-  size_t position = LowerBound(name);
-  if (position < Size() && CompareName(begin[position].name, name) == 0) return begin[position].value;
-  return Insert(context, position, name, Fnv1a(name));
-}
-
-Value& MemberMap::Append(ValueContext* context, std::string_view name, uint32_t nameHash) {
-  return Insert(context, Size(), name, nameHash);
 }
 
 void MemberMap::Remove(ValueContext* context, size_t position) {

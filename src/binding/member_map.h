@@ -15,8 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string_view>
 
+#include "binding/arena_array.h"
 #include "binding/value.h"
 #include "binding/value_context.h"
 
@@ -75,12 +78,21 @@ struct MemberMap {
   // The value of the member named name; a missing member is inserted in its
   // place as an Empty child. On failure (std::length_error, std::bad_alloc)
   // the map is unchanged.
-  Value& FindOrInsert(ValueContext* context, std::string_view name);
+  Value& FindOrInsert(ValueContext* context, std::string_view name) {
+    size_t position = LowerBound(name);
+    if (position < Size() && CompareName(begin[position].name, name) == 0) {
+      return begin[position].value;
+    }
+    return Place(context, context->Intern(name), position);
+  }
 
   // Adds an Empty member named name at the end, without looking for an
   // existing one (see Finish). nameHash must be Fnv1a(name). On failure the
   // map is unchanged.
-  Value& Append(ValueContext* context, std::string_view name, uint32_t nameHash);
+  Value& Append(ValueContext* context, std::string_view name, uint32_t nameHash) {
+    InternedString* interned = context->Intern(name, nameHash);
+    return Place(context, interned, Size());
+  }
 
   // Restores the invariant after Append: sorts the members stably by name and
   // folds each repeated name into its first occurrence, with the effect of
@@ -97,8 +109,53 @@ struct MemberMap {
   void Release(ValueContext* context);
 
  private:
-  // Interns name and gives it a new Empty member at position.
-  Value& Insert(ValueContext* context, size_t position, std::string_view name, uint32_t nameHash);
+  // Insertion is inline: decoders add every member through it. Append reads
+  // Size() after interning, so that the compiler sees position is the end
+  // and drops the moves around it.
+
+  // Gives a new Empty member named interned (one reference, which the map
+  // takes over; dropped on failure) at position.
+  Value& Place(ValueContext* context, InternedString* interned, size_t position) {
+    MemberSlot* slot;
+    try {
+      slot = OpenSlot(context, position);
+    } catch (...) {
+      context->Release(interned);
+      throw;
+    }
+    slot->name = interned;
+    new (&slot->value) Value();
+    slot->value.MakeChildOf(context);
+    return slot->value;
+  }
+
+  // Makes room for one more member at position; returns the slot,
+  // uninitialised.
+  MemberSlot* OpenSlot(ValueContext* context, size_t position) {
+    if (end == capacity) return OpenSlotInNewBlock(context, position);
+    size_t after = Size() - position;
+    if (after != 0) {
+      std::memmove(static_cast<void*>(begin + position + 1), static_cast<const void*>(begin + position),
+                   after * sizeof(MemberSlot));
+    }
+    ++end;
+    return begin + position;
+  }
+
+  // OpenSlot for a full array: moves the members to a larger block.
+  MemberSlot* OpenSlotInNewBlock(ValueContext* context, size_t position) {
+    size_t size = Size();
+    if (size >= Value::kMaxElements) throw std::length_error("vector<T> too long");
+    size_t grownCapacity = GrownCapacity(size, size + 1);
+    MemberSlot* grown = AllocateEntries<MemberSlot>(context, grownCapacity);
+    Relocate(grown, begin, position);
+    Relocate(grown + position + 1, begin + position, size - position);
+    FreeArray(context, *this);
+    begin = grown;
+    end = grown + size + 1;
+    capacity = grown + grownCapacity;
+    return begin + position;
+  }
 };
 
 #if defined(__i386__)
