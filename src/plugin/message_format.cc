@@ -1,7 +1,7 @@
 // The numbered and the named template formatters (see message_format.h).
 //
 // Over 400 lines on purpose: the named form is rewritten into numbered
-// placeholders and shares the numbered form's specification parser and its
+// placeholders and shares the numbered form's placeholder parser and its
 // argument printing, the two places where printf's safety rules (clamped
 // widths, allowed flags, lengths from the argument type) live. Splitting the
 // file would put those rules behind a header of their own for one user.
