@@ -43,8 +43,8 @@ using qmx::fuzz::Filter;
 struct Api {
   Api() {
     registry.RegisterBuiltins();
-    qmx::TypeBuilder filter =
-        registry.BeginType(sizeof(Filter), "Filter", qmx::TypeIdOf<Filter>(), false);
+    qmx::TypeBuilder filter = registry.BeginType(sizeof(Filter), "Filter", qmx::TypeIdOf<Filter>(),
+                                                 qmx::TypeKind::Struct);
     qmx::AddMember(filter, registry, "name", &Filter::name);
     qmx::AddMember(filter, registry, "limit", &Filter::limit);
     qmx::AddMember(filter, registry, "exact", &Filter::exact, {}, qmx::kRequired);
@@ -100,7 +100,7 @@ struct Api {
     function.path = path;
     function.method = method;
     function.callName = callName;
-    registry.RegisterFunction(std::move(function), false);
+    registry.RegisterFunction(std::move(function), qmx::FunctionListing::Listed);
   }
 
   qmx::TypeRegistry registry;

@@ -70,17 +70,20 @@ using qmx::fuzz::Record;
 struct Types {
   Types() {
     registry.RegisterBuiltins();
-    qmx::TypeBuilder color = registry.BeginType(sizeof(Color), "Color", qmx::TypeIdOf<Color>(), true);
+    qmx::TypeBuilder color =
+        registry.BeginType(sizeof(Color), "Color", qmx::TypeIdOf<Color>(), qmx::TypeKind::Enum);
     color.AddEnumerator("Red", 0, "");
     color.AddEnumerator("Green", 1, "");
     color.AddEnumerator("Blue", 5, "");
     color.AddEnumerator("Azure", 5, "");  // a second name for the same number
     color.AddEnumerator("Negative", -3, "");
-    qmx::TypeBuilder inner = registry.BeginType(sizeof(Inner), "Inner", qmx::TypeIdOf<Inner>(), false);
+    qmx::TypeBuilder inner =
+        registry.BeginType(sizeof(Inner), "Inner", qmx::TypeIdOf<Inner>(), qmx::TypeKind::Struct);
     qmx::AddMember(inner, registry, "label", &Inner::label, {}, qmx::kRequired);
     qmx::AddMember(inner, registry, "weight", &Inner::weight, {}, qmx::kOmitIfEmpty);
     qmx::AddMember(inner, registry, "color", &Inner::color);
-    qmx::TypeBuilder b = registry.BeginType(sizeof(Record), "Record", qmx::TypeIdOf<Record>(), false);
+    qmx::TypeBuilder b = registry.BeginType(sizeof(Record), "Record", qmx::TypeIdOf<Record>(),
+                                            qmx::TypeKind::Struct);
     qmx::AddMember(b, registry, "flag", &Record::flag);
     qmx::AddMember(b, registry, "tiny", &Record::tiny);
     qmx::AddMember(b, registry, "byte", &Record::byte);

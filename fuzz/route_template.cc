@@ -29,7 +29,7 @@ void CheckAgainstStdRegex(const qmx::RoutePattern& pattern, std::string_view tar
   std::vector<std::string_view> captures;
   const bool matched = pattern.FullMatch(target, captures);
   if (matched) {
-    if (captures.size() != pattern.group_count()) Fail("capture count", pattern.source(), target);
+    if (captures.size() != pattern.groupCount()) Fail("capture count", pattern.source(), target);
     for (std::string_view capture : captures) {
       if (capture.data() < target.data() ||
           capture.data() + capture.size() > target.data() + target.size()) {
@@ -39,7 +39,7 @@ void CheckAgainstStdRegex(const qmx::RoutePattern& pattern, std::string_view tar
   }
   // std::regex backtracks: its cost grows with the target length to the power
   // of the group count, so the comparison is kept to small cases.
-  if (pattern.source().size() > 64 || target.size() > 32 || pattern.group_count() > 3) return;
+  if (pattern.source().size() > 64 || target.size() > 32 || pattern.groupCount() > 3) return;
   std::regex expression;
   try {
     expression = std::regex(pattern.source(), std::regex::ECMAScript);
@@ -85,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   qmx::MatchState state;
   state.method = method;
-  state.call_name = "call";
+  state.callName = "call";
   state.target = target;
-  if (qmx::SelectRoute(table, state) && state.matched_function != &function) std::abort();
+  if (qmx::SelectRoute(table, state) && state.matchedFunction != &function) std::abort();
   qmx::MatchState any;
   any.target = target;
   (void)qmx::SelectRoute(table, any, true);

@@ -7,12 +7,12 @@ namespace {
 
 template <typename T>
 TypeBuilder BeginStruct(TypeRegistry& registry, const char* name) {
-  return registry.BeginType(sizeof(T), name, TypeIdOf<T>(), false);
+  return registry.BeginType(sizeof(T), name, TypeIdOf<T>(), TypeKind::Struct);
 }
 
 template <typename T>
 TypeBuilder BeginEnum(TypeRegistry& registry, const char* name) {
-  return registry.BeginType(sizeof(T), name, TypeIdOf<T>(), true);
+  return registry.BeginType(sizeof(T), name, TypeIdOf<T>(), TypeKind::Enum);
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 //
 // Registering a struct stays a straight sequence of builder calls:
 //
-//   TypeBuilder b = registry.BeginType(sizeof(Token), "EntitlementsToken", TypeIdOf<Token>(), false);
+//   TypeBuilder b = registry.BeginType(sizeof(Token), "EntitlementsToken", TypeIdOf<Token>(),
+//                                      TypeKind::Struct);
 //   AddMember(b, registry, "token", &Token::token);
 //   AddMember(b, registry, "entitlements", &Token::entitlements);
 //   b.SetDescription("...").AddTags(tags);

@@ -2,7 +2,6 @@
 
 #include "binding/builtin_types.h"
 #include "binding/native_conversion.h"
-#include "binding/value_context.h"
 
 namespace qmx {
 
@@ -88,13 +87,13 @@ void TypeRegistry::Clear() {
   listedFunctions_ = 0;
 }
 
-TypeBuilder TypeRegistry::BeginType(size_t size, std::string name, TypeId typeId, bool isEnum) {
+TypeBuilder TypeRegistry::BeginType(size_t size, std::string name, TypeId typeId, TypeKind kind) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = typesByName_.find(name);
   if (found != typesByName_.end()) return TypeBuilder(found->second.get(), true);
   auto descriptor = std::make_unique<TypeDescriptor>();
   descriptor->size = size;
-  descriptor->isEnum = isEnum;
+  descriptor->isEnum = kind == TypeKind::Enum;
   descriptor->name = name;
   descriptor->typeId = typeId;
   descriptor->registry = this;
@@ -150,12 +149,13 @@ const EventDescriptor* TypeRegistry::FindEvent(std::string_view name) const {
   return found == events_.end() ? nullptr : found->second.get();
 }
 
-FunctionDescriptor* TypeRegistry::RegisterFunction(FunctionDescriptor descriptor, bool unlisted) {
+FunctionDescriptor* TypeRegistry::RegisterFunction(FunctionDescriptor descriptor,
+                                                   FunctionListing listing) {
   auto function = std::make_unique<FunctionDescriptor>(std::move(descriptor));
   function->registry = this;
   FunctionDescriptor* raw = function.get();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (unlisted) {
+  if (listing == FunctionListing::Unlisted) {
     unlistedFunctions_.push_back(std::move(function));
     return raw;
   }

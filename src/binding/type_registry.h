@@ -202,6 +202,16 @@ class EventBuilder {
   bool alreadyRegistered_;
 };
 
+// What TypeRegistry::BeginType describes: a record with fields, or an
+// enumeration with enumerators.
+enum class TypeKind : uint8_t { Struct, Enum };
+
+// Whether TypeRegistry::RegisterFunction makes a function findable by name.
+enum class FunctionListing : uint8_t {
+  Listed,    // stored by name: FindFunction, Functions and ListedFunctionCount see it
+  Unlisted,  // owned by the registry for its lifetime, found by no name
+};
+
 class TypeRegistry {
  public:
   TypeRegistry();
@@ -209,7 +219,13 @@ class TypeRegistry {
   TypeRegistry(const TypeRegistry&) = delete;
   TypeRegistry& operator=(const TypeRegistry&) = delete;
 
-  TypeBuilder BeginType(size_t size, std::string name, TypeId typeId, bool isEnum);
+  // Starts the description of a native type of size bytes: a new descriptor
+  // stored under name and, unless typeId is TypeId::kReserved, under typeId
+  // (taking that id over from any other name that had it). Returns a builder
+  // for the new descriptor. When name is taken already, nothing is stored:
+  // the builder is in already registered mode over the earlier descriptor,
+  // which keeps its own size, id and kind.
+  TypeBuilder BeginType(size_t size, std::string name, TypeId typeId, TypeKind kind);
   const TypeDescriptor* FindType(TypeId typeId) const;
   const TypeDescriptor* FindTypeByName(std::string_view name) const;
   // The alphabetically first enumerator of the enumeration with that number.
@@ -218,10 +234,13 @@ class TypeRegistry {
 
   EventBuilder RegisterEvent(std::string name, const TypeDescriptor* payloadType);
   const EventDescriptor* FindEvent(std::string_view name) const;
-  // Listed functions are stored by name; unlisted ones are owned but not found
-  // by name. A listed name already taken keeps its first descriptor, which is
-  // returned; the new one is dropped and the listed count stays.
-  FunctionDescriptor* RegisterFunction(FunctionDescriptor descriptor, bool unlisted);
+  // Takes descriptor over, points its registry at this one, and returns the
+  // stored descriptor, valid until the registry is cleared or destroyed.
+  // Listed functions are stored by name (see FunctionListing); a listed name
+  // already taken keeps its first descriptor, which is returned, while the
+  // new one is dropped and the listed count stays. An unlisted function is
+  // always stored, whatever its name.
+  FunctionDescriptor* RegisterFunction(FunctionDescriptor descriptor, FunctionListing listing);
   const FunctionDescriptor* FindFunction(std::string_view name) const;
   size_t ListedFunctionCount() const;
 

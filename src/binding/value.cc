@@ -1,13 +1,20 @@
+// The value cell: construction, reset, the setters and readers of every kind,
+// element arrays, deep copy and swap, text and the visitor walk. Member maps
+// are in member_map.cc.
+//
+// About 500 lines, kept as one file on purpose: nearly every operation is a
+// switch over the ten kinds, and reading those switches side by side is how
+// the cell's rules (who owns what, what a reset releases) stay consistent.
 #include "binding/value.h"
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <type_traits>
 #include <stdexcept>
 
+#include "binding/arena_array.h"
+#include "binding/member_map.h"
 #include "binding/value_context.h"
 #include "common/base64.h"
 
@@ -16,86 +23,6 @@ namespace {
 
 const char* const kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
                                   "string", "blob", "enum",   "collection", "structure"};
-
-// Child cells hold no pointers to themselves, so arrays of them move bitwise.
-template <typename T>
-void Relocate(T* to, T* from, size_t count) {
-  if (count != 0) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(T));
-}
-
-size_t GrownCapacity(size_t current, size_t needed) {
-  size_t grown = current < 4 ? 4 : current + current / 2;
-  if (grown > Value::kMaxElements) grown = Value::kMaxElements;
-  return grown < needed ? needed : grown;
-}
-
-// Element arrays and member maps live in blocks of the context's arena; a
-// block's spare bytes become capacity.
-template <typename Entry>
-Entry* AllocateEntries(ValueContext* context, size_t& count) {
-  size_t bytes = BlockArena::Usable(count * sizeof(Entry));
-  auto* entries = static_cast<Entry*>(context->blocks.Allocate(bytes));
-  count = bytes / sizeof(Entry);
-  if (count > Value::kMaxElements) count = Value::kMaxElements;
-  return entries;
-}
-
-template <typename Entry>
-void FreeEntries(ValueContext* context, Entry* entries, size_t capacity) {
-  context->blocks.Free(entries, capacity * sizeof(Entry));
-}
-
-template <typename Array>
-void FreeArray(ValueContext* context, Array& array) {
-  FreeEntries(context, array.begin, static_cast<size_t>(array.capacity - array.begin));
-}
-
-int CompareName(const InternedString* a, std::string_view name) {
-  size_t common = std::min<size_t>(a->length, name.size());
-  // memcmp compares as unsigned bytes.
-  int order = common == 0 ? 0 : std::memcmp(a->Text(), name.data(), common);
-  if (order != 0) return order;
-  return a->length < name.size() ? -1 : (a->length > name.size() ? 1 : 0);
-}
-
-// Byte-wise (unsigned) order of the full names; a proper prefix sorts first.
-// This is the order of NUL-terminated comparison, extended to names that hold
-// a NUL so that distinct names never compare equal.
-int CompareNames(const InternedString* a, const InternedString* b) {
-  return a == b ? 0 : CompareName(a, b->View());
-}
-
-// A member's place in FinishMembers' sort.
-struct SortKey {
-  uint64_t prefix;
-  uint32_t index;
-};
-
-// The first eight bytes of a name as a big-endian number, zero-padded: two
-// names whose prefixes differ compare as their prefixes do (a name that ends
-// early is a proper prefix of the other, or differs before it ends).
-uint64_t NamePrefix(const InternedString* name) {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, name->Text(), name->length < 8 ? name->length : 8);
-  uint64_t prefix = 0;
-  for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
-  return prefix;
-}
-
-// Index of the first member whose name is not less than name.
-size_t LowerBound(const MemberMap* map, std::string_view name) {
-  size_t low = 0;
-  size_t high = static_cast<size_t>(map->end - map->begin);
-  while (low < high) {
-    size_t mid = low + (high - low) / 2;
-    if (CompareName(map->begin[mid].name, name) < 0) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  return low;
-}
 
 }  // namespace
 
@@ -156,16 +83,10 @@ void Value::Reset() {
       context_->elements.Free(array);
       break;
     }
-    case ValueKind::Structure: {
-      MemberMap* map = payload_.members;
-      for (MemberSlot* m = map->begin; m != map->end; ++m) {
-        m->value.~Value();
-        context_->Release(m->name);
-      }
-      FreeArray(context_, *map);
-      context_->members.Free(map);
+    case ValueKind::Structure:
+      payload_.members->Release(context_);
+      context_->members.Free(payload_.members);
       break;
-    }
     default:
       break;
   }
@@ -272,22 +193,6 @@ void Value::MakeCollection() {
   kind_ = ValueKind::Collection;
 }
 
-// Gives an element array or member map room for count entries, moving what
-// it holds; never shrinks.
-template <typename Array>
-void GrowTo(ValueContext* context, Array& array, size_t count) {
-  using Entry = std::remove_pointer_t<decltype(array.begin)>;
-  size_t capacity = static_cast<size_t>(array.capacity - array.begin);
-  if (count <= capacity) return;
-  size_t size = static_cast<size_t>(array.end - array.begin);
-  Entry* grown = AllocateEntries<Entry>(context, count);
-  Relocate(grown, array.begin, size);
-  FreeArray(context, array);
-  array.begin = grown;
-  array.end = grown + size;
-  array.capacity = grown + count;
-}
-
 void Value::Reserve(size_t count) {
   if (kind_ != ValueKind::Collection) return;
   if (count > kMaxElements) throw std::length_error("vector<T> too long");
@@ -344,236 +249,41 @@ void Value::MakeStructure() {
 }
 
 void Value::ReserveMembers(size_t count) {
-  if (kind_ != ValueKind::Structure) return;
-  if (count > kMaxElements) throw std::length_error("vector<T> too long");
-  GrowTo(context_, *payload_.members, count);
+  if (kind_ == ValueKind::Structure) payload_.members->Reserve(context_, count);
 }
-
-namespace {
-
-// Makes room for one more member at position; returns the slot, uninitialised.
-MemberSlot* InsertSlot(ValueContext* context, MemberMap* map, size_t position) {
-  size_t size = static_cast<size_t>(map->end - map->begin);
-  if (map->end == map->capacity) {
-    if (size >= Value::kMaxElements) throw std::length_error("vector<T> too long");
-    size_t capacity = GrownCapacity(size, size + 1);
-    MemberSlot* grown = AllocateEntries<MemberSlot>(context, capacity);
-    Relocate(grown, map->begin, position);
-    Relocate(grown + position + 1, map->begin + position, size - position);
-    FreeArray(context, *map);
-    map->begin = grown;
-    map->end = grown + size + 1;
-    map->capacity = grown + capacity;
-  } else {
-    if (size > position) {
-      std::memmove(static_cast<void*>(map->begin + position + 1),
-                   static_cast<const void*>(map->begin + position),
-                   (size - position) * sizeof(MemberSlot));
-    }
-    ++map->end;
-  }
-  return map->begin + position;
-}
-
-}  // namespace
 
 Value& Value::Member(std::string_view name) {
   MakeStructure();
-  MemberMap* map = payload_.members;
-  size_t position = LowerBound(map, name);
-  size_t size = static_cast<size_t>(map->end - map->begin);
-  if (position < size && CompareName(map->begin[position].name, name) == 0) {
-    return map->begin[position].value;
-  }
-  InternedString* interned = context_->Intern(name);
-  MemberSlot* slot;
-  try {
-    slot = InsertSlot(context_, map, position);
-  } catch (...) {
-    context_->Release(interned);
-    throw;
-  }
-  slot->name = interned;
-  new (&slot->value) Value();
-  slot->value.MakeChildOf(context_);
-  return slot->value;
+  return payload_.members->FindOrInsert(context_, name);
 }
 
 Value& Value::AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
 
 Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   MakeStructure();
-  MemberMap* map = payload_.members;
-  InternedString* interned = context_->Intern(name, nameHash);
-  MemberSlot* slot;
-  try {
-    slot = InsertSlot(context_, map, static_cast<size_t>(map->end - map->begin));
-  } catch (...) {
-    context_->Release(interned);
-    throw;
-  }
-  slot->name = interned;
-  new (&slot->value) Value();
-  slot->value.MakeChildOf(context_);
-  return slot->value;
+  return payload_.members->Append(context_, name, nameHash);
 }
-
-namespace {
-
-// Folds a later member value into the earlier one of the same name, with the
-// effect sequential writes through Member() would have had.
-void FoldInto(Value& earlier, Value& later) {
-  if (later.Kind() == ValueKind::Structure && earlier.Kind() == ValueKind::Structure) {
-    for (size_t i = 0; i < later.Size(); ++i) {
-      FoldInto(earlier.Member(later.MemberName(i)), later.MemberValue(i));
-    }
-  } else if (later.Kind() == ValueKind::Collection && earlier.Kind() == ValueKind::Collection) {
-    for (size_t i = 0; i < later.Size(); ++i) earlier.Append().Swap(const_cast<Value&>(later.At(i)));
-  } else {
-    earlier.Swap(later);
-  }
-}
-
-}  // namespace
 
 void Value::FinishMembers() {
-  if (kind_ != ValueKind::Structure) return;
-  MemberMap* map = payload_.members;
-  size_t size = static_cast<size_t>(map->end - map->begin);
-  bool ordered = true;
-  for (size_t i = 1; i < size && ordered; ++i) {
-    ordered = CompareNames(map->begin[i - 1].name, map->begin[i].name) < 0;
-  }
-  if (ordered) return;
-
-  MemberSlot* slots = map->begin;
-  if (const uint32_t* known = context_->FindOrder(slots, size)) {
-    // The same names as a map sorted before: its order holds, and it had no
-    // repeated name.
-    size_t capacity = size;
-    MemberSlot* sorted = AllocateEntries<MemberSlot>(context_, capacity);
-    for (size_t i = 0; i < size; ++i) {
-      std::memcpy(static_cast<void*>(sorted + i), static_cast<const void*>(slots + known[i]), sizeof *slots);
-    }
-    FreeArray(context_, *map);
-    map->begin = sorted;
-    map->end = sorted + size;
-    map->capacity = sorted + capacity;
-    return;
-  }
-
-  // Sort an index rather than the cells themselves: cells are relocated only
-  // once, bitwise, into their final place. Each entry carries the first eight
-  // bytes of its name as a number, so most comparisons never reach the text.
-  // Small maps (most of a document's) sort by insertion in a local index.
-  constexpr size_t kLocalOrder = 64;
-  SortKey local[kLocalOrder];
-  size_t orderCapacity = size;
-  SortKey* order = size <= kLocalOrder ? local : AllocateEntries<SortKey>(context_, orderCapacity);
-  for (size_t i = 0; i < size; ++i) order[i] = {NamePrefix(slots[i].name), static_cast<uint32_t>(i)};
-  auto less = [slots](const SortKey& a, const SortKey& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return CompareNames(slots[a.index].name, slots[b.index].name) < 0;
-  };
-  if (order == local) {
-    // Binary insertion after any equal names keeps the sort stable.
-    for (size_t i = 1; i < size; ++i) {
-      SortKey moving = order[i];
-      if (!less(moving, order[i - 1])) continue;
-      size_t low = 0, high = i - 1;
-      while (low < high) {
-        size_t mid = low + (high - low) / 2;
-        if (less(moving, order[mid])) {
-          high = mid;
-        } else {
-          low = mid + 1;
-        }
-      }
-      std::memmove(static_cast<void*>(order + low + 1), static_cast<const void*>(order + low),
-                   (i - low) * sizeof order[0]);
-      order[low] = moving;
-    }
-  } else {
-    try {
-      std::stable_sort(order, order + size, less);
-    } catch (...) {
-      FreeEntries(context_, order, orderCapacity);
-      throw;
-    }
-  }
-  if (size <= ValueContext::kMaxRememberedSize) {
-    // Orders without a repeated name are remembered for the next map of the
-    // same shape (see FindOrder above).
-    bool unique = true;
-    for (size_t i = 1; i < size && unique; ++i) unique = slots[order[i - 1].index].name != slots[order[i].index].name;
-    if (unique) {
-      uint32_t permutation[ValueContext::kMaxRememberedSize];
-      for (size_t i = 0; i < size; ++i) permutation[i] = order[i].index;
-      context_->RememberOrder(slots, size, permutation);
-    }
-  }
-  size_t sortedCapacity = size;
-  MemberSlot* sorted;
-  try {
-    sorted = AllocateEntries<MemberSlot>(context_, sortedCapacity);
-  } catch (...) {
-    if (order != local) FreeEntries(context_, order, orderCapacity);
-    throw;
-  }
-  size_t kept = 0;
-  for (size_t i = 0; i < size; ++i) {
-    MemberSlot& source = slots[order[i].index];
-    // Names are interned: equal names are the same entry.
-    if (kept != 0 && sorted[kept - 1].name == source.name) {
-      // A repeated name: fold the later occurrence into the earlier one, which
-      // stable sorting placed first, then drop it.
-      FoldInto(sorted[kept - 1].value, source.value);
-      source.value.~Value();
-      context_->Release(source.name);
-      continue;
-    }
-    std::memcpy(static_cast<void*>(sorted + kept), static_cast<const void*>(&source), sizeof source);
-    ++kept;
-  }
-  if (order != local) FreeEntries(context_, order, orderCapacity);
-  FreeArray(context_, *map);
-  map->begin = sorted;
-  map->end = sorted + kept;
-  map->capacity = sorted + sortedCapacity;
+  if (kind_ == ValueKind::Structure) payload_.members->Finish(context_);
 }
 
 const Value& Value::FindMember(std::string_view name) const {
   if (kind_ != ValueKind::Structure) return EmptyValue();
-  const MemberMap* map = payload_.members;
-  size_t position = LowerBound(map, name);
-  if (position < static_cast<size_t>(map->end - map->begin) &&
-      CompareName(map->begin[position].name, name) == 0) {
-    return map->begin[position].value;
-  }
-  return EmptyValue();
+  const MemberSlot* slot = payload_.members->Find(name);
+  return slot != nullptr ? slot->value : EmptyValue();
 }
 
 bool Value::HasMember(std::string_view name) const {
-  if (kind_ != ValueKind::Structure) return false;
-  const MemberMap* map = payload_.members;
-  size_t position = LowerBound(map, name);
-  return position < static_cast<size_t>(map->end - map->begin) &&
-         CompareName(map->begin[position].name, name) == 0;
+  return kind_ == ValueKind::Structure && payload_.members->Find(name) != nullptr;
 }
 
 bool Value::RemoveMember(std::string_view name) {
-  if (!HasMember(name)) return false;
+  if (kind_ != ValueKind::Structure) return false;
   MemberMap* map = payload_.members;
-  size_t position = LowerBound(map, name);
-  MemberSlot* slot = map->begin + position;
-  slot->value.~Value();
-  context_->Release(slot->name);
-  size_t after = static_cast<size_t>(map->end - slot) - 1;
-  if (after != 0) {
-    std::memmove(static_cast<void*>(slot), static_cast<const void*>(slot + 1),
-                 after * sizeof(MemberSlot));
-  }
-  --map->end;
+  MemberSlot* slot = map->Find(name);
+  if (slot == nullptr) return false;
+  map->Remove(context_, static_cast<size_t>(slot - map->begin));
   return true;
 }
 
@@ -605,7 +315,7 @@ size_t Value::Size() const {
     case ValueKind::Collection:
       return static_cast<size_t>(payload_.elements->end - payload_.elements->begin);
     case ValueKind::Structure:
-      return static_cast<size_t>(payload_.members->end - payload_.members->begin);
+      return payload_.members->Size();
     default:
       return 1;
   }

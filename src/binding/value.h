@@ -130,6 +130,13 @@ class Value {
 
   // Readers: each returns the payload when the kind matches, and a zero value
   // (false, 0, "", no bytes) otherwise.
+  //
+  // The views GetString and GetBlob return point into the document's context,
+  // not into this cell: they stay valid while this value keeps its content,
+  // also when the cell itself moves (its parent's elements or members grow or
+  // are removed). They end when this value is next changed (a setter, Reset,
+  // Assign, Swap, a move, Element/Member/Make* turning it into a container) or
+  // destroyed, and at the latest when its root is destroyed.
   bool GetBool() const;
   int64_t GetSigned() const;
   uint64_t GetUnsigned() const;
@@ -163,7 +170,7 @@ class Value {
   bool HasMember(std::string_view name) const;
   // Removes a member; returns false when there was none.
   bool RemoveMember(std::string_view name);
-  // Members in name order.
+  // Members in name order. A name's view lives as long as its member.
   std::string_view MemberName(size_t index) const;
   const Value& MemberValue(size_t index) const;
   Value& MemberValue(size_t index);

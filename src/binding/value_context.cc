@@ -5,6 +5,7 @@
 #include <new>
 
 #include "binding/asan_poison.h"
+#include "binding/member_map.h"
 
 namespace qmx {
 
@@ -126,6 +127,8 @@ void BlockArena::Free(void* block, size_t size) {
   if (large_ == header) large_ = header->next;
   ::operator delete(header);
 }
+
+ValueContext::ValueContext() : members(sizeof(MemberMap), &pages) {}
 
 ValueContext* ValueContext::Create() {
   static_assert(sizeof(ValueContext) + 256 <= kPageSize);

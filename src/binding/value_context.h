@@ -1,6 +1,6 @@
 // The arena behind a root Value: its pages, its string table, its four record
 // pools and the block arena that holds its arrays, strings and blob bytes.
-// Internal to the value model; nothing outside binding/value*.cc uses it.
+// Internal to the value model (binding/value*.cc, member_map.cc, arena_array.h).
 #pragma once
 
 #include <cstddef>
@@ -37,20 +37,11 @@ struct ElementArray {
   Value* capacity;
 };
 
-struct MemberSlot {
-  InternedString* name;
-  Value value;
-};
-
-struct MemberMap {
-  MemberSlot* begin;
-  MemberSlot* end;
-  MemberSlot* capacity;
-};
+struct MemberSlot;  // binding/member_map.h
 
 #if defined(__i386__)
 static_assert(sizeof(Value) == 16);
-static_assert(sizeof(BlobHolder) == 12 && sizeof(ElementArray) == 12 && sizeof(MemberMap) == 12);
+static_assert(sizeof(BlobHolder) == 12 && sizeof(ElementArray) == 12);
 static_assert(sizeof(EnumRecord) == 8);
 #endif
 
@@ -148,10 +139,10 @@ class ValueContext {
   SlabPool blobs{sizeof(BlobHolder), &pages};
   SlabPool enums{sizeof(EnumRecord), &pages};
   SlabPool elements{sizeof(ElementArray), &pages};
-  SlabPool members{sizeof(MemberMap), &pages};
+  SlabPool members;  // MemberMap records (complete in value_context.cc)
 
  private:
-  ValueContext() = default;
+  ValueContext();
   ~ValueContext() = default;
 
   void Grow();

@@ -186,8 +186,8 @@ class Parser {
   }
 
  private:
-  const Token& Next(const char* end_text) {
-    if (pos_ >= tokens_.size()) throw Reader::ParseException(end_text);
+  const Token& Next(const char* endText) {
+    if (pos_ >= tokens_.size()) throw Reader::ParseException(endText);
     return tokens_[pos_++];
   }
 

@@ -14,19 +14,19 @@ json::Object ErrorObject() {
   return object;
 }
 
-// Decodes one JSON segment (1-based index) into json_text and object. Every
+// Decodes one JSON segment (1-based index) into jsonText and object. Every
 // reader error, lexical or grammatical, leaves the object as {"error": true}:
 // an exception must not escape into the host, and a token with unreadable
 // claims is simply one without claims.
-void DecodeJsonSegment(const std::vector<std::string>& segments, size_t index, std::string& json_text,
-                       json::Object& object) {
+void DecodeJsonSegment(const std::vector<std::string>& segments, size_t index,
+                       std::string& jsonText, json::Object& object) {
   if (segments.size() < index || segments[index - 1].empty()) {
     object = ErrorObject();
     return;
   }
-  json_text = Base64UrlDecode(segments[index - 1]);
+  jsonText = Base64UrlDecode(segments[index - 1]);
   try {
-    object = json::Reader::Read(json_text);
+    object = json::Reader::Read(jsonText);
   } catch (const json::Exception&) {
     object = ErrorObject();
   }
@@ -49,8 +49,8 @@ std::string Base64UrlDecode(std::string_view segment) {
 void TokenDecoder::Decode() {
   if (decoded_) return;
   segments_ = SplitString(token_, ".");
-  DecodeJsonSegment(segments_, 1, header_json_, header_);
-  DecodeJsonSegment(segments_, 2, claims_json_, claims_);
+  DecodeJsonSegment(segments_, 1, headerJson_, header_);
+  DecodeJsonSegment(segments_, 2, claimsJson_, claims_);
   if (segments_.size() >= 3 && !segments_[2].empty()) {
     signature_ = Base64UrlDecode(segments_[2]);
   } else {

@@ -33,8 +33,8 @@ class TokenDecoder {
 
   // Valid after Decode().
   const std::vector<std::string>& segments() const { return segments_; }
-  const std::string& header_json() const { return header_json_; }
-  const std::string& claims_json() const { return claims_json_; }
+  const std::string& headerJson() const { return headerJson_; }
+  const std::string& claimsJson() const { return claimsJson_; }
   const std::string& signature() const { return signature_; }
   const json::Object& header() const { return header_; }
   const json::Object& claims() const { return claims_; }
@@ -43,8 +43,8 @@ class TokenDecoder {
  private:
   std::string token_;
   std::vector<std::string> segments_;
-  std::string header_json_;
-  std::string claims_json_;
+  std::string headerJson_;
+  std::string claimsJson_;
   std::string signature_;
   json::Object claims_;
   json::Object header_;

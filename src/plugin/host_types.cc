@@ -6,28 +6,30 @@ namespace qmx {
 
 void RegisterHostTypes(TypeRegistry& r) {
   TypeBuilder state = r.BeginType(sizeof(PluginManagerState), "PluginManagerState",
-                                  TypeIdOf<PluginManagerState>(), true);
+                                  TypeIdOf<PluginManagerState>(), TypeKind::Enum);
   state.AddEnumerator("NotReady", 0, "").AddEnumerator("PluginsInitialized", 1, "").AddTag("vclient");
 
   TypeBuilder manager = r.BeginType(sizeof(PluginManagerResource), "PluginManagerResource",
-                                    TypeIdOf<PluginManagerResource>(), false);
+                                    TypeIdOf<PluginManagerResource>(), TypeKind::Struct);
   AddMember(manager, r, "state", &PluginManagerResource::state);
   manager.AddTag("vclient");
 
   TypeBuilder eventType = r.BeginType(sizeof(PluginResourceEventType), "PluginResourceEventType",
-                                      TypeIdOf<PluginResourceEventType>(), true);
+                                      TypeIdOf<PluginResourceEventType>(), TypeKind::Enum);
   eventType.AddEnumerator("Create", 0, "").AddEnumerator("Update", 1, "").AddEnumerator("Delete", 2, "");
   eventType.AddTag("vclient");
 
   using Event = PluginResourceEvent;
-  TypeBuilder event = r.BeginType(sizeof(Event), "PluginResourceEvent", TypeIdOf<Event>(), false);
+  TypeBuilder event =
+      r.BeginType(sizeof(Event), "PluginResourceEvent", TypeIdOf<Event>(), TypeKind::Struct);
   AddMember(event, r, "uri", &Event::uri);
   AddMember(event, r, "eventType", &Event::eventType);
   AddMember(event, r, "data", &Event::data);
   event.AddTag("vclient");
 
   using Lcds = PluginLcdsEvent;
-  TypeBuilder lcds = r.BeginType(sizeof(Lcds), "PluginLcdsEvent", TypeIdOf<Lcds>(), false);
+  TypeBuilder lcds =
+      r.BeginType(sizeof(Lcds), "PluginLcdsEvent", TypeIdOf<Lcds>(), TypeKind::Struct);
   AddMember(lcds, r, "clientId", &Lcds::clientId);
   AddMember(lcds, r, "subtopic", &Lcds::subtopic);
   AddMember(lcds, r, "typeName", &Lcds::typeName);
@@ -35,14 +37,15 @@ void RegisterHostTypes(TypeRegistry& r) {
   lcds.AddTag("vclient");
 
   using LcdsResponse = PluginLcdsResponse;
-  TypeBuilder lcdsResponse =
-      r.BeginType(sizeof(LcdsResponse), "PluginLcdsResponse", TypeIdOf<LcdsResponse>(), false);
+  TypeBuilder lcdsResponse = r.BeginType(sizeof(LcdsResponse), "PluginLcdsResponse",
+                                         TypeIdOf<LcdsResponse>(), TypeKind::Struct);
   AddMember(lcdsResponse, r, "typeName", &LcdsResponse::typeName);
   AddMember(lcdsResponse, r, "body", &LcdsResponse::body);
   lcdsResponse.AddTag("vclient");
 
   using Proxy = PluginServiceProxyResponse;
-  TypeBuilder proxy = r.BeginType(sizeof(Proxy), "PluginServiceProxyResponse", TypeIdOf<Proxy>(), false);
+  TypeBuilder proxy =
+      r.BeginType(sizeof(Proxy), "PluginServiceProxyResponse", TypeIdOf<Proxy>(), TypeKind::Struct);
   AddMember(proxy, r, "uuid", &Proxy::uuid);
   AddMember(proxy, r, "serviceName", &Proxy::serviceName);
   AddMember(proxy, r, "methodName", &Proxy::methodName);

@@ -93,7 +93,8 @@ class Plugin : public HostOperations {
   // tags; the caller adds the members to the returned builder.
   template <typename T>
   TypeBuilder DefineStruct(const std::string& name) {
-    TypeBuilder builder = typeRegistry_->BeginType(sizeof(T), typePrefix_ + name, TypeIdOf<T>(), false);
+    TypeBuilder builder =
+        typeRegistry_->BeginType(sizeof(T), typePrefix_ + name, TypeIdOf<T>(), TypeKind::Struct);
     builder.AddTags(tags_);
     return builder;
   }
@@ -119,7 +120,7 @@ class Plugin : public HostOperations {
     function.path = path;
     function.method = static_cast<uint32_t>(HttpMethod::kGet);
     function.tags = tags_;
-    return typeRegistry_->RegisterFunction(std::move(function), false);
+    return typeRegistry_->RegisterFunction(std::move(function), FunctionListing::Listed);
   }
 
   // Initialize's work: keeps the handle, attaches to the host and starts.

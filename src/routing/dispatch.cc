@@ -255,7 +255,7 @@ void Dispatch(const TypeRegistry* registry, std::span<const Route> table, HostRe
       context.requestId = request->requestId;
       MatchState state;
       state.method = HttpMethodFromHost(static_cast<int32_t>(request->method));
-      state.call_name = TextOf(request->callName);
+      state.callName = TextOf(request->callName);
       // Routes are matched against the path alone, without the query. Matched
       // as received, a target with "?query" would miss every literal route
       // and a final placeholder would swallow the query, so query arguments
@@ -266,7 +266,7 @@ void Dispatch(const TypeRegistry* registry, std::span<const Route> table, HostRe
         context.result.SetError("Invalid function");
         context.status = 404;
       } else {
-        function = state.matched_function;
+        function = state.matchedFunction;
         BindAndCall(context, *function, state.parameters, *request);
       }
     }

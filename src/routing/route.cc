@@ -50,13 +50,13 @@ TranslatedTemplate TranslateTemplate(std::string_view text) {
   return result;
 }
 
-Route MakeRoute(std::string_view name, std::string_view path, HttpMethod method, std::string_view call_name,
-                const FunctionDescriptor* function) {
+Route MakeRoute(std::string_view name, std::string_view path, HttpMethod method,
+                std::string_view callName, const FunctionDescriptor* function) {
   Route route;
   route.name = name;
   route.function = function;
   route.method = method;
-  route.call_name = std::string(call_name);
+  route.callName = std::string(callName);
   std::string_view text = path.empty() ? name : path;
   if (text.find('{') == std::string_view::npos) {
     route.literal = std::string(text);
@@ -81,24 +81,24 @@ bool MatchRoute(const Route& route, std::string_view target, ParameterMap& param
   return true;
 }
 
-bool SelectRoute(std::span<const Route> table, MatchState& state, bool ignore_methods) {
-  size_t candidate_sum = 0;
-  bool have_candidate = false;
+bool SelectRoute(std::span<const Route> table, MatchState& state, bool ignoreMethods) {
+  size_t candidateSum = 0;
+  bool haveCandidate = false;
   ParameterMap parameters;
   for (const Route& route : table) {
-    if (!ignore_methods && route.method != HttpMethod::kNone &&
-        (route.method != state.method || route.call_name != state.call_name)) {
+    if (!ignoreMethods && route.method != HttpMethod::kNone &&
+        (route.method != state.method || route.callName != state.callName)) {
       continue;
     }
     if (!MatchRoute(route, state.target, parameters)) continue;
     size_t sum = 0;
     for (const auto& [name, value] : parameters) sum += value.size();
     // A candidate exists here only if it has parameters (see the stop below).
-    if (!have_candidate || sum < candidate_sum) {
-      have_candidate = true;
-      candidate_sum = sum;
-      state.matched_name = route.name;
-      state.matched_function = route.function;
+    if (!haveCandidate || sum < candidateSum) {
+      haveCandidate = true;
+      candidateSum = sum;
+      state.matchedName = route.name;
+      state.matchedFunction = route.function;
       state.parameters = std::move(parameters);
       parameters = ParameterMap();
     }
@@ -136,30 +136,30 @@ std::string NormalizeEndpointPath(std::string_view path) {
 
 std::string EndpointFunctionName(HttpMethod method, std::string_view path) {
   std::string text;
-  std::string_view method_name = HttpMethodName(method);
-  if (!method_name.empty()) {
+  std::string_view methodName = HttpMethodName(method);
+  if (!methodName.empty()) {
     std::string rest;
-    for (char c : method_name.substr(1)) rest.push_back(AsciiLower(c));
-    text = FormatMessageTexts("%1%2/", {method_name.substr(0, 1), rest});
+    for (char c : methodName.substr(1)) rest.push_back(AsciiLower(c));
+    text = FormatMessageTexts("%1%2/", {methodName.substr(0, 1), rest});
   }
   text += path;
   std::string name;
-  bool upper_next = true;
+  bool upperNext = true;
   for (char c : text) {
     switch (c) {
       case '!': case '+': case '-': case '.': case '/': case '_':
-        upper_next = true;
+        upperNext = true;
         break;
       case '{':
         name += "By";
-        upper_next = true;
+        upperNext = true;
         break;
       case '}':
         break;
       default:
-        if (upper_next) {
+        if (upperNext) {
           name.push_back(AsciiUpper(c));
-          upper_next = false;
+          upperNext = false;
         } else {
           name.push_back(c);
         }

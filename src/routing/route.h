@@ -49,7 +49,7 @@ struct Route {
   std::string_view name;                       // the function's name; must outlive the route
   const FunctionDescriptor* function = nullptr;
   HttpMethod method = HttpMethod::kNone;       // kNone accepts every method
-  std::string call_name;                       // compared only when method is not kNone
+  std::string callName;                        // compared only when method is not kNone
   std::string literal;                         // the template when it has no "{"
   std::shared_ptr<const RoutePattern> pattern; // present when the template has a "{"
   std::vector<Placeholder> parameters;
@@ -57,34 +57,34 @@ struct Route {
 
 // Builds the route of a function: the template is path, or name when path
 // is empty.
-Route MakeRoute(std::string_view name, std::string_view path, HttpMethod method, std::string_view call_name,
-                const FunctionDescriptor* function);
+Route MakeRoute(std::string_view name, std::string_view path, HttpMethod method,
+                std::string_view callName, const FunctionDescriptor* function);
 
 // Matches target against one route; on success parameters holds the
 // percent-decoded captures by placeholder name (a later placeholder of the
 // same name overwrites an earlier one). An empty template never matches.
 bool MatchRoute(const Route& route, std::string_view target, ParameterMap& parameters);
 
-// call_name and target are views: what they view must outlive the match.
+// callName and target are views: what they view must outlive the match.
 struct MatchState {
   HttpMethod method = HttpMethod::kNone;
-  std::string_view call_name;
+  std::string_view callName;
   std::string_view target;
-  std::string_view matched_name;
-  const FunctionDescriptor* matched_function = nullptr;
+  std::string_view matchedName;
+  const FunctionDescriptor* matchedFunction = nullptr;
   ParameterMap parameters;
 
-  bool found() const { return matched_function != nullptr; }
+  bool found() const { return matchedFunction != nullptr; }
 };
 
 // Selects the route for state's method, call name and target, in table
-// order. A qualifying route matches the target and, unless ignore_methods,
+// order. A qualifying route matches the target and, unless ignoreMethods,
 // accepts the request's method (and call name). The first becomes the
 // candidate; a later one replaces it only if the candidate has parameters
 // and the later route's decoded parameter values are strictly shorter in
 // total. The search stops once the candidate has no parameters.
 // Returns state.found().
-bool SelectRoute(std::span<const Route> table, MatchState& state, bool ignore_methods = false);
+bool SelectRoute(std::span<const Route> table, MatchState& state, bool ignoreMethods = false);
 
 // Percent-decoding of a captured text: "%XY" gives the byte 0xXY (a pair
 // that is not two hex digits gives "?"), a "%" with fewer than two

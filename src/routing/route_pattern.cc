@@ -12,11 +12,11 @@ constexpr std::string_view kNotLineBreakGroup = "(.*)";
 constexpr std::string_view kSyntaxCharacters = "^$\\.*+?()[]{}|";
 
 // Sorted positions of the characters a group class cannot cross.
-std::vector<size_t> ForbiddenPositions(std::string_view target, bool not_slash) {
+std::vector<size_t> ForbiddenPositions(std::string_view target, bool notSlash) {
   std::vector<size_t> positions;
   for (size_t i = 0; i < target.size(); ++i) {
     char c = target[i];
-    if (not_slash ? c == '/' : (c == '\n' || c == '\r')) positions.push_back(i);
+    if (notSlash ? c == '/' : (c == '\n' || c == '\r')) positions.push_back(i);
   }
   return positions;
 }
@@ -31,10 +31,10 @@ std::shared_ptr<const RoutePattern> RoutePattern::Compile(std::string_view sourc
   while (i < source.size()) {
     std::string_view rest = source.substr(i);
     if (rest.starts_with(kNotSlashGroup) || rest.starts_with(kNotLineBreakGroup)) {
-      bool not_slash = rest.starts_with(kNotSlashGroup);
-      pattern->groups_.push_back(not_slash ? GroupClass::kNotSlash : GroupClass::kNotLineBreak);
+      bool notSlash = rest.starts_with(kNotSlashGroup);
+      pattern->groups_.push_back(notSlash ? GroupClass::kNotSlash : GroupClass::kNotLineBreak);
       pattern->literals_.emplace_back();
-      i += not_slash ? kNotSlashGroup.size() : kNotLineBreakGroup.size();
+      i += notSlash ? kNotSlashGroup.size() : kNotLineBreakGroup.size();
       continue;
     }
     char c = source[i];
@@ -63,7 +63,7 @@ bool RoutePattern::FullMatch(std::string_view target, std::vector<std::string_vi
 
   std::optional<std::vector<size_t>> forbidden[2];
   // First position at or after p that group j cannot cross (n if none).
-  auto group_limit = [&](size_t j, int64_t p) -> int64_t {
+  auto groupLimit = [&](size_t j, int64_t p) -> int64_t {
     size_t cls = groups_[j] == GroupClass::kNotSlash ? 0 : 1;
     if (!forbidden[cls]) forbidden[cls] = ForbiddenPositions(target, cls == 0);
     const std::vector<size_t>& positions = *forbidden[cls];
@@ -72,7 +72,7 @@ bool RoutePattern::FullMatch(std::string_view target, std::vector<std::string_vi
   };
   // The latest position q <= x where the literal after group j can begin
   // (-1 if none). The literal after the last group must end the target.
-  auto literal_at_or_before = [&](size_t j, int64_t x) -> int64_t {
+  auto literalAtOrBefore = [&](size_t j, int64_t x) -> int64_t {
     const std::string& literal = literals_[j + 1];
     int64_t size = static_cast<int64_t>(literal.size());
     if (j + 1 == k) return x >= n - size ? n - size : -1;
@@ -82,18 +82,18 @@ bool RoutePattern::FullMatch(std::string_view target, std::vector<std::string_vi
     size_t found = target.rfind(literal, static_cast<size_t>(x));
     return found == std::string_view::npos ? -1 : static_cast<int64_t>(found);
   };
-  auto literal_size = [&](size_t j) { return static_cast<int64_t>(literals_[j + 1].size()); };
+  auto literalSize = [&](size_t j) { return static_cast<int64_t>(literals_[j + 1].size()); };
 
   // start[j], end[j]: the span of group j. high[j]: an upper bound on end[j]
   // over all full matches reachable from the current starts.
   std::vector<int64_t> start(k), end(k), high(k);
   high[k - 1] = n - static_cast<int64_t>(last.size());
-  for (size_t j = k - 1; j-- > 0;) high[j] = high[j + 1] - literal_size(j);
+  for (size_t j = k - 1; j-- > 0;) high[j] = high[j + 1] - literalSize(j);
 
   start[0] = static_cast<int64_t>(first.size());
   size_t j = 0;
   for (;;) {
-    int64_t e = literal_at_or_before(j, std::min(high[j], group_limit(j, start[j])));
+    int64_t e = literalAtOrBefore(j, std::min(high[j], groupLimit(j, start[j])));
     // Starts only ever decrease, so no later attempt can end group j later.
     high[j] = e;
     if (e < start[j]) {
@@ -101,12 +101,12 @@ bool RoutePattern::FullMatch(std::string_view target, std::vector<std::string_vi
       // end earlier, early enough that group j can reach its latest end e.
       if (j == 0) return false;
       --j;
-      high[j] = std::min(high[j], e - literal_size(j));
+      high[j] = std::min(high[j], e - literalSize(j));
       continue;
     }
     end[j] = e;
     if (j + 1 == k) break;
-    start[j + 1] = e + literal_size(j);
+    start[j + 1] = e + literalSize(j);
     ++j;
   }
   captures.reserve(k);

@@ -37,13 +37,13 @@ class RoutePattern {
   bool FullMatch(std::string_view target, std::vector<std::string_view>& captures) const;
 
   const std::string& source() const { return source_; }
-  size_t group_count() const { return groups_.size(); }
+  size_t groupCount() const { return groups_.size(); }
 
  private:
   enum class GroupClass { kNotSlash, kNotLineBreak };
 
   std::string source_;
-  std::vector<std::string> literals_;  // group_count() + 1 literals around the groups
+  std::vector<std::string> literals_;  // groupCount() + 1 literals around the groups
   std::vector<GroupClass> groups_;
 };
 

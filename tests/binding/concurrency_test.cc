@@ -36,11 +36,12 @@ TEST(ConcurrencyTest, RegistrationsAndLookupsFromSeveralThreads) {
     for (int i = 0; i < kTypes; ++i) {
       const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
       const TypeId id(0x10000000u + static_cast<uint32_t>(t * kTypes + i));
-      TypeBuilder own = registry.BeginType(8, name, id, false);
+      TypeBuilder own = registry.BeginType(8, name, id, TypeKind::Struct);
       EXPECT_FALSE(own.AlreadyRegistered()) << name;
       own.SetDescription("own " + name);
       // Every thread races for the same names; exactly one registration wins each.
-      TypeBuilder shared = registry.BeginType(4, "Shared" + std::to_string(i), TypeId(TypeId::kReserved), true);
+      TypeBuilder shared = registry.BeginType(4, "Shared" + std::to_string(i),
+                                              TypeId(TypeId::kReserved), TypeKind::Enum);
       if (!shared.AlreadyRegistered()) {
         shared.AddEnumerator("A", t, "");
         ++sharedWinners;
@@ -48,7 +49,8 @@ TEST(ConcurrencyTest, RegistrationsAndLookupsFromSeveralThreads) {
       registry.RegisterEvent("OnEvent" + name, own.Descriptor());
       FunctionDescriptor function;
       function.name = "Call" + name;
-      registry.RegisterFunction(std::move(function), i % 2 == 0);
+      registry.RegisterFunction(std::move(function),
+                                i % 2 == 0 ? FunctionListing::Unlisted : FunctionListing::Listed);
       // Lookups of what other threads are registering meanwhile.
       EXPECT_EQ(registry.FindType(id), own.Descriptor());
       EXPECT_NE(registry.FindTypeByName("BindingHelpFormat"), nullptr);

@@ -49,7 +49,8 @@ class ConversionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry.RegisterBuiltins();
-    TypeBuilder b = registry.BeginType(sizeof(Sample), "Sample", TypeIdOf<Sample>(), false);
+    TypeBuilder b =
+        registry.BeginType(sizeof(Sample), "Sample", TypeIdOf<Sample>(), TypeKind::Struct);
     AddMember(b, registry, "flag", &Sample::flag);
     AddMember(b, registry, "count", &Sample::count);
     AddMember(b, registry, "size", &Sample::size);
@@ -240,7 +241,7 @@ TEST_F(ConversionTest, RequiredFieldsAndOmitIfEmpty) {
     uint32_t weight = 0;
   };
   TypeRegistry local;
-  TypeBuilder b = local.BeginType(sizeof(Pair), "Pair", TypeId(0x44444444), false);
+  TypeBuilder b = local.BeginType(sizeof(Pair), "Pair", TypeId(0x44444444), TypeKind::Struct);
   b.AddField("key", "", OffsetOf(&Pair::key), TypeIdOf<std::string>(), TypeRef{TypeCode::String},
              kRequired, MakeCodec<std::string>(), false);
   b.AddField("weight", "", OffsetOf(&Pair::weight), TypeIdOf<uint32_t>(), TypeRef{TypeCode::Uint32},
@@ -299,7 +300,7 @@ TEST_F(ConversionTest, NestedRecordsBuildInPlace) {
   TypeRegistry local;
   local.RegisterBuiltins();
   const TypeRef formatRef = TypeRefOf<BindingHelpFormat>(registry);
-  TypeBuilder inner = local.BeginType(sizeof(Inner), "Inner", TypeId(0x55555555), false);
+  TypeBuilder inner = local.BeginType(sizeof(Inner), "Inner", TypeId(0x55555555), TypeKind::Struct);
   inner.AddField("tags", "", OffsetOf(&Inner::tags), TypeIdOf<std::vector<std::string>>(),
                  TypeRef{TypeCode::Vector, TypeCode::String}, 0,
                  MakeCodec<std::vector<std::string>>(), false);
@@ -307,7 +308,7 @@ TEST_F(ConversionTest, NestedRecordsBuildInPlace) {
                  TypeRef{TypeCode::Enum, TypeCode::None, formatRef.descriptor}, 0,
                  MakeCodec<BindingHelpFormat>(), false);
   const TypeDescriptor* innerType = local.FindType(TypeId(0x55555555));
-  TypeBuilder outer = local.BeginType(sizeof(Outer), "Outer", TypeId(0x66666666), false);
+  TypeBuilder outer = local.BeginType(sizeof(Outer), "Outer", TypeId(0x66666666), TypeKind::Struct);
   outer.AddField("name", "", OffsetOf(&Outer::name), TypeIdOf<std::string>(),
                  TypeRef{TypeCode::String}, 0, MakeCodec<std::string>(), false);
   outer.AddField("items", "", OffsetOf(&Outer::items), TypeId(0x77777777),
@@ -344,7 +345,7 @@ TEST_F(ConversionTest, NestedRecordsBuildInPlace) {
   EXPECT_EQ(replaced.value().FindMember("twice").GetUnsigned(), 4u);
 
   // An element type the registry does not know fails deep inside the list.
-  outer = local.BeginType(sizeof(Outer), "Broken", TypeId(0x88888888), false);
+  outer = local.BeginType(sizeof(Outer), "Broken", TypeId(0x88888888), TypeKind::Struct);
   outer.AddField("name", "", OffsetOf(&Outer::name), TypeIdOf<std::string>(),
                  TypeRef{TypeCode::String}, 0, MakeCodec<std::string>(), false);
   outer.AddField("items", "", OffsetOf(&Outer::items), TypeId(0x77777777),

@@ -25,7 +25,8 @@ TEST(TypeIdTest, TextAndBuiltinValues) {
 TEST(TypeRegistryTest, FirstRegistrationWins) {
   TypeRegistry registry;
   registry.RegisterBuiltins();
-  TypeBuilder again = registry.BeginType(4, "BindingHelpFormat", TypeId(0x12345678), true);
+  TypeBuilder again =
+      registry.BeginType(4, "BindingHelpFormat", TypeId(0x12345678), TypeKind::Enum);
   EXPECT_TRUE(again.AlreadyRegistered());
   again.AddEnumerator("Other", 9, "").SetDescription("changed").AddTag("x");
   const TypeDescriptor* format = registry.FindTypeByName("BindingHelpFormat");
@@ -40,7 +41,7 @@ TEST(TypeRegistryTest, FirstRegistrationWins) {
 
 TEST(TypeRegistryTest, EnumeratorsTagsAndLookups) {
   TypeRegistry registry;
-  TypeBuilder b = registry.BeginType(4, "Kind", TypeId(0x11111111), true);
+  TypeBuilder b = registry.BeginType(4, "Kind", TypeId(0x11111111), TypeKind::Enum);
   b.AddEnumerator("Full", 1, "a").AddEnumerator("Full", 3, "b");
   b.AddEnumerator("Zeta", 7, "").AddEnumerator("Alpha", 7, "");
   b.AddTag("").AddTag("async").AddTag("async");
@@ -55,19 +56,29 @@ TEST(TypeRegistryTest, EnumeratorsTagsAndLookups) {
   EXPECT_TRUE(TypeRegistry::IsEnumerator(*kind, 3));
   EXPECT_FALSE(TypeRegistry::IsEnumerator(*kind, 1));
 
+  EXPECT_TRUE(kind->isEnum);
+
   // The reserved id reaches the by-name index only.
-  registry.BeginType(8, "Hidden", TypeId(TypeId::kReserved), false);
-  EXPECT_NE(registry.FindTypeByName("Hidden"), nullptr);
+  registry.BeginType(8, "Hidden", TypeId(TypeId::kReserved), TypeKind::Struct);
+  ASSERT_NE(registry.FindTypeByName("Hidden"), nullptr);
+  EXPECT_FALSE(registry.FindTypeByName("Hidden")->isEnum);
   EXPECT_EQ(registry.FindType(TypeId(TypeId::kReserved)), nullptr);
+
+  // A new name with an id already in use takes the id over; the earlier
+  // name still finds its own descriptor.
+  TypeBuilder alias = registry.BeginType(4, "KindAlias", TypeId(0x11111111), TypeKind::Enum);
+  EXPECT_FALSE(alias.AlreadyRegistered());
+  EXPECT_EQ(registry.FindType(TypeId(0x11111111)), alias.Descriptor());
+  EXPECT_EQ(registry.FindTypeByName("Kind"), kind);
 }
 
 TEST(TypeRegistryTest, BuiltinsInOrderAndASecondRunClearsFirst) {
   TypeRegistry registry;
   registry.RegisterBuiltins();
-  registry.BeginType(4, "PluginType", TypeId(0x33333333), false);
+  registry.BeginType(4, "PluginType", TypeId(0x33333333), TypeKind::Struct);
   FunctionDescriptor function;
   function.name = "F";
-  registry.RegisterFunction(std::move(function), false);
+  registry.RegisterFunction(std::move(function), FunctionListing::Listed);
   registry.RegisterBuiltins();
   EXPECT_EQ(registry.FindTypeByName("PluginType"), nullptr);
   EXPECT_EQ(registry.FindFunction("F"), nullptr);
@@ -130,12 +141,12 @@ TEST(TypeRegistryTest, ASecondListedFunctionOfANameKeepsTheFirst) {
   FunctionDescriptor first;
   first.name = "F";
   first.path = "/first";
-  FunctionDescriptor* kept = registry.RegisterFunction(std::move(first), false);
+  FunctionDescriptor* kept = registry.RegisterFunction(std::move(first), FunctionListing::Listed);
   FunctionDescriptor second;
   second.name = "F";
   second.path = "/second";
   // The pointer handed out first stays valid and is what the name finds.
-  EXPECT_EQ(registry.RegisterFunction(std::move(second), false), kept);
+  EXPECT_EQ(registry.RegisterFunction(std::move(second), FunctionListing::Listed), kept);
   EXPECT_EQ(registry.FindFunction("F"), kept);
   EXPECT_EQ(kept->path, "/first");
   EXPECT_EQ(registry.ListedFunctionCount(), 1u);
@@ -143,7 +154,7 @@ TEST(TypeRegistryTest, ASecondListedFunctionOfANameKeepsTheFirst) {
   // Unlisted functions are not named and always added.
   FunctionDescriptor unlisted;
   unlisted.name = "F";
-  EXPECT_NE(registry.RegisterFunction(std::move(unlisted), true), kept);
+  EXPECT_NE(registry.RegisterFunction(std::move(unlisted), FunctionListing::Unlisted), kept);
   EXPECT_EQ(registry.ListedFunctionCount(), 1u);
 }
 

@@ -53,9 +53,9 @@ TEST(Base64UrlDecodeTest, RestoresPaddingAndAlphabet) {
 TEST(TokenDecoderTest, MissingOrUnreadableSegments) {
   struct Case {
     std::string token;
-    bool header_ok;
-    bool claims_ok;
-    bool has_signature;
+    bool headerOk;
+    bool claimsOk;
+    bool hasSignature;
   };
   std::string header = Base64Url(R"({"alg":"none"})");
   std::string claims = Base64Url(kClaims);
@@ -77,9 +77,9 @@ TEST(TokenDecoderTest, MissingOrUnreadableSegments) {
   for (const Case& c : cases) {
     TokenDecoder decoder(c.token);
     decoder.Decode();
-    EXPECT_EQ(decoder.header() == ErrorObject(), !c.header_ok) << c.token;
-    EXPECT_EQ(decoder.claims() == ErrorObject(), !c.claims_ok) << c.token;
-    if (c.has_signature) {
+    EXPECT_EQ(decoder.header() == ErrorObject(), !c.headerOk) << c.token;
+    EXPECT_EQ(decoder.claims() == ErrorObject(), !c.claimsOk) << c.token;
+    if (c.hasSignature) {
       EXPECT_EQ(decoder.signature(), "sig") << c.token;
     } else {
       EXPECT_EQ(decoder.signature(), TokenDecoder::kNoSignature) << c.token;
@@ -107,7 +107,7 @@ TEST(TokenDecoderTest, DecodesStandardExampleToken) {
       "eyJpc3MiOiJqb2UiLA0KICJleHAiOjEzMDA4MTkzODAsDQogImh0dHA6Ly9leGFtcGxlLmNvbS9pc19yb290Ijp0cnVlfQ."
       "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
   Object claims = decoder.GetClaims();
-  EXPECT_EQ(decoder.header_json(), "{\"typ\":\"JWT\",\r\n \"alg\":\"HS256\"}");
+  EXPECT_EQ(decoder.headerJson(), "{\"typ\":\"JWT\",\r\n \"alg\":\"HS256\"}");
   EXPECT_EQ(decoder.header().Find("alg")->Text(), "HS256");
   EXPECT_EQ(claims["iss"].Text(), "joe");
   EXPECT_EQ(claims["exp"].Number(), 1300819380.0);
@@ -163,18 +163,18 @@ TEST(TokenDecoderTest, GrammarErrorsGiveErrorObject) {
 TEST(TokenDecoderTest, HostileTokensGiveTheErrorObject) {
   const size_t kSize = 1 << 20;
   std::string nested = Base64Url(std::string(kSize, '['));
-  std::string deep_object;
-  for (int i = 0; i < 100000; ++i) deep_object += R"({"a":)";
-  std::string wide_object = "{";
-  for (int i = 0; i < 100000; ++i) wide_object += "\"m" + std::to_string(i) + "\":0,";
-  wide_object += "\"m0\":0}";  // a duplicate at the very end
+  std::string deepObject;
+  for (int i = 0; i < 100000; ++i) deepObject += R"({"a":)";
+  std::string wideObject = "{";
+  for (int i = 0; i < 100000; ++i) wideObject += "\"m" + std::to_string(i) + "\":0,";
+  wideObject += "\"m0\":0}";  // a duplicate at the very end
   const std::string tokens[] = {
       std::string(kSize, '.'),
       std::string(kSize, 'A'),
       std::string(kSize, '\xff'),
       nested + "." + nested + "." + nested,
-      Base64Url(deep_object) + "." + Base64Url(deep_object),
-      "e30." + Base64Url(wide_object),
+      Base64Url(deepObject) + "." + Base64Url(deepObject),
+      "e30." + Base64Url(wideObject),
   };
   for (const std::string& token : tokens) {
     TokenDecoder decoder(token);
@@ -186,7 +186,7 @@ TEST(JsonReaderTest, ErrorClassesAndTexts) {
   enum Class { kScan, kParse };
   struct Case {
     std::string text;
-    Class error_class;
+    Class errorClass;
     std::string message;
   };
   const Case cases[] = {
@@ -213,10 +213,10 @@ TEST(JsonReaderTest, ErrorClassesAndTexts) {
       Reader::Read(c.text);
       ADD_FAILURE() << "no error for " << c.text;
     } catch (const Reader::ScanException& e) {
-      EXPECT_EQ(c.error_class, kScan) << c.text;
+      EXPECT_EQ(c.errorClass, kScan) << c.text;
       EXPECT_EQ(std::string(e.what()), c.message) << c.text;
     } catch (const Reader::ParseException& e) {
-      EXPECT_EQ(c.error_class, kParse) << c.text;
+      EXPECT_EQ(c.errorClass, kParse) << c.text;
       EXPECT_EQ(std::string(e.what()), c.message) << c.text;
     }
   }

@@ -44,7 +44,7 @@ TEST(TranslateTemplateTest, PatternsAndPlaceholders) {
 
 TEST(RouteMatchTest, TargetsAndParameters) {
   struct Case {
-    const char* route_template;
+    const char* routeTemplate;
     const char* target;
     bool matches;
     ParameterMap parameters;
@@ -72,11 +72,12 @@ TEST(RouteMatchTest, TargetsAndParameters) {
       {"/a}/{b}", "/a/z", true, {{"", "z"}}},                  // stray '}' shifts the names
   };
   for (const Case& c : cases) {
-    Route route = MakeRoute("f", c.route_template, HttpMethod::kNone, "", Function(0));
+    Route route = MakeRoute("f", c.routeTemplate, HttpMethod::kNone, "", Function(0));
     ParameterMap parameters;
-    EXPECT_EQ(MatchRoute(route, c.target, parameters), c.matches) << c.route_template << " " << c.target;
+    EXPECT_EQ(MatchRoute(route, c.target, parameters), c.matches)
+        << c.routeTemplate << " " << c.target;
     if (c.matches) {
-      EXPECT_EQ(parameters, c.parameters) << c.route_template << " " << c.target;
+      EXPECT_EQ(parameters, c.parameters) << c.routeTemplate << " " << c.target;
     }
   }
 }
@@ -92,17 +93,17 @@ TEST(PercentDecodeTest, Cases) {
 
 TEST(SelectRouteTest, TieBreakStopAndMethods) {
   struct Entry {
-    const char* route_template;
+    const char* routeTemplate;
     HttpMethod method;
-    const char* call_name;
+    const char* callName;
   };
   struct Case {
     std::vector<Entry> table;
     HttpMethod method;
-    const char* call_name;
+    const char* callName;
     const char* target;
     int winner;  // -1: nothing found
-    bool ignore_methods;
+    bool ignoreMethods;
   };
   const HttpMethod kAny = HttpMethod::kNone, kGet = HttpMethod::kGet, kPost = HttpMethod::kPost,
                    kCall = HttpMethod::kCall;
@@ -125,14 +126,15 @@ TEST(SelectRouteTest, TieBreakStopAndMethods) {
     std::vector<Route> table;
     for (size_t r = 0; r < c.table.size(); ++r) {
       const Entry& e = c.table[r];
-      table.push_back(MakeRoute("f", e.route_template, e.method, e.call_name, Function(static_cast<int>(r))));
+      table.push_back(
+          MakeRoute("f", e.routeTemplate, e.method, e.callName, Function(static_cast<int>(r))));
     }
     MatchState state;
     state.method = c.method;
-    state.call_name = c.call_name;
+    state.callName = c.callName;
     state.target = c.target;
-    EXPECT_EQ(SelectRoute(table, state, c.ignore_methods), c.winner >= 0) << "case " << i;
-    EXPECT_EQ(state.matched_function, c.winner >= 0 ? Function(c.winner) : nullptr) << "case " << i;
+    EXPECT_EQ(SelectRoute(table, state, c.ignoreMethods), c.winner >= 0) << "case " << i;
+    EXPECT_EQ(state.matchedFunction, c.winner >= 0 ? Function(c.winner) : nullptr) << "case " << i;
   }
 }
 
@@ -162,25 +164,28 @@ TEST(EndpointNameTest, Generation) {
 // produce. Inputs are short so that std::regex's recursion is harmless.
 TEST(RoutePatternTest, AgreesWithStdRegex) {
   const char* pieces[] = {"a", "/", ".", "#", "{x}", "{+y}", "{#z}", "ab"};
-  const char target_chars[] = {'a', 'b', '/', '.', '#', '\n', '\r', '\0'};
+  const char targetChars[] = {'a', 'b', '/', '.', '#', '\n', '\r', '\0'};
   std::mt19937 random(12345);
   for (int round = 0; round < 3000; ++round) {
-    std::string route_template;
-    int piece_count = static_cast<int>(random() % 5);
-    for (int i = 0; i < piece_count; ++i) route_template += pieces[random() % std::size(pieces)];
-    TranslatedTemplate translated = TranslateTemplate(route_template);
+    std::string routeTemplate;
+    int pieceCount = static_cast<int>(random() % 5);
+    for (int i = 0; i < pieceCount; ++i) routeTemplate += pieces[random() % std::size(pieces)];
+    TranslatedTemplate translated = TranslateTemplate(routeTemplate);
     auto pattern = RoutePattern::Compile(translated.pattern);
     ASSERT_NE(pattern, nullptr) << translated.pattern;
     std::regex regex(translated.pattern, std::regex::ECMAScript | std::regex::optimize);
     for (int t = 0; t < 20; ++t) {
       std::string target;
       int length = static_cast<int>(random() % 8);
-      for (int i = 0; i < length; ++i) target.push_back(target_chars[random() % std::size(target_chars)]);
+      for (int i = 0; i < length; ++i) {
+        target.push_back(targetChars[random() % std::size(targetChars)]);
+      }
       std::smatch expected;
-      bool expected_match = std::regex_match(target, expected, regex);
+      bool expectedMatch = std::regex_match(target, expected, regex);
       std::vector<std::string_view> captures;
-      ASSERT_EQ(pattern->FullMatch(target, captures), expected_match) << translated.pattern << " / " << target;
-      if (!expected_match) continue;
+      ASSERT_EQ(pattern->FullMatch(target, captures), expectedMatch)
+          << translated.pattern << " / " << target;
+      if (!expectedMatch) continue;
       ASSERT_EQ(captures.size() + 1, expected.size());
       for (size_t g = 0; g < captures.size(); ++g) {
         EXPECT_EQ(captures[g], expected[g + 1].str()) << translated.pattern << " / " << target << " group " << g;
@@ -194,8 +199,8 @@ TEST(RoutePatternTest, LongTargetsAndManyPlaceholdersFinish) {
   const size_t kSize = 1 << 20;
   std::string many;
   for (int i = 0; i < 200; ++i) many += "{p" + std::to_string(i) + "}";
-  std::string many_separated;
-  for (int i = 0; i < 200; ++i) many_separated += "/{p" + std::to_string(i) + "}";
+  std::string manySeparated;
+  for (int i = 0; i < 200; ++i) manySeparated += "/{p" + std::to_string(i) + "}";
   const std::pair<std::string, std::string> cases[] = {
       {"/a/{x}", "/a/" + std::string(kSize, 'b')},
       {"/a/{x}", "/a/" + std::string(kSize, 'b') + "/"},
@@ -204,11 +209,11 @@ TEST(RoutePatternTest, LongTargetsAndManyPlaceholdersFinish) {
       {"/{a}x{b}x{c}y", "/" + std::string(kSize, 'x')},
       {"{+a}ab{+b}ab{+c}", std::string(kSize, 'a')},
       {many, std::string(kSize, 'q')},
-      {many_separated, std::string(kSize, '/')},
-      {many_separated, std::string(kSize / 2, 'q') + std::string(kSize / 2, '/')},
+      {manySeparated, std::string(kSize, '/')},
+      {manySeparated, std::string(kSize / 2, 'q') + std::string(kSize / 2, '/')},
   };
-  for (const auto& [route_template, target] : cases) {
-    Route route = MakeRoute("f", route_template, HttpMethod::kNone, "", Function(0));
+  for (const auto& [routeTemplate, target] : cases) {
+    Route route = MakeRoute("f", routeTemplate, HttpMethod::kNone, "", Function(0));
     ParameterMap parameters;
     MatchRoute(route, target, parameters);
   }

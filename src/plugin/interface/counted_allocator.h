@@ -1,5 +1,5 @@
 // The counted allocator: every heap allocation of the plugin goes through one
-// set of six hooks that keep the process-wide MemoryStats counters.
+// set of five hooks that keep the process-wide MemoryStats counters.
 //
 // In the shipped shared object the malloc family itself is routed here (the
 // link wraps malloc, free, calloc, realloc, strdup and the aligned forms), so
