@@ -5,7 +5,6 @@
 // may ask for null data under a non-zero length.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "binding/value.h"
+#include "fuzz/fuzz_input.h"
 #include "plugin/interface/host_api.h"
 
 namespace qmx::fuzz {
@@ -21,12 +21,11 @@ constexpr size_t kMaxNodes = 512;
 constexpr size_t kMaxWidth = 8;
 constexpr unsigned kMaxDepth = 12;
 
-class GraphBuilder {
+// Reads the input as an Input does; graphs and plain fields may be drawn
+// from it in any order.
+class GraphBuilder : public Input {
  public:
-  GraphBuilder(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-  // Bytes the graphs have consumed so far.
-  size_t Consumed() const { return position_; }
+  GraphBuilder(const uint8_t* data, size_t size) : Input(data, size) {}
 
   void Build(HostValue& record, unsigned depth) {
     record = HostValue{};
@@ -111,22 +110,9 @@ class GraphBuilder {
   // length or nesting beyond kMaxNestingDepth.
   bool MustBeRefused() const { return refused_; }
 
-  uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
-  uint64_t Word() {
-    uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word = word << 8 | Byte();
-    return word;
-  }
-  std::string Text(size_t length) {
-    length = std::min(length, size_ - position_);
-    std::string text(reinterpret_cast<const char*>(data_ + position_), length);
-    position_ += length;
-    return text;
-  }
   // A NUL-terminated text of up to maxLength bytes that lives as long as the
   // builder.
   const char* StoredText(size_t maxLength) { return texts_.emplace_back(Text(Byte() % (maxLength + 1))).c_str(); }
-  std::string Rest() { return Text(size_ - position_); }
 
  private:
   // Null data with a non-zero length when the input asks for it.
@@ -140,9 +126,6 @@ class GraphBuilder {
     }
   }
 
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
   size_t nodes_ = 0;
   bool refused_ = false;
   std::deque<std::string> texts_;

@@ -12,38 +12,12 @@
 #include <vector>
 
 #include "binding/value.h"
+#include "fuzz/fuzz_input.h"
 #include "plugin/messages/message_format.h"
 #include "plugin/named_message.h"
 
-namespace {
-
-class Input {
- public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
-  uint64_t Word() {
-    uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word = word << 8 | Byte();
-    return word;
-  }
-  std::string Text(size_t length) {
-    length = std::min(length, size_ - position_);
-    std::string text(reinterpret_cast<const char*>(data_ + position_), length);
-    position_ += length;
-    return text;
-  }
-  std::string Rest() { return Text(size_ - position_); }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input input(data, size);
+  qmx::fuzz::Input input(data, size);
   const size_t count = input.Byte() % 8;
   const size_t bufferSize = 1 + input.Byte() % 96;
   std::vector<std::string> texts;

@@ -12,6 +12,7 @@
 
 #include "binding/native_conversion.h"
 #include "binding/native_types.h"
+#include "fuzz/fuzz_input.h"
 #include "serialization/json.h"
 #include "serialization/msgpack.h"
 
@@ -142,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   size_t consumed = 0;
   qmx::ValueResult decoded =
-      data[0] & 1 ? qmx::ReadJson(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1))
+      data[0] & 1 ? qmx::ReadJson(qmx::fuzz::AsText(data + 1, size - 1))
                   : qmx::DecodeMessagePack(data + 1, size - 1, consumed);
   if (!decoded.Ok()) return 0;
   const qmx::Value& input = decoded.value();

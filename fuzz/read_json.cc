@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_input.h"
 #include "serialization/json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = qmx::fuzz::AsText(data, size);
   qmx::ValueResult first = qmx::ReadJson(text);
   if (!first.Ok()) return 0;
   const std::string written = qmx::WriteJson(first.value(), nullptr, "");

@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzz_input.h"
 #include "serialization/json.h"
 #include "serialization/yaml.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = qmx::fuzz::AsText(data, size);
   qmx::ValueResult result = qmx::ReadYaml(text);
   if (!result.Ok()) {
     if (result.ErrorText().empty()) std::abort();

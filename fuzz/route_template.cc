@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "binding/type_registry.h"
+#include "fuzz/fuzz_input.h"
 #include "routing/arguments.h"
 #include "routing/route.h"
 #include "routing/route_pattern.h"
@@ -61,7 +62,7 @@ void CheckAgainstStdRegex(const qmx::RoutePattern& pattern, std::string_view tar
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const auto method = static_cast<qmx::HttpMethod>(data[0] % 9);
-  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string_view rest = qmx::fuzz::AsText(data + 1, size - 1);
   const size_t cut = rest.find('\n');
   const std::string_view templateText = rest.substr(0, cut);
   const std::string_view target = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);

@@ -9,9 +9,10 @@
 
 #include "entitlements/json_reader.h"
 #include "entitlements/token_decoder.h"
+#include "fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = qmx::fuzz::AsText(data, size);
 
   qmx::TokenDecoder decoder(text);
   qmx::json::Object claims = decoder.GetClaims();

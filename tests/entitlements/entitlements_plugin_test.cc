@@ -6,24 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "common/base64.h"
 #include "entitlements/entitlements_plugin.h"
-#include "plugin/event_paths.h"
 #include "plugin/interface/host_value.h"
 #include "serialization/json.h"
 #include "plugin/interface/api_descriptor.h"
 #include "support/plugin_harness.h"
-#include "support/test_host.h"
+#include "support/state_host.h"
 
 namespace qmx {
 namespace {
 
-constexpr char kRegionPath[] = "/vaskclient/region-locale";
-constexpr char kAccessPath[] = "/kwe-auth/v1/authorization/access-token";
-constexpr char kMessagePath[] = "/vask-messaging-service/v1/message/entitlements/v1/token";
-constexpr char kOutOfSyncPath[] = "/vask-messaging-service/v1/out-of-sync";
-constexpr char kGlobals[] = "/data-store/v1/install-settings/globals";
-constexpr char kRegionData[] = "/data-store/v1/system-settings/region_data";
+using test::kAccessPath;
+using test::kMessagePath;
+using test::kOutOfSyncPath;
+using test::kRegionPath;
+constexpr const char* kGlobals = test::kGlobalsPath;
+constexpr const char* kRegionData = test::kRegionDataPath;
 constexpr char kRegionDataJson[] =
     R"({"eu":{"servers":{"entitlements":{"entitlements_url":"https://eu.example/token"}}},)"
     R"("us":{"servers":{"entitlements":{"entitlements_url":"https://us.example/token"}}},)"
@@ -31,15 +29,8 @@ constexpr char kRegionDataJson[] =
     R"("bare":{"servers":{}}})";
 constexpr int64_t kMs = 1000000;
 
-std::string Base64Url(std::string_view bytes) { return Base64UrlEncode(bytes); }
-
-std::string TokenWithClaims(std::string_view claims) {
-  return "e30." + Base64Url(claims) + ".c2ln";
-}
-
-std::string TokenBody(const std::string& token) {
-  return R"({"entitlements_token":")" + token + "\"}";
-}
+using test::TokenBody;
+using test::TokenWithClaims;
 
 class TestPlugin : public EntitlementsPlugin {
  public:
@@ -70,26 +61,8 @@ class TestPlugin : public EntitlementsPlugin {
 class EntitlementsPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    states[kGlobals] = R"({"region":"eu"})";
-    states[kRegionData] = kRegionDataJson;
-    host.onJsonApi = [this](HostResponse* response, const HostRequest* request) {
-      auto found = states.find(request->target != nullptr ? request->target : "");
-      if (found == states.end()) {
-        response->error = "not found";
-        response->status = 404;
-        return;
-      }
-      ValueResult parsed = ReadJson(found->second);
-      FromValue(parsed.value(), response->body);
-      response->release = [](HostResponse* r) { Release(r->body); };
-    };
-    host.onExternal = [this](ExternalResponse* response, const ExternalRequest*) {
-      response->result = answerResult;
-      response->status = answerStatus;
-      response->headerCount = answerHeaderCount;
-      response->body = reinterpret_cast<const uint8_t*>(answerBody.data());
-      response->bodyLength = static_cast<uint32_t>(answerBody.size());
-    };
+    host.states[kGlobals] = R"({"region":"eu"})";
+    host.states[kRegionData] = kRegionDataJson;
   }
   void TearDown() override { Stop(); }
 
@@ -111,25 +84,18 @@ class EntitlementsPluginTest : public ::testing::Test {
     host.scheduled.clear();
   }
   void Succeed(const std::string& claims = R"({"sub":"u1","iss":"i1","entitlements":["a","b"]})") {
-    answerResult = 0;
-    answerStatus = 200;
-    answerHeaderCount = 0;
-    answerBody = TokenBody(TokenWithClaims(claims));
+    host.service.result = 0;
+    host.service.status = 200;
+    host.service.headerCount = 0;
+    host.service.body = TokenBody(TokenWithClaims(claims));
   }
   void Fail() {
-    answerResult = 0;
-    answerStatus = 503;
-    answerBody = "down";
+    host.service.result = 0;
+    host.service.status = 503;
+    host.service.body = "down";
   }
   void Deliver(const std::string& path, const char* type, const char* dataJson = nullptr) {
-    Value event;
-    event.Member("uri").SetString(path);
-    event.Member("eventType").SetString(type);
-    if (dataJson != nullptr) {
-      ValueResult data = ReadJson(dataJson);
-      event.Member("data").Assign(data.value());
-    }
-    host.Deliver(EventNameForPath(path), event);
+    host.DeliverResourceEvent(path, type, dataJson);
   }
   std::vector<std::string> JsonTargets(uint32_t method) const {
     std::vector<std::string> targets;
@@ -156,13 +122,10 @@ class EntitlementsPluginTest : public ::testing::Test {
     });
   }
 
-  test::TestHost host;
+  // Answers the settings, the access token and the service from its states
+  // and its service answer.
+  test::StateHost host;
   TestPlugin* plugin = nullptr;
-  std::map<std::string, std::string> states;
-  int32_t answerResult = 0;
-  uint32_t answerStatus = 200;
-  uint32_t answerHeaderCount = 0;
-  std::string answerBody;
   int64_t now = 1000 * kMs;
 };
 
@@ -187,7 +150,7 @@ TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
 }
 
 TEST_F(EntitlementsPluginTest, StartWithAccessTokenFetchesOnceWithTheExactRequest) {
-  states[kAccessPath] = R"({"token":"secret-access"})";
+  host.states[kAccessPath] = R"({"token":"secret-access"})";
   Succeed();
   ASSERT_TRUE(Start());
   ASSERT_EQ(host.externalCalls.size(), 1u);
@@ -240,7 +203,7 @@ TEST_F(EntitlementsPluginTest, ClaimsFillTheRecordAndATokenWithoutAListKeepsTheP
       {R"({"entitlements":[]})", {}, ""},
       {R"({"sub":"s"})", {}, "s"},
   };
-  states[kAccessPath] = R"({"token":"t"})";
+  host.states[kAccessPath] = R"({"token":"t"})";
   Succeed(R"({"entitlements":["old"]})");
   ASSERT_TRUE(Start());
   for (const Case& c : cases) {
@@ -254,7 +217,7 @@ TEST_F(EntitlementsPluginTest, ClaimsFillTheRecordAndATokenWithoutAListKeepsTheP
 }
 
 TEST_F(EntitlementsPluginTest, SignOutEndsTheKeptEntitlementsList) {
-  states[kAccessPath] = R"({"token":"first-user"})";
+  host.states[kAccessPath] = R"({"token":"first-user"})";
   Succeed(R"({"sub":"u1","entitlements":["a","b"]})");
   ASSERT_TRUE(Start());
   Deliver(kAccessPath, "Delete");
@@ -298,10 +261,10 @@ TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
     SCOPED_TRACE(std::to_string(c.result) + " " + std::to_string(c.status) + " " + c.body);
     host.fired.clear();
     ASSERT_TRUE(Start());
-    answerResult = c.result;
-    answerStatus = c.status;
-    answerHeaderCount = c.headerCount;
-    answerBody = c.body;
+    host.service.result = c.result;
+    host.service.status = c.status;
+    host.service.headerCount = c.headerCount;
+    host.service.body = c.body;
     Deliver(kAccessPath, "Create", R"({"token":"t"})");
     ASSERT_EQ(host.externalCalls.size(), 1u);
     EXPECT_EQ(plugin->tokenReady(), c.published);
@@ -362,8 +325,8 @@ TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEver
   ASSERT_TRUE(plugin->timerActive());
   for (const char* body : {"not json", R"({"entitlements_token":""})"}) {
     SCOPED_TRACE(body);
-    answerStatus = 200;
-    answerBody = body;
+    host.service.status = 200;
+    host.service.body = body;
     now = plugin->nextRetryTime();
     const size_t before = host.externalCalls.size();
     // Thirty ticks of 0.2 s from the deadline: one fetch, then the deadline
@@ -382,7 +345,7 @@ TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEver
 }
 
 TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
-  states[kAccessPath] = R"({"token":"t"})";
+  host.states[kAccessPath] = R"({"token":"t"})";
   Succeed();
   ASSERT_TRUE(Start());
   Deliver(kAccessPath, "Delete");
@@ -399,7 +362,7 @@ TEST_F(EntitlementsPluginTest, AccessTokenDeleteWithdrawsTheToken) {
 }
 
 TEST_F(EntitlementsPluginTest, RegionEvents) {
-  states[kAccessPath] = R"({"token":"t"})";
+  host.states[kAccessPath] = R"({"token":"t"})";
   Succeed();
   ASSERT_TRUE(Start());
   ASSERT_EQ(host.externalCalls.size(), 1u);
@@ -444,10 +407,10 @@ TEST_F(EntitlementsPluginTest, SettingsFailuresAreLogged) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    states.erase(kGlobals);
-    states.erase(kRegionData);
-    if (c.globals != nullptr) states[kGlobals] = c.globals;
-    if (c.regionData != nullptr) states[kRegionData] = c.regionData;
+    host.states.erase(kGlobals);
+    host.states.erase(kRegionData);
+    if (c.globals != nullptr) host.states[kGlobals] = c.globals;
+    if (c.regionData != nullptr) host.states[kRegionData] = c.regionData;
     host.logLines.clear();
     ASSERT_TRUE(Start());
     EXPECT_EQ(plugin->url(), "");
@@ -468,7 +431,7 @@ TEST_F(EntitlementsPluginTest, MessageAndOutOfSyncEventsByType) {
       {kMessagePath, "Delete", false},   {kOutOfSyncPath, "Create", false},
       {kOutOfSyncPath, "Update", false}, {kOutOfSyncPath, "Delete", true},
   };
-  states[kAccessPath] = R"({"token":"t"})";
+  host.states[kAccessPath] = R"({"token":"t"})";
   Succeed();
   ASSERT_TRUE(Start());
   for (const Case& c : cases) {

@@ -9,7 +9,7 @@
 
 #include "faults/malformed_records.h"
 #include "plugin/interface/api_descriptor.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -187,15 +187,11 @@ void RunEndpointFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-TEST(EndpointRequestFaultsTest, HostileCallsAnswerCleanlyInProcess) {
-  auto found = RunLinked(&RunEndpointFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class EndpointRequestFaultsTest : public PluginLoadTest {};
 
-TEST(EndpointRequestFaultsTest, HostileCallsAnswerCleanlyInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunEndpointFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(EndpointRequestFaultsTest, HostileCallsAnswerCleanly) { ExpectNoFindings(&RunEndpointFaults); }
+
+INSTANTIATE_TEST_SUITE_P(, EndpointRequestFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

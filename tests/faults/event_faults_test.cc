@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "faults/malformed_records.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -78,13 +78,7 @@ std::vector<EventFault> MakeOddData(RecordStore& store, const char* path) {
 
 void RunEventFaults(LoadEntitlementsFn load, Findings& findings) {
   RecordStore store;
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings);
   PluginHarness harness(load);
   findings.Check(harness.StartServing(), "serves a token");
   const EndpointAnswer good = harness.Get();
@@ -149,15 +143,11 @@ void RunEventFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.Check(harness.BytesInUse() == level, "bytes in use return to their level");
 }
 
-TEST(EventFaultsTest, MalformedEventsAreDroppedInProcess) {
-  auto found = RunLinked(&RunEventFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class EventFaultsTest : public PluginLoadTest {};
 
-TEST(EventFaultsTest, MalformedEventsAreDroppedInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunEventFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(EventFaultsTest, MalformedEventsAreDropped) { ExpectNoFindings(&RunEventFaults); }
+
+INSTANTIATE_TEST_SUITE_P(, EventFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

@@ -13,7 +13,7 @@
 #include "plugin/interface/counted_allocator.h"
 #include "plugin/interface/host_value.h"
 #include "serialization/json.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -212,14 +212,7 @@ void RunAnswerFaults(LoadEntitlementsFn load, Findings& findings) {
   };
 
   // A first plugin settles what the process keeps once.
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    scenarios[0].trigger(warm);
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings, scenarios[0].trigger);
 
   for (const Scenario& scenario : scenarios) {
     for (const AnswerFault& fault : faults) {
@@ -232,7 +225,7 @@ void RunAnswerFaults(LoadEntitlementsFn load, Findings& findings) {
       }
       EndpointAnswer good = harness.Get();
       counts = ReleaseCounts{};
-      harness.answers[scenario.target] = [&fault](HostResponse* r) {
+      harness.host.answers[scenario.target] = [&fault](HostResponse* r) {
         ++counts.answers;
         fault.fill(r);
       };
@@ -271,22 +264,16 @@ void RunStartUpFaults(LoadEntitlementsFn load, Findings& findings) {
   Stream stream;
   PluginHarness* current = nullptr;
   std::vector<AnswerFault> faults = MakeFaults(store, stream, current);
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings);
   for (const AnswerFault& fault : faults) {
     findings.SetContext("start-up, " + fault.name);
     PluginHarness harness(load);
     current = &harness;
-    harness.states[kAccessPath] = R"({"token":"access-1"})";
-    harness.service.body = TokenBody(TokenWithClaims(harness.goodClaims));
+    harness.host.states[kAccessPath] = R"({"token":"access-1"})";
+    harness.host.service.body = TokenBody(TokenWithClaims(harness.goodClaims));
     for (const char* target :
          {kGlobalsPath, kRegionDataPath, kRegionPath, kAccessPath, kMessagePath, kOutOfSyncPath}) {
-      harness.answers[target] = fault.fill;
+      harness.host.answers[target] = fault.fill;
     }
     findings.Check(harness.Start(), "Initialize succeeds");
     EndpointAnswer answer = harness.Get();
@@ -299,25 +286,13 @@ void RunStartUpFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-TEST(HostAnswerFaultsTest, MalformedAnswersLeaveTheServedTokenInProcess) {
-  auto found = RunLinked(&RunAnswerFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class HostAnswerFaultsTest : public PluginLoadTest {};
 
-TEST(HostAnswerFaultsTest, MalformedAnswersLeaveTheServedTokenInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunAnswerFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(HostAnswerFaultsTest, MalformedAnswersLeaveTheServedToken) { ExpectNoFindings(&RunAnswerFaults); }
 
-TEST(HostAnswerFaultsTest, MalformedStartUpAnswersInProcess) {
-  auto found = RunLinked(&RunStartUpFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(HostAnswerFaultsTest, MalformedStartUpAnswers) { ExpectNoFindings(&RunStartUpFaults); }
 
-TEST(HostAnswerFaultsTest, MalformedStartUpAnswersInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunStartUpFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+INSTANTIATE_TEST_SUITE_P(, HostAnswerFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "plugin/interface/api_descriptor.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -55,15 +55,11 @@ void RunIncompleteTables(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-TEST(HostTableFaultsTest, IncompleteHostTablesInProcess) {
-  auto found = RunLinked(&RunIncompleteTables);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class HostTableFaultsTest : public PluginLoadTest {};
 
-TEST(HostTableFaultsTest, IncompleteHostTablesInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunIncompleteTables);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(HostTableFaultsTest, IncompleteHostTables) { ExpectNoFindings(&RunIncompleteTables); }
+
+INSTANTIATE_TEST_SUITE_P(, HostTableFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -20,16 +20,16 @@ void RunPending(PluginHarness& harness) {
 void RunStaleTicks(LoadEntitlementsFn load, Findings& findings) {
   PluginHarness harness(load);
   findings.Check(harness.StartServing(), "serves a token");
-  const std::string good = harness.service.body;
+  const std::string good = harness.host.service.body;
   for (int cycle = 0; cycle < 5; ++cycle) {
     findings.SetContext("cycle " + std::to_string(cycle));
     // A failure arms the timer; a success removes it while its tick is still
     // with the host; the next failure arms it again.
-    harness.service.status = 503;
+    harness.host.service.status = 503;
     harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})");
-    harness.service.status = 200;
+    harness.host.service.status = 200;
     harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})");
-    harness.service.status = 503;
+    harness.host.service.status = 503;
     harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})");
     RunPending(harness);
     findings.Check(harness.RetryTimers() == 1,
@@ -37,21 +37,17 @@ void RunStaleTicks(LoadEntitlementsFn load, Findings& findings) {
                        std::to_string(harness.RetryTimers()));
   }
   findings.SetContext("");
-  harness.service.status = 200;
+  harness.host.service.status = 200;
   harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-1"})");
   RunPending(harness);
   findings.Check(harness.RetryTimers() == 0, "no tick left once the timer is gone");
 }
 
-TEST(RetryTimerFaultsTest, StaleTickOfARemovedTimerStartsNoSecondChainInProcess) {
-  auto found = RunLinked(&RunStaleTicks);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class RetryTimerFaultsTest : public PluginLoadTest {};
 
-TEST(RetryTimerFaultsTest, StaleTickOfARemovedTimerStartsNoSecondChainInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunStaleTicks);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(RetryTimerFaultsTest, StaleTickOfARemovedTimerStartsNoSecondChain) { ExpectNoFindings(&RunStaleTicks); }
+
+INSTANTIATE_TEST_SUITE_P(, RetryTimerFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "serialization/json.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -141,13 +141,7 @@ std::string ServedToken(const EndpointAnswer& answer) {
 
 void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
   const std::vector<ServiceFault> faults = MakeFaults();
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings);
   for (const ServiceFault& fault : faults) {
     findings.SetContext(fault.name);
     PluginHarness harness(load);
@@ -156,7 +150,7 @@ void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
       continue;
     }
     const EndpointAnswer good = harness.Get();
-    harness.service = fault.answer;
+    harness.host.service = fault.answer;
     releases = 0;
     unsigned long long second = 0;
     for (int round = 0; round < 3; ++round) {
@@ -184,8 +178,8 @@ void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
         break;
     }
     // A good answer afterwards is taken whatever came before.
-    harness.service = PluginHarness::ServiceAnswer{};
-    harness.service.body = TokenBody("recovered.token");
+    harness.host.service = PluginHarness::ServiceAnswer{};
+    harness.host.service.body = TokenBody("recovered.token");
     harness.DeliverEvent(kOutOfSyncPath, "Delete");
     findings.Check(ServedToken(harness.Get()) == "recovered.token",
                    "recovers with the next good answer");
@@ -195,15 +189,11 @@ void RunServiceFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-TEST(ServiceAnswerFaultsTest, FailuresRetryUnusableAnswersDoNotInProcess) {
-  auto found = RunLinked(&RunServiceFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class ServiceAnswerFaultsTest : public PluginLoadTest {};
 
-TEST(ServiceAnswerFaultsTest, FailuresRetryUnusableAnswersDoNotInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunServiceFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(ServiceAnswerFaultsTest, FailuresRetryUnusableAnswersDoNot) { ExpectNoFindings(&RunServiceFaults); }
+
+INSTANTIATE_TEST_SUITE_P(, ServiceAnswerFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "faults/malformed_records.h"
-#include "support/plugin_harness.h"
+#include "support/plugin_load_test.h"
 
 namespace qmx::test {
 namespace {
@@ -67,23 +67,17 @@ std::vector<SettingsCase> Cases() {
 }
 
 void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings);
   const std::vector<SettingsCase> cases = Cases();
   for (size_t i = 0; i < cases.size(); ++i) {
     const SettingsCase& c = cases[i];
     findings.SetContext("settings case " + std::to_string(i) + " " + c.globals.substr(0, 40) + " " +
                         c.regionData.substr(0, 60));
     PluginHarness harness(load);
-    harness.states[kGlobalsPath] = c.globals;
-    harness.states[kRegionDataPath] = c.regionData;
-    harness.states[kAccessPath] = R"({"token":"access-1"})";
-    harness.service.body = TokenBody("settings.token");
+    harness.host.states[kGlobalsPath] = c.globals;
+    harness.host.states[kRegionDataPath] = c.regionData;
+    harness.host.states[kAccessPath] = R"({"token":"access-1"})";
+    harness.host.service.body = TokenBody("settings.token");
     findings.Check(harness.Start(), "Initialize succeeds");
     if (c.url.empty()) {
       findings.Check(harness.host.externalCalls.empty(), "no URL, no request");
@@ -108,16 +102,16 @@ void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
       findings.Check(harness.StartServing(), "serves a token");
       const EndpointAnswer good = harness.Get();
       HostValue record = odd.record;
-      harness.answers[target] = [record](HostResponse* r) { r->body = record; };
+      harness.host.answers[target] = [record](HostResponse* r) { r->body = record; };
       harness.Stop();
       harness.host.externalCalls.clear();
       findings.Check(harness.Start(), "Initialize succeeds");
       findings.Check(harness.host.externalCalls.empty(), "no URL, no request");
-      harness.answers.erase(target);
+      harness.host.answers.erase(target);
       harness.DeliverEvent(kRegionPath, "Update", R"({"region":"eu"})");
       findings.Check(harness.Get().body == good.body,
                      "a good region change fetches the token again");
-      harness.answers[target] = [record](HostResponse* r) { r->body = record; };
+      harness.host.answers[target] = [record](HostResponse* r) { r->body = record; };
       harness.DeliverEvent(kRegionPath, "Update", R"({"region":"eu"})");
       findings.Check(harness.Get().body == good.body,
                      "a bad region document keeps the served token");
@@ -128,15 +122,11 @@ void RunSettingsFaults(LoadEntitlementsFn load, Findings& findings) {
   findings.SetContext("");
 }
 
-TEST(SettingsFaultsTest, WrongShapedSettingsResolveNoUrlInProcess) {
-  auto found = RunLinked(&RunSettingsFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+class SettingsFaultsTest : public PluginLoadTest {};
 
-TEST(SettingsFaultsTest, WrongShapedSettingsResolveNoUrlInTheSharedObject) {
-  auto found = RunOnSharedObject(&RunSettingsFaults);
-  EXPECT_TRUE(found.empty()) << JoinLines(found);
-}
+TEST_P(SettingsFaultsTest, WrongShapedSettingsResolveNoUrl) { ExpectNoFindings(&RunSettingsFaults); }
+
+INSTANTIATE_TEST_SUITE_P(, SettingsFaultsTest, PluginLoads(), PluginLoadName);
 
 }  // namespace
 }  // namespace qmx::test

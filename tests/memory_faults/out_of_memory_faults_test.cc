@@ -68,7 +68,7 @@ TEST(OutOfMemoryFaultsTest, AnAnswerTooLargeToDecodeLeavesTheServedRecordWhole) 
   PluginHarness harness(&LoadLinkedPlugin);
   ASSERT_TRUE(harness.StartServing());
   const EndpointAnswer good = harness.Get();
-  harness.service.body = UndecodableBody();
+  harness.host.service.body = UndecodableBody();
   {
     RefusingHugeBlocks refusing;
     harness.DeliverEvent(kAccessPath, "Update", R"({"token":"access-2"})");
@@ -85,8 +85,8 @@ TEST(OutOfMemoryFaultsTest, AnAnswerTooLargeToDecodeLeavesTheServedRecordWhole) 
 
 TEST(OutOfMemoryFaultsTest, AnAnswerTooLargeToDecodeAtStartUpDoesNotFailInitialize) {
   PluginHarness harness(&LoadLinkedPlugin);
-  harness.states[kAccessPath] = R"({"token":"access-1"})";
-  harness.service.body = UndecodableBody();
+  harness.host.states[kAccessPath] = R"({"token":"access-1"})";
+  harness.host.service.body = UndecodableBody();
   bool started = false;
   {
     RefusingHugeBlocks refusing;
@@ -123,8 +123,8 @@ TEST(OutOfMemoryFaultsTest, AFailedAllocationStillReleasesTheHostsRecords) {
     SCOPED_TRACE("copying a large body of an outside service's answer");
     PluginHarness harness(&LoadLinkedPlugin);
     ASSERT_TRUE(harness.StartServing());
-    harness.service.body = huge;
-    harness.service.release = &CountExternalRelease;
+    harness.host.service.body = huge;
+    harness.host.service.release = &CountExternalRelease;
     externalReleases = 0;
     {
       RefusingHugeBlocks refusing;
@@ -137,7 +137,7 @@ TEST(OutOfMemoryFaultsTest, AFailedAllocationStillReleasesTheHostsRecords) {
     SCOPED_TRACE("reading a streamed answer");
     PluginHarness harness(&LoadLinkedPlugin);
     ASSERT_TRUE(harness.StartServing());
-    harness.answers[kRegionDataPath] = [](HostResponse* response) {
+    harness.host.answers[kRegionDataPath] = [](HostResponse* response) {
       response->streamRead = &ReadShortStream;
       response->streamRelease = &CountStreamRelease;
       response->totalLength = 32u << 20;
@@ -158,7 +158,7 @@ TEST(OutOfMemoryFaultsTest, AFailedAllocationStillReleasesTheHostsRecords) {
     ASSERT_TRUE(harness.StartServing());
     static std::string hugeError;
     hugeError = huge;
-    harness.answers[kMessagingPost] = [](HostResponse* response) {
+    harness.host.answers[kMessagingPost] = [](HostResponse* response) {
       response->error = hugeError.c_str();
       response->status = 500;
       response->release = &CountResponseRelease;

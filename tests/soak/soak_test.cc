@@ -79,13 +79,13 @@ void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::str
   event(kMessagePath, "Update", R"({"version":"2"})");
   event(kOutOfSyncPath, "Delete", nullptr);
   event(kOutOfSyncPath, "Create", nullptr);
-  harness.service.status = 503;
+  harness.host.service.status = 503;
   event(kAccessPath, "Update", token);                  // fails: the retry timer starts
   event(kMessagePath, "Update", R"({"version":"3"})");  // fails again
-  harness.service.status = 200;
-  harness.service.body = "{}";
+  harness.host.service.status = 200;
+  harness.host.service.body = "{}";
   event(kOutOfSyncPath, "Delete", nullptr);  // 2xx without a token
-  harness.service.body = good;
+  harness.host.service.body = good;
   harness.host.RunNextScheduled();      // a tick before the deadline
   event(kAccessPath, "Update", token);  // succeeds: the timer goes
   event(kAccessPath, "Delete", nullptr, false);
@@ -106,13 +106,7 @@ void Cycle(PluginHarness& harness, const ApiFunctionEntry& entry, const std::str
 
 void RunSoak(LoadEntitlementsFn load, const SoakCounts& counts, Findings& findings) {
   // A first plugin settles what the process keeps once.
-  unsigned long long level = 0;
-  {
-    PluginHarness warm(load);
-    findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
-    warm.Stop();
-    level = warm.BytesInUse();
-  }
+  const unsigned long long level = WarmUpLevel(load, findings);
   auto started = std::chrono::steady_clock::now();
   PluginHarness harness(load);
   if (!harness.StartServing()) {
@@ -120,7 +114,7 @@ void RunSoak(LoadEntitlementsFn load, const SoakCounts& counts, Findings& findin
     return;
   }
   const unsigned long long atStart = harness.BytesInUse();
-  const std::string good = harness.service.body;
+  const std::string good = harness.host.service.body;
   const auto* entry = static_cast<const ApiFunctionEntry*>(harness.Record().descriptor->functions);
   long calls = 0;
   long events = 0;

@@ -67,35 +67,8 @@ std::string TokenBody(std::string_view token) {
 }
 
 PluginHarness::PluginHarness(LoadEntitlementsFn load) : load_(load) {
-  states[kGlobalsPath] = R"({"region":"eu"})";
-  states[kRegionDataPath] = kRegionData;
-  host.onJsonApi = [this](HostResponse* response, const HostRequest* request) {
-    std::string target = request->target != nullptr ? request->target : "";
-    auto scripted = answers.find(target);
-    if (scripted != answers.end()) {
-      scripted->second(response);
-      return;
-    }
-    auto found = states.find(target);
-    if (found == states.end()) {
-      response->error = "not found";
-      response->status = 404;
-      return;
-    }
-    ValueResult parsed = ReadJson(found->second);
-    FromValue(parsed.value(), response->body);
-    response->release = [](HostResponse* r) { Release(r->body); };
-  };
-  host.onExternal = [this](ExternalResponse* response, const ExternalRequest*) {
-    response->result = service.result;
-    response->status = service.status;
-    response->headers = service.headers;
-    response->headerCount = service.headerCount;
-    response->body =
-        service.nullBody ? nullptr : reinterpret_cast<const uint8_t*>(service.body.data());
-    response->bodyLength = static_cast<uint32_t>(service.body.size());
-    response->release = service.release;
-  };
+  host.states[kGlobalsPath] = R"({"region":"eu"})";
+  host.states[kRegionDataPath] = kRegionData;
 }
 
 PluginHarness::~PluginHarness() {
@@ -123,9 +96,9 @@ void PluginHarness::Stop() {
 }
 
 bool PluginHarness::StartServing() {
-  states[kAccessPath] = R"({"token":"access-1"})";
-  service = ServiceAnswer{};
-  service.body = TokenBody(TokenWithClaims(goodClaims));
+  host.states[kAccessPath] = R"({"token":"access-1"})";
+  host.service = ServiceAnswer{};
+  host.service.body = TokenBody(TokenWithClaims(goodClaims));
   if (!Start()) return false;
   EndpointAnswer answer = Get();
   return answer.error.empty() && answer.body.find("access-1") != std::string::npos;
@@ -158,14 +131,7 @@ EndpointAnswer PluginHarness::Call(HostRequest request) {
 }
 
 void PluginHarness::DeliverEvent(const std::string& path, const char* type, const char* dataJson) {
-  Value event;
-  event.Member("uri").SetString(path);
-  event.Member("eventType").SetString(type);
-  if (dataJson != nullptr) {
-    ValueResult data = ReadJson(dataJson);
-    event.Member("data").Assign(data.value());
-  }
-  host.Deliver(EventNameForPath(path), event);
+  host.DeliverResourceEvent(path, type, dataJson);
 }
 
 void PluginHarness::DeliverRecord(const std::string& path, const HostValue& payload) {
@@ -192,6 +158,15 @@ void PluginHarness::ForgetHistory() {
   host.slotTrace.clear();
   host.logLines.clear();
   host.unsubscriptions.clear();
+}
+
+unsigned long long WarmUpLevel(LoadEntitlementsFn load, Findings& findings,
+                               const std::function<void(PluginHarness&)>& exercise) {
+  PluginHarness warm(load);
+  findings.Check(warm.StartServing(), "the warm-up plugin serves a token");
+  if (exercise) exercise(warm);
+  warm.Stop();
+  return warm.BytesInUse();
 }
 
 std::string JoinLines(const std::vector<std::string>& texts) {
@@ -248,6 +223,11 @@ std::vector<std::string> RunOnSharedObject(const PluginSuite& suite,
                     "; stderr: " + child.err);
   }
   return texts;
+}
+
+std::vector<std::string> RunSuite(PluginLoad how, const PluginSuite& suite,
+                                  std::vector<std::string>* notes) {
+  return how == PluginLoad::kLinked ? RunLinked(suite, notes) : RunOnSharedObject(suite, notes);
 }
 
 }  // namespace qmx::test

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "plugin/interface/host_api.h"
-#include "support/test_host.h"
+#include "support/state_host.h"
 
 namespace qmx::test {
 
@@ -52,16 +52,7 @@ struct EndpointAnswer {
 
 class PluginHarness {
  public:
-  // The service's answer, copied into every ExternalResponse.
-  struct ServiceAnswer {
-    int32_t result = 0;
-    uint32_t status = 200;
-    std::string body;
-    bool nullBody = false;  // body pointer null, length as body.size()
-    HostHeader* headers = nullptr;
-    uint32_t headerCount = 0;
-    ExternalResponseReleaseFn release = nullptr;
-  };
+  using ServiceAnswer = test::ServiceAnswer;
 
   explicit PluginHarness(LoadEntitlementsFn load);
   ~PluginHarness();
@@ -96,13 +87,8 @@ class PluginHarness {
   // Forgets what the host recorded so far (keeps the subscriptions).
   void ForgetHistory();
 
-  TestHost host;
-  // JSON-API answers by target (a JSON text built into the body and released
-  // by the answer's release function); other targets answer 404 "not found".
-  std::map<std::string, std::string> states;
-  // Scripted answers by target, taking precedence over states.
-  std::map<std::string, std::function<void(HostResponse*)>> answers;
-  ServiceAnswer service;
+  // Starts with the settings of the "eu" and "us" regions and "eu" chosen.
+  StateHost host;
   std::string goodClaims = R"({"sub":"u1","iss":"i1","entitlements":["a","b"]})";
 
   const PluginLoadRecord& Record() const { return record_; }
@@ -136,8 +122,20 @@ class Findings {
 // The texts, one a line.
 std::string JoinLines(const std::vector<std::string>& texts);
 
+// Bytes in use once a first plugin has served a token (and run exercise, when
+// given) and shut down: what the process keeps once, the level every later
+// plugin of the process must return to after its Shutdown.
+unsigned long long WarmUpLevel(LoadEntitlementsFn load, Findings& findings,
+                               const std::function<void(PluginHarness&)>& exercise = {});
+
 // A table of checks run against one way of loading the plugin.
 using PluginSuite = std::function<void(LoadEntitlementsFn load, Findings& findings)>;
+// The two ways: the plugin linked into the test program, and the shipped
+// shared object.
+enum class PluginLoad { kLinked, kSharedObject };
+// Runs suite the given way: RunLinked or RunOnSharedObject.
+std::vector<std::string> RunSuite(PluginLoad how, const PluginSuite& suite,
+                                  std::vector<std::string>* notes = nullptr);
 // Runs suite in this process against the linked plugin; what it found. Its
 // notes are appended to notes when given.
 std::vector<std::string> RunLinked(const PluginSuite& suite,

@@ -1,5 +1,9 @@
 // An in-process host for tests: a real HostApi table whose slots record every
 // call and answer with scripted records.
+//
+// A quiet host records nothing and keeps only what it needs to act: the live
+// subscriptions (so that events can be delivered). It drops scheduled
+// callbacks. A benchmark's loop of calls then measures the plugin alone.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +52,9 @@ class TestHost {
     Value payload;
   };
 
-  TestHost();
+  enum class Mode { kRecording, kQuiet };
+
+  explicit TestHost(Mode mode = Mode::kRecording);
   TestHost(const TestHost&) = delete;
   TestHost& operator=(const TestHost&) = delete;
 
@@ -60,6 +66,7 @@ class TestHost {
 
   std::vector<JsonCall> jsonCalls;
   std::vector<ExternalCall> externalCalls;
+  // Every subscription made; a quiet host keeps only those not withdrawn.
   std::vector<Subscription> subscriptions;
   std::vector<std::pair<std::string, uint32_t>> unsubscriptions;
   std::vector<Scheduled> scheduled;
@@ -69,6 +76,10 @@ class TestHost {
 
   // Delivers a resource event payload to every subscriber of name.
   void Deliver(const std::string& name, const Value& payload);
+  // Delivers a resource event of the usual shape ({"uri", "eventType",
+  // "data"}, data parsed from dataJson when given) to the subscribers of the
+  // event name of path.
+  void DeliverResourceEvent(const std::string& path, const char* type, const char* dataJson = nullptr);
   // Delivers a payload record as it is, however malformed, to every
   // subscriber of name; the record stays the caller's.
   void DeliverRecord(const std::string& name, const HostValue& payload);
@@ -77,6 +88,8 @@ class TestHost {
 
  private:
   static TestHost* From(const HostApi* api);
+  // The host of api when it records calls, else null.
+  static TestHost* Recording(const HostApi* api);
 
   // The table followed by its owner, so a slot finds the host from the table address.
   struct Table {
@@ -86,6 +99,7 @@ class TestHost {
   Table table_;
   HostApi& api_ = table_.api;
   HostHandle handle_;
+  Mode mode_;
 };
 
 }  // namespace qmx::test
