@@ -18,6 +18,7 @@
 #include "registry.h"
 #include "routing/route.h"
 #include "support/state_host.h"
+#include "support/token_endpoint.h"
 
 namespace qmx::bench {
 namespace {
@@ -42,26 +43,11 @@ class BenchHost : public test::StateHost {
 };
 
 // The entry of GET /entitlements/v1/token in a plugin's descriptor, or null.
-const ApiFunctionEntry* FindTokenEntry(const ApiDescriptor* descriptor) {
-  const auto* functions = static_cast<const ApiFunctionEntry*>(descriptor->functions);
-  for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
-    if (std::strcmp(functions[i].name, "GetEntitlementsV1Token") == 0) return &functions[i];
-  }
-  return nullptr;
-}
-
 // One call of GET /entitlements/v1/token through its entry, response
 // released; true when it answered with a Structure body and no error.
 bool CallToken(const ApiFunctionEntry* entry) {
-  HostRequest request{};
-  request.method = HostMethodGet;
-  request.target = "/entitlements/v1/token";
-  request.functionContext = entry->context;
-  HostResponse response{};
-  entry->entry(&response, &request);
-  bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
-  if (response.release != nullptr) response.release(&response);
-  return answered;
+  test::TokenCall call = test::CallTokenEntry(entry);
+  return !call.failed && call.structureBody;
 }
 
 // The plugin shared object loaded once, initialised against a signed-in
@@ -90,7 +76,7 @@ struct LoadedPlugin {
       error = "the plugin did not start";
       return;
     }
-    entry = FindTokenEntry(record.descriptor);
+    entry = test::FindTokenEntry(record.descriptor);
     if (entry == nullptr) error = "no GetEntitlementsV1Token entry";
   }
 
@@ -181,7 +167,7 @@ void TokenEndpointInProcess(benchmark::State& state) {
     state.SkipWithError("the plugin did not start");
     return;
   }
-  const ApiFunctionEntry* entry = FindTokenEntry(plugin->Descriptor());
+  const ApiFunctionEntry* entry = test::FindTokenEntry(plugin->Descriptor());
   auto call = [entry] { return CallToken(entry); };
   if (entry == nullptr) {
     state.SkipWithError("no GetEntitlementsV1Token entry");

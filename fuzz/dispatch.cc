@@ -14,11 +14,11 @@
 #include "binding/native_conversion.h"
 #include "binding/native_types.h"
 #include "fuzz/host_graph.h"
-#include "plugin/interface/api_descriptor.h"
 #include "plugin/api_descriptor_builder.h"
-#include "routing/request_error.h"
+#include "plugin/interface/api_descriptor.h"
 #include "routing/arguments.h"
 #include "routing/endpoint.h"
+#include "routing/request_error.h"
 
 namespace qmx::fuzz {
 struct Filter {

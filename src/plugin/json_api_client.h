@@ -21,8 +21,8 @@
 #include "binding/type_registry.h"
 #include "binding/value.h"
 #include "common/result.h"
-#include "plugin/interface/host_api.h"
 #include "plugin/host_operations.h"
+#include "plugin/interface/host_api.h"
 #include "routing/request_error.h"
 
 namespace qmx {

@@ -6,10 +6,10 @@
 #include <new>
 
 #include "logging/categories.h"
-#include "plugin/api_descriptor_builder.h"
 #include "logging/logger.h"
-#include "plugin/interface/counted_allocator.h"
+#include "plugin/api_descriptor_builder.h"
 #include "plugin/host_types.h"
+#include "plugin/interface/counted_allocator.h"
 #include "plugin/messages/message_format.h"
 #include "routing/route.h"
 

@@ -13,6 +13,7 @@
 #include "support/child_process.h"
 #include "support/paths.h"
 #include "support/test_host.h"
+#include "support/token_endpoint.h"
 
 namespace qmx {
 namespace {
@@ -168,18 +169,11 @@ TEST(LoadTest, TheTokenEndpointAnswersThroughItsDescriptorEntry) {
     loaded.load(&record);
     if (record.context == nullptr || record.descriptor->functionCount != 1) return 11;
     if (!record.callbacks->Initialize(record.context, host.Handle())) return 12;
-    const auto* entry = static_cast<const ApiFunctionEntry*>(record.descriptor->functions);
-    if (std::strcmp(entry->name, "GetEntitlementsV1Token") != 0) return 13;
-    HostRequest request{};
-    request.method = HostMethodGet;
-    request.target = "/entitlements/v1/token";
-    request.functionContext = entry->context;
-    HostResponse response{};
-    ApiFunctionEntryFn call = entry->entry;
-    call(&response, &request);
-    uint32_t status = response.status;
-    std::string error = response.error != nullptr ? response.error : "";
-    if (response.release != nullptr) response.release(&response);
+    const ApiFunctionEntry* entry = test::FindTokenEntry(record.descriptor);
+    if (entry == nullptr) return 13;
+    test::TokenCall call = test::CallTokenEntry(entry);
+    uint32_t status = call.status;
+    std::string error = call.error;
     record.callbacks->Shutdown(record.context);
     if (status != 404) return 14;
     if (error != "Entitlements token is not ready yet") {
@@ -211,17 +205,7 @@ TEST(LoadTest, AFirstCallFromANewThreadLeavesBytesInUseWhereTheyWere) {
       getStats(record.context, &stats);
       return static_cast<unsigned long long>(stats.bytesAllocated - stats.bytesReleased);
     };
-    auto call = [&] {
-      HostRequest request{};
-      request.method = HostMethodGet;
-      request.target = "/entitlements/v1/token";
-      request.functionContext = entry->context;
-      HostResponse response{};
-      entry->entry(&response, &request);
-      uint32_t status = response.status;
-      if (response.release != nullptr) response.release(&response);
-      return status;
-    };
+    auto call = [&] { return test::CallTokenEntry(entry).status; };
     if (call() != 404) return 13;  // the first call ever creates what the process keeps
     unsigned long long before = inUse();
     if (call() != 404 || inUse() != before) return 14;

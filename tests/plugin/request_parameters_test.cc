@@ -3,29 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "plugin/plugin.h"
-#include "support/test_host.h"
+#include "plugin_fixture.h"
 
 namespace qmx {
 namespace {
 
-class ParametersPlugin : public Plugin {
- public:
-  ParametersPlugin() : Plugin("parameters") {}
-};
-
-class RequestParametersTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    plugin = new ParametersPlugin();
-    plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
-    plugin->RegisterRuntimeTypes();
-    ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
-  }
-  void TearDown() override { plugin->Callbacks()->Shutdown(plugin); }
-
-  test::TestHost host;
-  ParametersPlugin* plugin = nullptr;
-};
+class RequestParametersTest : public test::PluginFixture {};
 
 TEST_F(RequestParametersTest, ParametersThatAreNotAStructureAreRefusedUnsent) {
   struct Case {

@@ -6,14 +6,15 @@
 
 #include "common/base64.h"
 #include "entitlements/entitlements_plugin.h"
-#include "plugin/interface/api_descriptor.h"
 #include "plugin/event_paths.h"
+#include "plugin/interface/api_descriptor.h"
 #include "plugin/interface/host_value.h"
 #include "plugin/plugin_entry.h"
 #include "port/library.h"
 #include "serialization/json.h"
 #include "support/child_process.h"
 #include "support/paths.h"
+#include "support/token_endpoint.h"
 
 namespace qmx::test {
 namespace {
@@ -27,12 +28,7 @@ constexpr char kFindingPrefix[] = "finding: ";
 constexpr char kNotePrefix[] = "note: ";
 
 const ApiFunctionEntry* TokenEntry(const PluginLoadRecord& record) {
-  if (record.descriptor == nullptr) return nullptr;
-  const auto* entries = static_cast<const ApiFunctionEntry*>(record.descriptor->functions);
-  for (uint32_t i = 0; i < record.descriptor->functionCount; ++i) {
-    if (std::strcmp(entries[i].name, "GetEntitlementsV1Token") == 0) return &entries[i];
-  }
-  return nullptr;
+  return FindTokenEntry(record.descriptor);
 }
 
 }  // namespace

@@ -19,13 +19,13 @@
 #include <string>
 #include <string_view>
 
+#include "../tool_options.h"
 #include "common/base64.h"
 #include "entitlements/json_value.h"
 #include "entitlements/token_decoder.h"
 #include "serialization/json.h"
 #include "serialization/msgpack.h"
 #include "serialization/yaml.h"
-#include "../tool_options.h"
 
 namespace {
 
