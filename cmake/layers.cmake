@@ -12,7 +12,7 @@
 #   serialization/   qmx_serialization  common, messages, binding; RapidJSON, libyaml
 #   plugin/interface/ qmx_interface     port, messages, binding
 #   routing/         qmx_routing        common, messages, binding, serialization, interface
-#   plugin/          qmx_plugin         messages, logging, binding, serialization, interface, routing
+#   plugin/          qmx_plugin         common, messages, logging, binding, serialization, interface, routing
 #   entitlements/    qmx_entitlements   common, logging, binding, serialization, routing, plugin
 #   plugin/export/   the shared object (export shims) and qmx_standalone (link shim)
 #
@@ -39,8 +39,8 @@ target_include_directories(qmx_serialization SYSTEM PRIVATE ${RAPIDJSON_INCLUDE_
 target_compile_options(qmx_serialization PRIVATE ${YAML_CFLAGS_OTHER})
 qmx_layer(qmx_interface plugin/interface qmx_port qmx_messages qmx_binding)
 qmx_layer(qmx_routing routing qmx_common qmx_messages qmx_binding qmx_serialization qmx_interface)
-qmx_layer(qmx_plugin plugin qmx_messages qmx_logging qmx_binding qmx_serialization qmx_interface
-          qmx_routing)
+qmx_layer(qmx_plugin plugin qmx_common qmx_messages qmx_logging qmx_binding qmx_serialization
+          qmx_interface qmx_routing)
 qmx_layer(qmx_entitlements entitlements qmx_common qmx_logging qmx_binding qmx_serialization
           qmx_routing qmx_plugin)
 

@@ -2,7 +2,9 @@
 # scripts/check-layers fails, naming the file and the include, when a file
 # includes a header of a higher layer, and passes includes of the same layer
 # and of the layers below, including between a layer nested in another's
-# folder (plugin/messages/ inside plugin/) and the outer one.
+# folder (plugin/messages/ inside plugin/) and the outer one. It also fails
+# when a layer's library links a layer its files do not include, or misses
+# one they do.
 set -euo pipefail
 source_dir=$1
 check="$source_dir/scripts/check-layers"
@@ -34,6 +36,23 @@ echo '#include "entitlements/token_decoder.h"' >>"$copy/src/binding/value.h"
 if "$check" "$copy" >/dev/null 2>"$work/err"; then fail "binding/ including entitlements/ passed"; fi
 grep -q 'binding/value.h includes "entitlements/token_decoder.h"' "$work/err" ||
   fail "the report does not name the file and the include: $(cat "$work/err")"
+
+# The libraries of cmake/layers.cmake must link what their files include,
+# and nothing else.
+rm -rf "$copy"
+mkdir -p "$copy"
+cp -r "$source_dir/src" "$source_dir/cmake" "$copy/"
+"$check" "$copy" >/dev/null 2>"$work/err" || fail "the real tree was refused: $(cat "$work/err")"
+sed -i 's/qmx_layer(qmx_logging logging qmx_port)/qmx_layer(qmx_logging logging qmx_port qmx_common)/' \
+  "$copy/cmake/layers.cmake"
+if "$check" "$copy" >/dev/null 2>"$work/err"; then fail "an extra link passed"; fi
+grep -q 'library of logging/ links common/, which none of its files include' "$work/err" ||
+  fail "the extra link is not named: $(cat "$work/err")"
+sed -i 's/qmx_layer(qmx_logging logging qmx_port qmx_common)/qmx_layer(qmx_logging logging)/' \
+  "$copy/cmake/layers.cmake"
+if "$check" "$copy" >/dev/null 2>"$work/err"; then fail "a missing link passed"; fi
+grep -q 'library of logging/ does not link port/, which its files include' "$work/err" ||
+  fail "the missing link is not named: $(cat "$work/err")"
 
 # A file outside every layer's folder is refused too.
 mkdir -p "$tree/src/misc"
