@@ -59,8 +59,9 @@ void EntitlementsPlugin::Shutdown() {
 
 void EntitlementsPlugin::RegisterApi() {
   RegisterTypes();
-  RegisterGet(kTokenPath, std::function<EndpointResult<EntitlementsTokenResource>()>(
-                              [this] { return GetToken(); }));
+  RegisterGet(kTokenPath,
+              std::function<EndpointResult<std::reference_wrapper<const EntitlementsTokenResource>>()>(
+                  [this] { return CurrentToken(); }));
 }
 
 void EntitlementsPlugin::RegisterTypes() {
@@ -231,8 +232,15 @@ void EntitlementsPlugin::OnOutOfSync(const PluginResourceEvent& event) {
 }
 
 RequestResult<EntitlementsTokenResource> EntitlementsPlugin::GetToken() const {
+  auto current = CurrentToken();
+  if (!current.Ok()) return Fail(std::move(current).error());
+  return current.value().get();
+}
+
+RequestResult<std::reference_wrapper<const EntitlementsTokenResource>>
+EntitlementsPlugin::CurrentToken() const {
   if (!tokenReady_) return NotFound("Entitlements token is not ready yet");
-  return resource_;
+  return std::cref(resource_);
 }
 
 }  // namespace qmx

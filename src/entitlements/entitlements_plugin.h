@@ -69,6 +69,10 @@ class EntitlementsPlugin : public Plugin {
   // ready, otherwise 404 "Entitlements token is not ready yet".
   RequestResult<EntitlementsTokenResource> GetToken() const;
 
+  // GetToken without the copy: the endpoint converts the kept record straight
+  // into its response, which is the caller's copy.
+  RequestResult<std::reference_wrapper<const EntitlementsTokenResource>> CurrentToken() const;
+
  protected:
   // Test seams: a fixed generator seed and a replaceable monotonic clock.
   void SeedRandom(uint32_t seed) { rng_.seed(seed); }

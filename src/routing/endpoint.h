@@ -27,6 +27,22 @@ namespace qmx {
 template <typename R>
 using EndpointResult = RequestResult<R>;
 
+// What the response is built from. A handler may answer with a reference to a
+// record it keeps (std::reference_wrapper<const T>): the record is converted
+// into the response during the call, so the caller still gets its own copy,
+// without the handler copying the native record first.
+template <typename R>
+struct EndpointAnswer {
+  using Type = R;
+  static const R& Get(const R& answer) { return answer; }
+};
+
+template <typename T>
+struct EndpointAnswer<std::reference_wrapper<const T>> {
+  using Type = T;
+  static const T& Get(std::reference_wrapper<const T> answer) { return answer.get(); }
+};
+
 template <typename R, typename... Args>
 class TypedEndpoint final : public EndpointCallable {
  public:
@@ -59,9 +75,11 @@ class TypedEndpoint final : public EndpointCallable {
       if (error.code > 0) context.status = static_cast<uint32_t>(error.code);
       return;
     }
-    const R& value = outcome.value();
-    NativeCodec<R>().NativeToValue(context.result, &value,
-                                   TypeRefOf<R>(*context.registry).descriptor, *context.registry);
+    using Answer = typename EndpointAnswer<R>::Type;
+    const Answer& value = EndpointAnswer<R>::Get(outcome.value());
+    NativeCodec<Answer>().NativeToValue(context.result, &value,
+                                        TypeRefOf<Answer>(*context.registry).descriptor,
+                                        *context.registry);
   }
 
   template <typename T>
@@ -90,7 +108,7 @@ FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
   FunctionDescriptor function;
   function.name = std::move(name);
   function.registry = &registry;
-  function.returns = TypeRefOf<R>(registry);
+  function.returns = TypeRefOf<typename EndpointAnswer<R>::Type>(registry);
   while (names.size() < sizeof...(Args)) names.push_back(FormatMessage("arg%1", names.size()));
   names.resize(sizeof...(Args));
   const TypeRef types[] = {TypeRefOf<std::decay_t<Args>>(registry)..., TypeRef{}};

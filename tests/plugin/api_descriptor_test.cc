@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace {
 class ItemsPlugin : public Plugin {
  public:
   ItemsPlugin() : Plugin("items") {}
+  demo::Item kept{3, "kept", {"x"}};
   void RegisterApi() override {
     TypeBuilder item = DefineStruct<demo::Item>("Item");
     AddMember(item, Registry(), "id", &demo::Item::id);
@@ -67,6 +69,10 @@ class ItemsPlugin : public Plugin {
           return out;
         },
         {"label"});
+    // Answers with a reference to a record the plugin keeps.
+    RegisterGet("/kept", [this]() -> EndpointResult<std::reference_wrapper<const demo::Item>> {
+      return std::cref(kept);
+    });
     // Declares no context: runs without a record.
     RegisterGet("/plain", []() -> EndpointResult<bool> {
       return CurrentCallContext()->requestInfo == nullptr;
@@ -188,6 +194,30 @@ TEST_F(ApiDescriptorTest, HostCallsThroughTheEntryPointWithoutLeaking) {
     release(&response);
     EXPECT_EQ(BytesInUse(), before);
   }
+}
+
+TEST_F(ApiDescriptorTest, AKeptRecordAnswersAsItsOwnCopy) {
+  const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetKept");
+  ASSERT_NE(entry, nullptr);
+  // The declared result is the record's type, not the reference.
+  EXPECT_STREQ(entry->returns.typeName, "ItemsItem");
+  const unsigned long long before = BytesInUse();
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = "/kept";
+  request.functionContext = entry->context;
+  HostResponse response{};
+  entry->entry(&response, &request);
+  EXPECT_EQ(Copy(response.status), 0u);
+  // The response does not change with the record it was built from.
+  plugin->kept = demo::Item{4, "changed", {}};
+  ValueResult body = ToValue(response.body, "<result>");
+  ASSERT_TRUE(body.Ok());
+  EXPECT_EQ(body.value().FindMember("id").GetSigned(), 3);
+  EXPECT_EQ(body.value().FindMember("label").GetString(), "kept");
+  EXPECT_EQ(body.value().FindMember("tags").Size(), 1u);
+  response.release(&response);
+  EXPECT_EQ(BytesInUse(), before);
 }
 
 TEST_F(ApiDescriptorTest, ResponsePartsSetByTheHandlerReachTheHost) {
