@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "plugin/messages/message_format.h"
