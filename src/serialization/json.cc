@@ -1,9 +1,21 @@
 #include "serialization/json.h"
 
+// The writers keep their byte loops: the texts we write are mostly short,
+// where setting up a 16-byte scan costs more than it saves.
 #include <rapidjson/prettywriter.h>
-#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+// Where the target has SSE2 (every x86-64 build, and the i386 builds, which
+// ask for it), the parser skips white space and scans string runs 16 bytes at
+// a time. The switches are read where the parser is declared, so they are set
+// after the writers' headers. This file is the only user of the parser, so
+// no other translation unit instantiates it with the byte loops.
+#if defined(__SSE2__)
+#define RAPIDJSON_SSE2
+#define RAPIDJSON_SIMD
+#endif
+#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -112,32 +125,7 @@ std::string ReplaceLineBreaks(const char* text, size_t size, std::string_view li
   return out;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------- reading
-
-// A read-only stream over a bounded text. Past the end it answers NUL, which
-// the parser takes as the end of the document, so it never reads beyond size.
-class BoundedStream {
- public:
-  using Ch = char;
-  BoundedStream(const char* data, size_t size) : data_(data), size_(size) {}
-  Ch Peek() const { return position_ < size_ ? data_[position_] : '\0'; }
-  Ch Take() { return position_ < size_ ? data_[position_++] : '\0'; }
-  size_t Tell() const { return position_; }
-  const char* Data() const { return data_; }
-  size_t Size() const { return size_; }
-  // Only used by in-situ parsing, which is never requested.
-  Ch* PutBegin() { return nullptr; }
-  void Put(Ch) {}
-  void Flush() {}
-  size_t PutEnd(Ch*) { return 0; }
-
- private:
-  const char* data_;
-  size_t size_;
-  size_t position_ = 0;
-};
 
 // The nearest double to a number whose grammar the parser has checked.
 // from_chars is correctly rounded and ignores the locale; it refuses only
@@ -145,7 +133,7 @@ class BoundedStream {
 // from the position of the first non-zero digit. (The parser's own
 // full-precision conversion reads outside its table of cached powers for long
 // runs of zeros, and is undefined for a zero significand.)
-static double NearestDouble(std::string_view text) {
+double NearestDouble(std::string_view text) {
   const char* begin = text.data();
   const char* end = begin + text.size();
   const bool negative = !text.empty() && text.front() == '-';
@@ -174,25 +162,14 @@ static double NearestDouble(std::string_view text) {
   return number;
 }
 
-}  // namespace qmx
-
-// The stream is three words: the parser may keep a copy in registers inside
-// each parse step and write the position back after it, instead of going
-// through memory for every character.
-template <>
-struct rapidjson::StreamTraits<qmx::BoundedStream> {
-  enum { copyOptimization = 1 };
-};
-
-namespace qmx {
-namespace {
-
 // Builds the Value in place while the parser walks the text. The stack holds
 // the open containers; slot_ is the value the next scalar or container fills
 // when the top of the stack is not a Collection.
 class BuildHandler {
  public:
-  BuildHandler(Value& root, const BoundedStream& stream) : slot_(&root), stream_(stream) {}
+  // stream reads the text, which ends at end (a NUL).
+  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end)
+      : slot_(&root), stream_(stream), end_(end) {}
 
   bool Null() { return Place() != nullptr; }
   bool Bool(bool value) { return Store([&](Value& v) { v.SetBool(value); }); }
@@ -201,22 +178,19 @@ class BuildHandler {
   bool Int64(int64_t value) { return Store([&](Value& v) { v.SetSigned(value); }); }
   bool Uint64(uint64_t value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
   // The parser's fast conversion is only near: the number is read again from
-  // its text. The stream stands at the number's first character when the
-  // parser works on a copy of it (see StreamTraits above), or just past its
-  // last one otherwise; the characters around a number never belong to one.
+  // its text. The parser works on a copy of the stream (see the stream's
+  // StreamTraits), so the stream still stands at the number's first
+  // character; the number ends at the first character that cannot continue
+  // it.
   bool Double(double) {
-    const char* data = stream_.Data();
-    size_t size = stream_.Size();
-    size_t start = stream_.Tell();
-    size_t end = start;
-    if (start < size && IsNumberCharacter(data[start])) {
-      while (end < size && IsNumberCharacter(data[end])) ++end;
-    } else {
-      while (start > 0 && IsNumberCharacter(data[start - 1])) --start;
-    }
-    std::string_view number(data + start, end - start);
+    const char* start = stream_.src_;
+    std::string_view rest(start, static_cast<size_t>(end_ - start));
     double value;
-    if (!serialization_detail::FastDecimalToDouble(number, value)) value = NearestDouble(number);
+    if (!serialization_detail::FastDecimalToDouble(rest, value)) {
+      const char* last = start;
+      while (IsNumberCharacter(*last)) ++last;
+      value = NearestDouble(std::string_view(start, static_cast<size_t>(last - start)));
+    }
     return Store([&](Value& v) { v.SetFloat(value); });
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
@@ -290,9 +264,13 @@ class BuildHandler {
   }
 
   Value* slot_;
-  const BoundedStream& stream_;
+  const rapidjson::InsituStringStream& stream_;
+  const char* end_;
   std::vector<Value*> stack_;
 };
+
+// Texts up to this size (less the padding) are copied to the stack.
+constexpr size_t kLocalCopy = 2048;
 
 const char* ParseErrorText(unsigned code) {
   static const char* const kTexts[] = {
@@ -344,15 +322,30 @@ ValueResult ReadJson(std::string_view text) {
   if (text.data() == nullptr) text = std::string_view("", 0);
 
   ValueResult result;
-  BoundedStream stream(text.data(), text.size());
-  BuildHandler handler(result.value(), stream);
+  // The parser reads a private copy in place (kParseInsituFlag): a string
+  // without escapes is handed over where it lies instead of being staged on
+  // the parser's stack first, and the copy ends in a NUL plus zeros for the
+  // parser's 16-byte scans (they never pass the aligned block holding the
+  // NUL). Short texts are copied to the stack.
+  constexpr size_t kPadding = 16;
+  alignas(16) char local[kLocalCopy];
+  std::unique_ptr<char[]> heap;
+  char* buffer = local;
+  if (text.size() + kPadding > sizeof local) {
+    heap.reset(new char[text.size() + kPadding]);
+    buffer = heap.get();
+  }
+  std::memcpy(buffer, text.data(), text.size());
+  std::memset(buffer + text.size(), 0, kPadding);
+  rapidjson::InsituStringStream stream(buffer);
+  BuildHandler handler(result.value(), stream, buffer + text.size());
   rapidjson::Reader reader;
   // Every decimal number reads as its nearest double (the full-precision
   // rule). The parser's fast default is off by a few units in the last place
   // for long numbers, and differently on the 32-bit build, so the handler
   // reads each fraction again (see BuildHandler::Double); the parse flags
   // change no syntax or range rule, and integers arrive exact either way.
-  rapidjson::ParseResult parsed = reader.Parse(stream, handler);
+  rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
   if (!parsed) {
     char message[160];
     std::snprintf(message, sizeof message, "Error: %s at offset %zu.",

@@ -192,15 +192,14 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
   }
   if (digits > 19) return false;
   if (groupDigits != 0) w = w * kGroupScale[groupDigits] + group;
-  if (i < text.size()) {  // the exponent part
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {  // the exponent part
     ++i;
     bool minus = i < text.size() && text[i] == '-';
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
     int value = 0;
-    for (; i < text.size(); ++i) {
-      // Checked first, so the product never overflows; anything but a digit
-      // leaves the text to the exact fallback.
-      if (value > 100000 || text[i] < '0' || text[i] > '9') return false;
+    // Checked first, so the product never overflows.
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+      if (value > 100000) return false;
       value = value * 10 + (text[i] - '0');
     }
     if (value > 100000) return false;

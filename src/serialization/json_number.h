@@ -11,11 +11,13 @@
 
 namespace qmx::serialization_detail {
 
-// text is a JSON number the parser has already accepted: an optional "-",
-// digits, an optional fraction and an optional exponent. Returns true and the
-// nearest double in out when the text has at most 19 significant digits and
-// a decimal exponent in [-27, 55] once the digits are read as an integer;
-// false otherwise (out is then unchanged).
+// text starts with a JSON number the parser has already accepted: an optional
+// "-", digits, an optional fraction and an optional exponent. The number ends
+// where the text does or at the first character that cannot continue it, so
+// a reader may pass the rest of its input. Returns true and the nearest
+// double in out when the number has at most 19 significant digits and a
+// decimal exponent in [-27, 55] once the digits are read as an integer; false
+// otherwise (out is then unchanged).
 bool FastDecimalToDouble(std::string_view text, double& out);
 
 }  // namespace qmx::serialization_detail

@@ -75,7 +75,7 @@ class YamlReader {
       case YAML_DOCUMENT_START_EVENT:
         if (!root_.IsEmpty()) return Fail("Multi-document YAML is not supported.");
         stack_.clear();
-        stack_.push_back(MakeEntry(&root_, PathStep::Root, 0, {}));
+        Push(&root_, PathStep::Root, 0);
         return true;
       default:
         break;
@@ -130,11 +130,11 @@ class YamlReader {
     if (top.target->Kind() == ValueKind::Collection) {
       Value& element = top.target->Append();
       size_t index = top.target->Size() - 1;
-      stack_.push_back(MakeEntry(&element, PathStep::Index, index, {}));
+      Push(&element, PathStep::Index, index);
     } else if (hasPendingKey_) {
       size_t position;
       Value* member = PendingMember(top, position);
-      stack_.push_back(MakeEntry(member, PathStep::Name, position, std::move(pendingKey_)));
+      Push(member, PathStep::Name, position).name.swap(pendingKey_);
       hasPendingKey_ = false;
       pendingKey_.clear();
     }
@@ -170,12 +170,12 @@ class YamlReader {
     return member;
   }
 
-  static Entry MakeEntry(Value* target, PathStep::Kind kind, size_t index, std::string name) {
-    Entry entry;
+  // A new top entry, built in place.
+  Entry& Push(Value* target, PathStep::Kind kind, size_t index) {
+    Entry& entry = stack_.emplace_back();
     entry.target = target;
     entry.kind = kind;
     entry.index = index;
-    entry.name = std::move(name);
     return entry;
   }
 
@@ -241,7 +241,7 @@ class YamlReader {
     const auto& scalar = event.data.scalar;
     bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
                   scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-    std::string message = serialization_detail::ResolveYamlScalar(
+    std::string message = resolver_.Resolve(
         reinterpret_cast<const char*>(scalar.tag), reinterpret_cast<const char*>(scalar.value),
         scalar.length, quoted, target);
     if (!message.empty()) return Fail(std::move(message));
@@ -367,6 +367,7 @@ class YamlReader {
   }
 
   Value& root_;
+  serialization_detail::YamlScalarResolver resolver_;
   std::vector<Entry> stack_;
   std::unordered_map<std::string, Anchor> anchors_;
   std::string pendingKey_;

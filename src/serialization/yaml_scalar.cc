@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,15 +75,17 @@ std::string ConvertReal(const char* text, size_t length, Value& out) {
 
 // Whether text is a plain decimal: an optional "-", "0" or digits without a
 // leading zero, an optional fraction and an optional exponent. strtod reads
-// such a text completely when the decimal point is ".".
-bool IsPlainDecimal(std::string_view text) {
+// such a text completely when it has no fraction, and also with one when the
+// decimal point is ".". fraction tells whether it has one.
+bool IsPlainDecimal(std::string_view text, bool& fraction) {
   auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
   size_t i = text.size() != 0 && text[0] == '-' ? 1 : 0;
   if (!digit(i)) return false;
   if (text[i++] != '0') {
     while (digit(i)) ++i;
   }
-  if (i < text.size() && text[i] == '.') {
+  fraction = i < text.size() && text[i] == '.';
+  if (fraction) {
     if (!digit(++i)) return false;
     while (digit(i)) ++i;
   }
@@ -100,20 +103,37 @@ bool DecimalPointIsDot() {
   return point != nullptr && point[0] == '.' && point[1] == '\0';
 }
 
+// Whether a finite or infinite double has no fractional part. Below 2^63 in
+// magnitude a round trip through int64_t answers without a library call.
+bool IsIntegral(double value) {
+  if (std::fabs(value) < 9223372036854775808.0) {
+    return static_cast<double>(static_cast<int64_t>(value)) == value;
+  }
+  double whole;
+  return std::modf(value, &whole) == 0.0;
+}
+
+}  // namespace
+
 // An untagged plain scalar that strtod reads completely. Plain decimals take
 // the exact fast conversion where it applies, which gives strtod's (nearest)
 // double.
-bool ResolveNumber(const char* text, size_t length, Value& out) {
+bool YamlScalarResolver::ResolveNumber(const char* text, size_t length, Value& out) {
   if (length == 0) return false;
   double value;
   std::string_view view(text, length);
-  if (!(IsPlainDecimal(view) && DecimalPointIsDot() && FastDecimalToDouble(view, value))) {
+  bool fraction = false;
+  bool fast = IsPlainDecimal(view, fraction);
+  if (fast && fraction) {
+    if (decimalPointIsDot_ < 0) decimalPointIsDot_ = DecimalPointIsDot() ? 1 : 0;
+    fast = decimalPointIsDot_ == 1;
+  }
+  if (!(fast && FastDecimalToDouble(view, value))) {
     char* end = nullptr;
     value = std::strtod(text, &end);
     if (end != text + length || value == HUGE_VAL) return false;
   }
-  double whole;
-  if (std::modf(value, &whole) != 0.0 || std::isnan(value)) {
+  if (std::isnan(value) || !IsIntegral(value)) {
     out.SetFloat(value);
   } else if (value >= 0 && value < 18446744073709551616.0) {
     out.SetUnsigned(static_cast<uint64_t>(value));
@@ -126,10 +146,8 @@ bool ResolveNumber(const char* text, size_t length, Value& out) {
   return true;
 }
 
-}  // namespace
-
-std::string ResolveYamlScalar(const char* tag, const char* text, size_t length, bool quoted,
-                              Value& out) {
+std::string YamlScalarResolver::Resolve(const char* tag, const char* text, size_t length, bool quoted,
+                                       Value& out) {
   std::string_view view(text, length);
   if (tag != nullptr) {
     std::string_view name(tag);

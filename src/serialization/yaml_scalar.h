@@ -8,10 +8,21 @@
 
 namespace qmx::serialization_detail {
 
-// Fills out from a scalar's text. tag is null for an untagged scalar; quoted
-// tells whether it was single- or double-quoted. text must be followed by a
-// NUL (libyaml's scalar texts are). Returns "" on success, else the message.
-std::string ResolveYamlScalar(const char* tag, const char* text, size_t length, bool quoted,
-                              Value& out);
+// Resolves the scalars of one document. The locale's decimal point, which
+// decides whether strtod reads a fraction, is looked up once per resolver, on
+// the first plain decimal with a fraction.
+class YamlScalarResolver {
+ public:
+  // Fills out from a scalar's text. tag is null for an untagged scalar;
+  // quoted tells whether it was single- or double-quoted. text must be
+  // followed by a NUL (libyaml's scalar texts are). Returns "" on success,
+  // else the message.
+  std::string Resolve(const char* tag, const char* text, size_t length, bool quoted, Value& out);
+
+ private:
+  bool ResolveNumber(const char* text, size_t length, Value& out);
+
+  int decimalPointIsDot_ = -1;  // unknown until first needed
+};
 
 }  // namespace qmx::serialization_detail

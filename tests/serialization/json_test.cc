@@ -269,6 +269,92 @@ TEST(ReadJson, StructureAndRoundTrip) {
   EXPECT_TRUE(ReadJson(prefix).Ok());
 }
 
+// The reader decodes strings in place in a private copy of the text, 16
+// bytes at a time between escapes, on the stack for short texts and on the
+// heap for long ones. Every string must come out whole wherever its escapes
+// and its end fall relative to those blocks, and so must the member names
+// and the numbers that follow them.
+TEST(ReadJson, StringsAndNumbersAroundInPlaceDecoding) {
+  for (size_t filler : {size_t{0}, size_t{3000}}) {  // the stack copy, then the heap copy
+    for (size_t length = 0; length < 48; ++length) {
+      for (size_t at = 0; at <= length; ++at) {
+        // A string of length characters with an escape at position at, used
+        // as a value and as a member name, followed by a number.
+        std::string plain(length, 'x');
+        for (size_t i = 0; i < length; ++i) plain[i] = static_cast<char>('a' + i % 26);
+        std::string decoded = plain;
+        std::string escaped = plain;
+        if (at < length) {
+          decoded[at] = '"';
+          escaped = plain.substr(0, at) + "\\\"" + plain.substr(at + 1);
+        }
+        std::string text = "[\"" + std::string(filler, ' ') + "\",\"" + escaped + "\",{\"" + escaped +
+                           "\":-12.5e-1,\"" + plain + "!\":7}," + std::to_string(length) + "]";
+        ValueResult result = ReadJson(text);
+        ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+        const Value& v = result.value();
+        ASSERT_EQ(v.Size(), 4u) << text;
+        EXPECT_EQ(v.At(0).GetString(), std::string(filler, ' '));
+        EXPECT_EQ(v.At(1).GetString(), decoded) << text;
+        EXPECT_EQ(v.At(2).FindMember(decoded).GetFloat(), -1.25) << text;
+        EXPECT_EQ(v.At(2).FindMember(plain + "!").GetUnsigned(), 7u) << text;
+        EXPECT_EQ(v.At(3).GetUnsigned(), length) << text;
+      }
+    }
+  }
+}
+
+// A number read again from the text ends at whatever follows it: a
+// delimiter, white space or the end of the text, also when the text is a
+// bounded view of a longer one.
+TEST(ReadJson, NumbersEndWhereTheTextSaysSo) {
+  const std::string longSpace(3000, ' ');
+  for (const std::string& pad : {std::string(), longSpace}) {
+    for (const char* number : {"0.5", "-2.5e3", "1E+2", "123456789012345678901234.5", "1e-400"}) {
+      const double expected = std::strtod(number, nullptr);
+      for (const std::string& text :
+           {pad + number, pad + number + " ", "[" + pad + number + "]", "{\"k\":" + pad + number + "}",
+            "[" + pad + number + "\t,1]"}) {
+        ValueResult result = ReadJson(text);
+        ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+        const Value& v = result.value();
+        const Value& n = v.Kind() == ValueKind::Collection ? v.At(0)
+                         : v.Kind() == ValueKind::Structure ? v.FindMember("k")
+                                                            : v;
+        EXPECT_EQ(n.GetFloat(), expected) << text;
+      }
+      // Digits beyond the view's end are not part of the number.
+      std::string longer = pad + number + "99";
+      ValueResult bounded = ReadJson(std::string_view(longer.data(), longer.size() - 2));
+      ASSERT_TRUE(bounded.Ok()) << number;
+      EXPECT_EQ(bounded.value().GetFloat(), expected) << number;
+    }
+  }
+}
+
+// Errors keep their offsets in texts long enough to be copied to the heap.
+TEST(ReadJson, FailuresInLongTexts) {
+  const std::string pad(5000, ' ');
+  struct Case {
+    std::string text;
+    size_t offset;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"[" + pad + "\"abc", 5005, "Missing a closing quotation mark in string."},
+      {"[\"" + pad + "\x01\"]", 5002, "Invalid escape character in string."},
+      {"[\"" + pad + "\\q\"]", 5002, "Invalid escape character in string."},
+      {pad + "{\"a\":1,}", 5007, "Missing a name for object member."},
+      {pad + "[1.]", 5003, "Miss fraction part in number."},
+      {pad + "1e309", 5000, "Number too big to be stored in double."},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadJson(c.text);
+    EXPECT_FALSE(result.Ok());
+    EXPECT_EQ(result.ErrorText(), std::string("Error: ") + c.reason + " at offset " + std::to_string(c.offset) + ".");
+  }
+}
+
 TEST(ReadJson, NestingLimit) {
   std::string deep(kMaxNestingDepth, '[');
   deep += std::string(kMaxNestingDepth, ']');

@@ -134,6 +134,58 @@ TEST(ReadYaml, NumbersReadAsStrtodReadsThem) {
   }
 }
 
+// A number without a fractional part becomes an integer while one holds it;
+// the test for a fractional part is cheaper below 2^63, so check both sides.
+TEST(ReadYaml, IntegralNumbersAtTheEdgesOfEachTest) {
+  struct Case {
+    const char* text;
+    ValueKind kind;
+  };
+  const Case cases[] = {
+      {"9223372036854775807.0", ValueKind::Unsigned},  // 2^63 once rounded
+      {"9223372036854775808", ValueKind::Unsigned},
+      {"1.8446744073709550e19", ValueKind::Unsigned},
+      {"18446744073709551616", ValueKind::Float},
+      {"-9223372036854775808", ValueKind::Signed},
+      {"-9223372036854777856", ValueKind::Float},
+      {"4503599627370495.5", ValueKind::Float},
+      {"-4503599627370495.5", ValueKind::Float},
+      {"-0.0", ValueKind::Unsigned},
+      {"-1.0", ValueKind::Signed},
+      {"0.9999999999999999", ValueKind::Float},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadYaml(c.text);
+    ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
+    const Value& v = result.value();
+    ASSERT_EQ(v.Kind(), c.kind) << c.text;
+    const double expected = std::strtod(c.text, nullptr);
+    const double got = c.kind == ValueKind::Unsigned ? static_cast<double>(v.GetUnsigned())
+                       : c.kind == ValueKind::Signed ? static_cast<double>(v.GetSigned())
+                                                     : v.GetFloat();
+    EXPECT_EQ(got, expected) << c.text;
+  }
+}
+
+// A mapping key waits for its value: keys longer than a short string's
+// inline storage before scalars, containers, aliases and repeated keys,
+// anchored keys, and documents that fail while a key waits.
+TEST(ReadYaml, LongKeysBeforeEveryKindOfValue) {
+  const std::string longKey(40, 'k');
+  const std::string text = longKey + ": 1\n" + longKey + "x: [a, {" + longKey + "y: &v 2}]\n" +
+                           "&n " + longKey + "z: *v\n" + longKey + ": {" + longKey + ": 3}\n" +
+                           "short: *n\n";
+  ValueResult result = ReadYaml(text);
+  ASSERT_TRUE(result.Ok()) << result.ErrorText();
+  EXPECT_EQ(AsJson(result), "{\"" + longKey + "\":{\"" + longKey + "\":3},\"" + longKey + "x\":[\"a\",{\"" +
+                                longKey + "y\":2}],\"" + longKey + "z\":2,\"short\":\"" + longKey + "z\"}");
+  for (const std::string& failing :
+       {longKey + ": [1, 2", longKey + ": *missing", "a: {" + longKey + ": ", longKey + ":\n  - [\n"}) {
+    ValueResult failed = ReadYaml(failing);
+    EXPECT_FALSE(failed.Ok()) << failing;
+  }
+}
+
 TEST(ReadYaml, Kinds) {
   ValueResult result = ReadYaml("[1, -1, 1.5, nan, 5]");
   ASSERT_TRUE(result.Ok());
