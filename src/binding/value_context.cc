@@ -32,7 +32,7 @@ struct EmptyEntry {
   char text[1];
 };
 
-EmptyEntry emptyEntry = {{0, 0x811C9DC5u, 0}, {'\0'}};
+EmptyEntry emptyEntry = {{0, 0x811C9DC5u, 0, 0, 0}, {'\0'}};
 
 constexpr size_t kBlockAlignment = 16;
 
@@ -171,6 +171,8 @@ InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   entry->refs = 1;
   entry->hash = hash;
   entry->length = static_cast<uint32_t>(text.size());
+  entry->mark = 0;
+  entry->markPosition = 0;
   std::memcpy(entry->Text(), text.data(), text.size());
   entry->Text()[text.size()] = '\0';
   size_t i = Slot(hash);

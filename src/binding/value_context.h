@@ -15,10 +15,14 @@
 namespace qmx {
 
 // An interned string: header followed by length bytes of text and a NUL.
+// mark and markPosition belong to MemberMarks (0 in a new entry): the map a
+// decoder last appended the name to, and where.
 struct InternedString {
   uint32_t refs;
   uint32_t hash;
   uint32_t length;
+  uint32_t mark;
+  uint32_t markPosition;
 
   const char* Text() const { return reinterpret_cast<const char*>(this + 1); }
   char* Text() { return reinterpret_cast<char*>(this + 1); }

@@ -1,0 +1,69 @@
+// Finds repeated names among the members a decoder appends in bulk to the
+// Structures it has open (see Value::AppendMember and FinishMembers), with no
+// search: every interned name carries the mark of the map it was last
+// appended to and its position there, so a name seen again in the same map
+// is found by one comparison.
+//
+// Maps nest: a map opened inside another may append a name the outer map
+// holds too, overwriting the outer map's mark. Such marks are saved when they
+// are overwritten and put back when the inner map closes, so the outer map
+// still finds its names afterwards. A found mark is checked against the
+// member it names, so marks left on a name by earlier work never mislead.
+//
+// One MemberMarks serves one document at a time, on one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "binding/value.h"
+
+namespace qmx {
+
+class MemberMarks {
+ public:
+  // lastMark bounds the marks handed out (one per map): a smaller one lets
+  // tests reach the end of them.
+  explicit MemberMarks(uint32_t lastMark = UINT32_MAX) : lastMark_(lastMark) {}
+  MemberMarks(const MemberMarks&) = delete;
+  MemberMarks& operator=(const MemberMarks&) = delete;
+
+  // Starts a map inside the maps open so far. Returns false, and opens
+  // nothing, when the marks are spent: the caller then finds that map's
+  // repeated names another way and calls neither Member nor Close for it.
+  bool Open();
+  // The member of map named name, map being the Structure of the innermost
+  // open map, built with AppendMember only since it opened: the earlier member
+  // when the name repeats, otherwise a new Empty one at the end. hash must be
+  // Fnv1a(name). Raises what AppendMember raises; the map is then unchanged.
+  Value& Member(Value& map, std::string_view name, uint32_t hash);
+  // Ends the innermost open map; the maps around it find their names again.
+  void Close();
+
+  // Maps open.
+  size_t Depth() const { return open_.size(); }
+
+ private:
+  static constexpr uint32_t kNoPosition = UINT32_MAX;
+  struct OpenMap {
+    uint32_t mark;
+    uint32_t outerMark;      // the enclosing open map's mark, 0 for none
+    uint32_t emptyPosition;  // the empty name's member (the shared entry is never marked)
+    size_t savedFrom;        // the first of saved_ this map pushed
+  };
+  struct SavedMark {
+    InternedString* name;
+    uint32_t mark;
+    uint32_t position;
+  };
+  bool IsOpenBelowTop(uint32_t mark) const;
+
+  std::vector<OpenMap> open_;
+  std::vector<SavedMark> saved_;
+  uint32_t nextMark_ = 1;
+  uint32_t lastMark_;
+};
+
+}  // namespace qmx
