@@ -222,8 +222,8 @@ class Decoder {
   // key is hashed once, for both the search and the string table.
   Value& BulkMember(Frame& top) {
     Value& map = *top.target;
+    if (top.members == nullptr) return marks_.Member(map, top.key);
     uint32_t hash = Fnv1a(top.key);
-    if (top.members == nullptr) return marks_.Member(map, top.key, hash);
     size_t position = top.members->Find(map, top.key, hash);
     if (position != map.Size()) return map.MemberValue(position);
     Value& member = map.AppendMember(top.key, hash);
@@ -498,6 +498,8 @@ class Decoder {
   ValueResult result_;
   std::vector<Frame> stack_;
   std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
+  // Declared after result_: it drops its references into the document's
+  // context before the document can go.
   MemberMarks marks_;
 };
 

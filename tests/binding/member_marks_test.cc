@@ -15,7 +15,18 @@ namespace {
 
 // Writes value under name in the innermost open map.
 void Put(MemberMarks& marks, Value& map, std::string_view name, int64_t value) {
-  marks.Member(map, name, Fnv1a(name)).SetSigned(value);
+  marks.Member(map, name).SetSigned(value);
+}
+
+// Names are predicted only after the first few of a MemberMarks: spend them
+// on a map of its own, so that the cases below run with predictions.
+void WarmUp(MemberMarks& marks, Value& root) {
+  Value& map = root.Member("warm-up");
+  map.MakeStructure();
+  ASSERT_TRUE(marks.Open());
+  for (int i = 0; i < 20; ++i) Put(marks, map, "w" + std::to_string(i), i);
+  marks.Close();
+  map.FinishMembers();
 }
 
 // name=value pairs in member order, e.g. "a=1 b=2".
@@ -56,12 +67,12 @@ TEST(MemberMarksTest, OuterMapsFindTheirNamesAfterInnerMapsClose) {
   ASSERT_TRUE(marks.Open());
   Put(marks, root, "a", 1);
   Put(marks, root, "b", 2);
-  Value& middle = marks.Member(root, "m", Fnv1a("m"));
+  Value& middle = marks.Member(root, "m");
   middle.MakeStructure();
   ASSERT_TRUE(marks.Open());
   Put(marks, middle, "b", 10);
   Put(marks, middle, "a", 11);
-  Value& inner = marks.Member(middle, "i", Fnv1a("i"));
+  Value& inner = marks.Member(middle, "i");
   inner.MakeStructure();
   ASSERT_TRUE(marks.Open());
   Put(marks, inner, "a", 20);
@@ -74,7 +85,7 @@ TEST(MemberMarksTest, OuterMapsFindTheirNamesAfterInnerMapsClose) {
   marks.Close();
   middle.FinishMembers();
   // A sibling map that closed reuses nothing of the outer map's.
-  Value& sibling = marks.Member(root, "s", Fnv1a("s"));
+  Value& sibling = marks.Member(root, "s");
   sibling.MakeStructure();
   ASSERT_TRUE(marks.Open());
   Put(marks, sibling, "b", 30);
@@ -122,6 +133,77 @@ TEST(MemberMarksTest, MarksFromEarlierWorkAreChecked) {
   second.FinishMembers();
   EXPECT_EQ(Members(first), "x=1 y=2");
   EXPECT_EQ(Members(second), "x=6 y=5");
+}
+
+// Names are predicted from the name before them; a key that differs from the
+// prediction in length or in its bytes is interned as usual, and the
+// predicted names stay alive while remembered even once no member holds them.
+TEST(MemberMarksTest, PredictedNamesAreCheckedAndKeptAlive) {
+  Value warm;
+  Value list;
+  MemberMarks marks;
+  WarmUp(marks, warm);
+  const char* shapes[][3] = {
+      {"id", "name", "kind"}, {"id", "name", "kind"}, {"id", "nama", "kind"},
+      {"id", "names", "kind"}, {"id", "name", "kinds"}, {"id", "name", "kind"},
+  };
+  for (const auto& shape : shapes) {
+    Value& map = list.Append();
+    map.MakeStructure();
+    ASSERT_TRUE(marks.Open());
+    for (int i = 0; i < 3; ++i) Put(marks, map, shape[i], i);
+    Put(marks, map, shape[1], 9);  // a repeat after a predicted name
+    marks.Close();
+    map.FinishMembers();
+  }
+  for (size_t i = 0; i < list.Size(); ++i) {
+    const Value& map = list.At(i);
+    std::string expected;
+    for (int j : {0, 2, 1}) {  // name order: id, kind*, nam*
+      if (!expected.empty()) expected += ' ';
+      expected += std::string(shapes[i][j]) + '=' + (j == 1 ? "9" : std::to_string(j));
+    }
+    EXPECT_EQ(Members(map), expected) << i;
+  }
+  // Every map gone, yet the remembered names are still predicted and match.
+  list.Reset();
+  Value& again = list.Append();
+  again.MakeStructure();
+  ASSERT_TRUE(marks.Open());
+  Put(marks, again, "id", 1);
+  Put(marks, again, "name", 2);
+  marks.Close();
+  again.FinishMembers();
+  EXPECT_EQ(Members(again), "id=1 name=2");
+}
+
+// One MemberMarks over two documents in turn (both outliving it): the names
+// of one are forgotten, never handed to the other.
+TEST(MemberMarksTest, AnotherDocumentForgetsThePredictions) {
+  Value warm;
+  Value first;
+  Value second;
+  MemberMarks marks;
+  WarmUp(marks, warm);
+  // A new map holding a and b in document root.
+  auto build = [&marks](Value& root) -> const Value& {
+    Value& map = root.Append();
+    map.MakeStructure();
+    EXPECT_TRUE(marks.Open());
+    Put(marks, map, "a", 1);
+    Put(marks, map, "b", 2);
+    marks.Close();
+    map.FinishMembers();
+    return map;
+  };
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(Members(build(first)), "a=1 b=2");
+    EXPECT_EQ(Members(build(second)), "a=1 b=2");
+  }
+  // The names of second are its own: first's can be dropped meanwhile.
+  first.Reset();
+  EXPECT_EQ(Members(build(second)), "a=1 b=2");
+  EXPECT_EQ(second.At(2).MemberName(0).data(), second.At(0).MemberName(0).data());
 }
 
 TEST(MemberMarksTest, MarksRunOut) {
