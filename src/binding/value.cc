@@ -262,8 +262,6 @@ Value& Value::Member(std::string_view name) {
   return payload_.members->FindOrInsert(context_, name);
 }
 
-Value& Value::AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
-
 Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   MakeStructure();
   return payload_.members->Append(context_, name, nameHash);

@@ -194,7 +194,7 @@ class Value {
   // Structure merges into an earlier Structure, a later Collection appends its
   // elements to an earlier Collection, and a later container of another kind
   // replaces the earlier value.
-  Value& AppendMember(std::string_view name);
+  Value& AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
   // The same for a decoder that has hashed the name already: nameHash must be
   // Fnv1a(name), so the name is not hashed a second time.
   Value& AppendMember(std::string_view name, uint32_t nameHash);

@@ -60,15 +60,6 @@ BlockArena::~BlockArena() {
   }
 }
 
-size_t BlockArena::ClassOf(size_t size) {
-  if (size <= (size_t{1} << kMinShift)) return 0;
-  return static_cast<size_t>(std::bit_width(size - 1)) - kMinShift;
-}
-
-size_t BlockArena::Usable(size_t size) {
-  return size <= kMaxSmall ? size_t{1} << (ClassOf(size) + kMinShift) : size;
-}
-
 // A block in use is addressable, so writing the link into a block that is
 // already free (a double free) is reported by the sanitizer.
 void BlockArena::Push(size_t cls, void* block) {
