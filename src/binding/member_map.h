@@ -94,6 +94,12 @@ struct MemberMap {
     return Place(context, interned, Size());
   }
 
+  // The same with a name interned already; the map takes over the caller's
+  // reference (dropped on failure).
+  Value& Append(ValueContext* context, InternedString* interned) {
+    return Place(context, interned, Size());
+  }
+
   // Restores the invariant after Append: sorts the members stably by name and
   // folds each repeated name into its first occurrence, with the effect of
   // writing the members through FindOrInsert in append order (a later scalar

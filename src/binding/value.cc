@@ -101,30 +101,6 @@ bool HoldsStorage(ValueKind kind) { return kind >= ValueKind::String; }
 
 }  // namespace
 
-void Value::SetBool(bool value) {
-  if (HoldsStorage(kind_)) Reset();
-  payload_.boolean = value;
-  kind_ = ValueKind::Bool;
-}
-
-void Value::SetSigned(int64_t value) {
-  if (HoldsStorage(kind_)) Reset();
-  payload_.signedValue = value;
-  kind_ = ValueKind::Signed;
-}
-
-void Value::SetUnsigned(uint64_t value) {
-  if (HoldsStorage(kind_)) Reset();
-  payload_.unsignedValue = value;
-  kind_ = ValueKind::Unsigned;
-}
-
-void Value::SetFloat(double value) {
-  if (HoldsStorage(kind_)) Reset();
-  payload_.floatValue = value;
-  kind_ = ValueKind::Float;
-}
-
 void Value::SetString(std::string_view text) {
   // Intern before resetting: text may point into this value's own string.
   InternedString* entry = EnsureContext()->Intern(text);
@@ -215,6 +191,35 @@ Value& Value::Append() {
   return *child;
 }
 
+std::span<Value> Value::AppendElements(size_t count) {
+  if (kind_ != ValueKind::Collection) MakeCollection();
+  ElementArray* array = payload_.elements;
+  size_t size = static_cast<size_t>(array->end - array->begin);
+  if (size >= kMaxElements) throw std::length_error("vector<T> too long");
+  if (count > kMaxElements - size) count = kMaxElements - size;
+  if (static_cast<size_t>(array->capacity - array->end) < count) {
+    GrowTo(context_, *array, GrownCapacity(static_cast<size_t>(array->capacity - array->begin), size + count));
+  }
+  Value* first = array->end;
+  for (Value* child = first; child != first + count; ++child) {
+    child->payload_.unsignedValue = 0;
+    child->context_ = context_;
+    child->kind_ = ValueKind::Empty;
+    child->ownsContext_ = false;
+  }
+  array->end = first + count;
+  return {first, count};
+}
+
+void Value::TruncateElements(size_t size) {
+  if (kind_ != ValueKind::Collection) return;
+  ElementArray* array = payload_.elements;
+  while (static_cast<size_t>(array->end - array->begin) > size) {
+    --array->end;
+    array->end->~Value();
+  }
+}
+
 Value& Value::Element(size_t index) {
   MakeCollection();
   if (index >= kMaxElements) throw std::length_error("vector<T> too long");
@@ -256,8 +261,6 @@ Value& Value::Member(std::string_view name) {
   MakeStructure();
   return payload_.members->FindOrInsert(context_, name);
 }
-
-Value& Value::AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
 
 Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   MakeStructure();

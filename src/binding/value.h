@@ -118,11 +118,12 @@ class Value {
   // Releases the payload; the value becomes Empty.
   void Reset();
 
-  // Each setter resets the value first.
-  void SetBool(bool value);
-  void SetSigned(int64_t value);
-  void SetUnsigned(uint64_t value);
-  void SetFloat(double value);
+  // Each setter resets the value first. The scalar ones are inline: readers
+  // call them once per item.
+  void SetBool(bool value) { SetScalar(ValueKind::Bool).boolean = value; }
+  void SetSigned(int64_t value) { SetScalar(ValueKind::Signed).signedValue = value; }
+  void SetUnsigned(uint64_t value) { SetScalar(ValueKind::Unsigned).unsignedValue = value; }
+  void SetFloat(double value) { SetScalar(ValueKind::Float).floatValue = value; }
   void SetString(std::string_view text);
   void SetBlob(std::span<const uint8_t> bytes);
   void SetBlob(const void* data, size_t size);
@@ -153,6 +154,15 @@ class Value {
   void Reserve(size_t count);
   Value& Element(size_t index);
   Value& Append();
+  // Bulk building for decoders that know how many elements follow: appends
+  // up to count Empty children at once (fewer only where the Collection would
+  // pass kMaxElements) and returns them. The cells stay where they are until
+  // the element array next grows. Makes the value a Collection first, as
+  // Append does; raises std::length_error when it is full already.
+  std::span<Value> AppendElements(size_t count);
+  // Keeps the first size elements of a Collection and destroys the rest;
+  // nothing for any other kind or a Collection not longer than size.
+  void TruncateElements(size_t size);
   // Read-only element i; a shared static Empty value when out of range or not
   // a Collection.
   const Value& At(size_t index) const;
@@ -184,7 +194,7 @@ class Value {
   // Structure merges into an earlier Structure, a later Collection appends its
   // elements to an earlier Collection, and a later container of another kind
   // replaces the earlier value.
-  Value& AppendMember(std::string_view name);
+  Value& AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
   // The same for a decoder that has hashed the name already: nameHash must be
   // Fnv1a(name), so the name is not hashed a second time.
   Value& AppendMember(std::string_view name, uint32_t nameHash);
@@ -214,10 +224,19 @@ class Value {
 
  private:
   friend class ValueContext;
+  friend class MemberMarks;
   friend struct ElementArray;
   friend struct MemberMap;
 
   ValueContext* EnsureContext();
+  // Releases what the value holds outside its cell (nothing for the kinds
+  // below String) and gives it kind; the caller writes the payload.
+  union Payload;
+  Payload& SetScalar(ValueKind kind) {
+    if (kind_ >= ValueKind::String) Reset();
+    kind_ = kind;
+    return payload_;
+  }
   void MakeChildOf(ValueContext* context);
   void AssignFrom(const Value& other);
 

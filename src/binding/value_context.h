@@ -3,6 +3,7 @@
 // Internal to the value model (binding/value*.cc, member_map.cc, arena_array.h).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -15,10 +16,14 @@
 namespace qmx {
 
 // An interned string: header followed by length bytes of text and a NUL.
+// mark and markPosition belong to MemberMarks (0 in a new entry): the map a
+// decoder last appended the name to, and where.
 struct InternedString {
   uint32_t refs;
   uint32_t hash;
   uint32_t length;
+  uint32_t mark;
+  uint32_t markPosition;
 
   const char* Text() const { return reinterpret_cast<const char*>(this + 1); }
   char* Text() { return reinterpret_cast<char*>(this + 1); }
@@ -66,7 +71,9 @@ class BlockArena {
   BlockArena& operator=(const BlockArena&) = delete;
 
   // The bytes a block asked for with size actually holds (at least size).
-  static size_t Usable(size_t size);
+  static size_t Usable(size_t size) {
+    return size <= kMaxSmall ? size_t{1} << (ClassOf(size) + kMinShift) : size;
+  }
   // A block of Usable(size) bytes, aligned to 16 (small) or to the heap's
   // alignment (large). Throws std::bad_alloc.
   void* Allocate(size_t size);
@@ -90,7 +97,10 @@ class BlockArena {
   static constexpr size_t kMinShift = 4;
   static constexpr size_t kClasses = 8;  // 16 ... 2048
   static_assert(size_t{1} << (kMinShift + kClasses - 1) == kMaxSmall);
-  static size_t ClassOf(size_t size);
+  static size_t ClassOf(size_t size) {
+    if (size <= (size_t{1} << kMinShift)) return 0;
+    return static_cast<size_t>(std::bit_width(size - 1)) - kMinShift;
+  }
   void* Cut(size_t cls);
   void Push(size_t cls, void* block);
 

@@ -9,11 +9,13 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "binding/member_marks.h"
 #include "plugin/messages/message_format.h"
 #include "serialization/member_index.h"
 
@@ -117,8 +119,14 @@ struct Frame {
   std::string_view key;
   // The members appended so far to a map read in bulk (see OpenContainer and
   // BulkMember), to find repeated keys.
+  // null when the map's names are marked instead (see MemberMarks).
   std::unique_ptr<MemberIndex> members;
+  // A new array's elements are made in batches from the announced count:
+  // next..stop are made and not yet read.
+  Value* next = nullptr;
+  Value* stop = nullptr;
   bool bulk = false;
+  bool fresh = false;  // a new array, filled by batches (see Refill)
 };
 
 class Decoder {
@@ -148,8 +156,13 @@ class Decoder {
       Fail(FormatMessageTexts(kInvalid, {Number(position_)}));
     }
     if (ok_) {
-      // Maps left open by the end of the input still need their order.
+      // Containers left open by the end of the input keep what was read:
+      // arrays drop the elements made for items that never came, maps still
+      // need their order.
       for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+        if (it->next != it->stop) {
+          it->target->TruncateElements(it->target->Size() - static_cast<size_t>(it->stop - it->next));
+        }
         if (it->bulk) it->target->FinishMembers();
       }
     }
@@ -163,13 +176,27 @@ class Decoder {
   // Walks up from the top frame to what the next type byte fills: a key of the
   // Structure on top (Key), an element or member value (Item, in target), or
   // nothing because the root item is complete (Done).
-  Step FindTarget(Value*& target) {
+  [[gnu::always_inline]] Step FindTarget(Value*& target) {
     for (;;) {
       if (stack_.empty()) return Step::Done;
       Frame& top = stack_.back();
+      if (top.next != top.stop) {
+        target = top.next++;
+        ++top.count;
+        return Step::Item;
+      }
       if (top.count == top.limit) {
         Pop();
         continue;
+      }
+      if (top.fresh) {
+        // The loop reads only while input is left, so Announced is at least 1.
+        std::span<Value> batch = top.target->AppendElements(Announced(top.limit - top.count, 1));
+        top.next = batch.data() + 1;
+        top.stop = batch.data() + batch.size();
+        target = batch.data();
+        ++top.count;
+        return Step::Item;
       }
       if (top.target->Kind() == ValueKind::Collection) {
         // Element number count: an array reopened by a repeated key is
@@ -195,6 +222,7 @@ class Decoder {
   // key is hashed once, for both the search and the string table.
   Value& BulkMember(Frame& top) {
     Value& map = *top.target;
+    if (top.members == nullptr) return marks_.Member(map, top.key);
     uint32_t hash = Fnv1a(top.key);
     size_t position = top.members->Find(map, top.key, hash);
     if (position != map.Size()) return map.MemberValue(position);
@@ -206,7 +234,10 @@ class Decoder {
   void Pop() {
     Frame& top = stack_.back();
     --depth_;
-    if (top.bulk) top.target->FinishMembers();
+    if (top.bulk) {
+      top.target->FinishMembers();
+      if (top.members == nullptr) marks_.Close();
+    }
     if (top.members != nullptr) {
       top.members->Clear();
       spareIndexes_.push_back(std::move(top.members));
@@ -231,28 +262,55 @@ class Decoder {
 
   // Reads width bytes big-endian; on too few bytes reports the width's
   // truncation message at the current position without advancing.
-  bool ReadBits(unsigned width, uint64_t& out) {
+  [[gnu::always_inline]] bool ReadBits(unsigned width, uint64_t& out) {
     size_t bytes = width / 8;
     if (size_ - position_ < bytes) {
-      const char* text = width == 8    ? kTruncated8
-                         : width == 16 ? kTruncated16
-                         : width == 32 ? kTruncated32
-                                       : kTruncated64;
-      Fail(FormatMessageTexts(text, {Number(position_)}));
+      FailTruncated(width);
       return false;
     }
-    uint64_t value = 0;
-    for (size_t i = 0; i < bytes; ++i) value = (value << 8) | data_[position_ + i];
+    const uint8_t* p = data_ + position_;
     position_ += bytes;
-    out = value;
+    // Fixed-width reads: the compiler turns each into one load and a byte swap.
+    switch (bytes) {
+      case 1:
+        out = p[0];
+        break;
+      case 2:
+        out = Big16(p);
+        break;
+      case 4:
+        out = Big32(p);
+        break;
+      default:
+        out = (uint64_t{Big32(p)} << 32) | Big32(p + 4);
+        break;
+    }
     return true;
+  }
+
+  static uint32_t Big16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+  static uint32_t Big32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  }
+
+  // Failures are out of line: the readers above and below inline into the loop.
+  [[gnu::noinline]] void FailTruncated(unsigned width) {
+    const char* text = width == 8    ? kTruncated8
+                       : width == 16 ? kTruncated16
+                       : width == 32 ? kTruncated32
+                                     : kTruncated64;
+    Fail(FormatMessageTexts(text, {Number(position_)}));
+  }
+
+  [[gnu::noinline]] void FailPayload(uint64_t length, const char* truncated) {
+    Fail(FormatMessageTexts(truncated, {Number(length), Number(position_)}));
   }
 
   // The payload of a string or bin of length bytes, or nullptr when the input
   // holds fewer (then the message is set).
-  const uint8_t* ReadPayload(uint64_t length, const char* truncated) {
+  [[gnu::always_inline]] const uint8_t* ReadPayload(uint64_t length, const char* truncated) {
     if (length > size_ - position_) {
-      Fail(FormatMessageTexts(truncated, {Number(length), Number(position_)}));
+      FailPayload(length, truncated);
       return nullptr;
     }
     const uint8_t* payload = data_ + position_;
@@ -260,7 +318,7 @@ class Decoder {
     return payload;
   }
 
-  bool ReadString(unsigned lengthWidth, uint8_t fixLength, std::string_view& out) {
+  [[gnu::always_inline]] bool ReadString(unsigned lengthWidth, uint8_t fixLength, std::string_view& out) {
     uint64_t length = fixLength;
     if (lengthWidth != 0 && !ReadBits(lengthWidth, length)) return false;
     const uint8_t* payload = ReadPayload(length, kStringTruncated);
@@ -318,19 +376,24 @@ class Decoder {
       // large maps. A map reopened by a repeated key already holds sorted
       // members and is filled by lookup instead.
       top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
-      if (top.bulk) top.members = TakeIndex();
+      // Its repeated names are found by marks, or, once a document has
+      // spent them all, through an index.
+      if (top.bulk && !marks_.Open()) top.members = TakeIndex();
       top.target->MakeStructure();
       top.target->ReserveMembers(Announced(limit / 2, 2));
     } else {
+      // A new array takes its elements in batches as they come; one reopened
+      // by a repeated key is overwritten element by element (FindTarget).
+      top.fresh = top.target->Kind() != ValueKind::Collection || top.target->Size() == 0;
       top.target->MakeCollection();
-      top.target->Reserve(Announced(limit, 1));
     }
     top.limit = limit;
     top.count = 0;
     ++depth_;
   }
 
-  void ReadItem(Value& target) {
+  // Inlined into Run's loop: it runs once per item.
+  [[gnu::always_inline]] void ReadItem(Value& target) {
     uint8_t type = data_[position_++];
     uint64_t bits = 0;
     std::string_view text;
@@ -435,6 +498,9 @@ class Decoder {
   ValueResult result_;
   std::vector<Frame> stack_;
   std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
+  // Declared after result_: it drops its references into the document's
+  // context before the document can go.
+  MemberMarks marks_;
 };
 
 }  // namespace

@@ -21,7 +21,7 @@ namespace {
 class LocalName {
  public:
   explicit LocalName(std::string_view text) : storage_(sizeof(InternedString) + text.size() + 1) {
-    entry_ = new (storage_.data()) InternedString{1, Fnv1a(text), static_cast<uint32_t>(text.size())};
+    entry_ = new (storage_.data()) InternedString{1, Fnv1a(text), static_cast<uint32_t>(text.size()), 0, 0};
     if (!text.empty()) std::memcpy(entry_->Text(), text.data(), text.size());
     entry_->Text()[text.size()] = '\0';
   }

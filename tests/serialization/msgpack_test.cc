@@ -138,6 +138,72 @@ TEST(DecodeMessagePack, EachMapFindsOnlyItsOwnRepeatedKeys) {
   EXPECT_EQ(consumed, bytes.size());
 }
 
+// Nested maps holding the names of the maps around them, at several depths,
+// repeating names before and after each inner map closes.
+TEST(DecodeMessagePack, NestedMapsSharingNames) {
+  // {"a":1,"m":{"a":2,"n":{"a":3,"b":4,"a":5},"a":6},"b":7,"a":8}
+  std::vector<uint8_t> bytes = {0x84, 0xA1, 'a', 0x01, 0xA1, 'm', 0x83, 0xA1, 'a', 0x02,
+                                0xA1, 'n', 0x83, 0xA1, 'a', 0x03, 0xA1, 'b', 0x04, 0xA1,
+                                'a', 0x05, 0xA1, 'a', 0x06, 0xA1, 'b', 0x07, 0xA1, 'a', 0x08};
+  // The same shape twice in an array: the second map's names carry the marks
+  // of the first.
+  std::vector<uint8_t> twice = {0x92};
+  twice.insert(twice.end(), bytes.begin(), bytes.end());
+  twice.insert(twice.end(), bytes.begin(), bytes.end());
+  const char* json = "{\"a\":8,\"b\":7,\"m\":{\"a\":6,\"n\":{\"a\":5,\"b\":4}}}";
+  size_t consumed = 0;
+  ValueResult one = Decode(bytes, consumed);
+  ASSERT_TRUE(one.Ok()) << one.ErrorText();
+  EXPECT_EQ(WriteJson(one.value(), nullptr, nullptr), json);
+  ValueResult two = Decode(twice, consumed);
+  ASSERT_TRUE(two.Ok()) << two.ErrorText();
+  EXPECT_EQ(WriteJson(two.value(), nullptr, nullptr), "[" + std::string(json) + "," + json + "]");
+  EXPECT_EQ(consumed, twice.size());
+
+  // The empty name repeats like any other, also around a nested map.
+  std::vector<uint8_t> empty = {0x83, 0xA0, 0x01, 0xA1, 'x', 0x81, 0xA0, 0x02, 0xA0, 0x03};
+  ValueResult three = Decode(empty, consumed);
+  ASSERT_TRUE(three.Ok()) << three.ErrorText();
+  EXPECT_EQ(WriteJson(three.value(), nullptr, nullptr), "{\"\":3,\"x\":{\"\":2}}");
+}
+
+// New arrays take their elements in batches of the announced count; arrays
+// longer than a batch, and arrays the input ends inside (also nested ones,
+// which leave the outer array's batch short), keep exactly what was read.
+TEST(DecodeMessagePack, ArraysInBatches) {
+  for (size_t count : {255u, 256u, 257u, 600u}) {
+    std::vector<uint8_t> bytes = {0xDC, static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
+    for (size_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(i % 128));
+    size_t consumed = 0;
+    ValueResult result = Decode(bytes, consumed);
+    ASSERT_TRUE(result.Ok()) << count;
+    ASSERT_EQ(result.value().Size(), count);
+    EXPECT_EQ(result.value().At(count - 1).GetSigned(), static_cast<int64_t>((count - 1) % 128));
+    bytes.resize(bytes.size() - 1);  // the last element never comes
+    ValueResult cut = Decode(bytes, consumed);
+    ASSERT_TRUE(cut.Ok()) << count;
+    EXPECT_EQ(cut.value().Size(), count - 1);
+    EXPECT_EQ(consumed, bytes.size());
+  }
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* json;
+  } cases[] = {
+      {{0x93, 0x01}, "[1]"},
+      {{0x93, 0x93, 0x01, 0x02, 0x03, 0x93, 0x04}, "[[1,2,3],[4]]"},
+      {{0x93, 0x92, 0x92, 0x01}, "[[[1]]]"},
+      {{0x92, 0x81, 0xA1, 'k', 0x93, 0x05}, "[{\"k\":[5]}]"},
+      {{0x93, 0x90, 0x91, 0x90, 0x07}, "[[],[[]],7]"},
+  };
+  for (const auto& c : cases) {
+    size_t consumed = 0;
+    ValueResult result = Decode(c.bytes, consumed);
+    ASSERT_TRUE(result.Ok()) << c.json;
+    EXPECT_EQ(WriteJson(result.value(), nullptr, nullptr), c.json);
+    EXPECT_EQ(consumed, c.bytes.size()) << c.json;
+  }
+}
+
 TEST(DecodeMessagePack, Failures) {
   struct Case {
     std::vector<uint8_t> bytes;
