@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "binding/native_conversion.h"
@@ -93,6 +94,21 @@ const ApiFunctionEntry* FindEntry(const ApiDescriptor& descriptor, std::string_v
     if (name == entries[i].name) return &entries[i];
   }
   return nullptr;
+}
+
+// A GET of target through entry, as a host makes it.
+HostResponse Get(const ApiFunctionEntry& entry, const char* target,
+                 std::vector<HostHeader> headers = {}, uint32_t requestId = 0) {
+  HostRequest request{};
+  request.method = HostMethodGet;
+  request.target = target;
+  request.functionContext = entry.context;
+  request.headers = headers.empty() ? nullptr : headers.data();
+  request.headerCount = static_cast<uint32_t>(headers.size());
+  request.requestId = requestId;
+  HostResponse response{};
+  entry.entry(&response, &request);
+  return response;
 }
 
 class ApiDescriptorTest : public ::testing::Test {
@@ -202,12 +218,7 @@ TEST_F(ApiDescriptorTest, AKeptRecordAnswersAsItsOwnCopy) {
   // The declared result is the record's type, not the reference.
   EXPECT_STREQ(entry->returns.typeName, "ItemsItem");
   const unsigned long long before = BytesInUse();
-  HostRequest request{};
-  request.method = HostMethodGet;
-  request.target = "/kept";
-  request.functionContext = entry->context;
-  HostResponse response{};
-  entry->entry(&response, &request);
+  HostResponse response = Get(*entry, "/kept");
   EXPECT_EQ(Copy(response.status), 0u);
   // The response does not change with the record it was built from.
   plugin->kept = demo::Item{4, "changed", {}};
@@ -224,12 +235,7 @@ TEST_F(ApiDescriptorTest, ResponsePartsSetByTheHandlerReachTheHost) {
   const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetAnswer");
   ASSERT_NE(entry, nullptr);
   const unsigned long long before = BytesInUse();
-  HostRequest request{};
-  request.method = HostMethodGet;
-  request.target = "/answer";
-  request.functionContext = entry->context;
-  HostResponse response{};
-  entry->entry(&response, &request);
+  HostResponse response = Get(*entry, "/answer");
   const uint32_t status = response.status;
   const uint32_t kind = response.kind;
   const uint32_t headerCount = response.headerCount;
@@ -245,7 +251,11 @@ TEST_F(ApiDescriptorTest, ResponsePartsSetByTheHandlerReachTheHost) {
   ValueResult body = ToValue(response.body, "<result>");
   EXPECT_EQ(body.value().GetSigned(), 42);
   // The host may hand the same record back: the earlier answer is released first.
-  entry->entry(&response, &request);
+  HostRequest again{};
+  again.method = HostMethodGet;
+  again.target = "/answer";
+  again.functionContext = entry->context;
+  entry->entry(&response, &again);
   const HostResponseReleaseFn release = response.release;
   release(&response);
   EXPECT_EQ(BytesInUse(), before);
@@ -260,12 +270,7 @@ namespace {
 TEST_F(ApiDescriptorTest, AnArgumentTheRequestLeavesOutIsRequired) {
   const ApiFunctionEntry* entry = FindEntry(*plugin->Descriptor(), "GetItemsById");
   ASSERT_NE(entry, nullptr);
-  HostRequest request{};
-  request.method = HostMethodGet;
-  request.target = "/items/7";
-  request.functionContext = entry->context;
-  HostResponse response{};
-  entry->entry(&response, &request);
+  HostResponse response = Get(*entry, "/items/7");
   const char* const error = response.error;
   EXPECT_STREQ(error, "A value for 'label' is required.");
   const HostResponseReleaseFn release = response.release;
@@ -282,15 +287,7 @@ namespace {
 // Value, or the error text as a String.
 Value CallEntry(const ApiFunctionEntry& entry, const char* target,
                 std::vector<HostHeader> headers = {}, uint32_t requestId = 0) {
-  HostRequest request{};
-  request.method = HostMethodGet;
-  request.target = target;
-  request.functionContext = entry.context;
-  request.headers = headers.empty() ? nullptr : headers.data();
-  request.headerCount = static_cast<uint32_t>(headers.size());
-  request.requestId = requestId;
-  HostResponse response{};
-  entry.entry(&response, &request);
+  HostResponse response = Get(entry, target, std::move(headers), requestId);
   Value out;
   if (response.error != nullptr) {
     out.SetString(response.error);
