@@ -39,9 +39,10 @@ target_include_directories(qmx_host_api INTERFACE
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src>
   $<INSTALL_INTERFACE:${QMX_INSTALL_INCLUDE_ROOT}>)
 
-# Windows builds ship the plugin and qmx-loader; the other tools are POSIX programs.
+# Windows builds ship the plugin, qmx-loader and the reference host with its
+# demo service.
 if(WIN32)
-  set(QMX_INSTALL_TOOLS qmx-loader)
+  set(QMX_INSTALL_TOOLS qmx-host qmx-loader qmx-demo-service)
 else()
   set(QMX_INSTALL_TOOLS qmx-host qmx-value qmx-loader qmx-demo-service)
 endif()
@@ -110,7 +111,14 @@ if(WIN32)
     "The mingw-w64 thread runtime, winpthreads (linked into the DLL)" "${QMX_WINPTHREAD_ARCHIVE}" "-")
 endif()
 if("qmx-host" IN_LIST QMX_INSTALL_TOOLS)
-  find_file(QMX_HTTPLIB_HEADER httplib.h PATHS ${HTTPLIB_INCLUDE_DIRS} REQUIRED)
+  # The Windows builds compile the single header that scripts/mingw-libraries
+  # takes from Debian's cpp-httplib source package: its notice is that of the
+  # same source's development package, as for libyaml.
+  if(WIN32)
+    set(QMX_HTTPLIB_HEADER /usr/include/httplib.h)
+  else()
+    find_file(QMX_HTTPLIB_HEADER httplib.h PATHS ${HTTPLIB_INCLUDE_DIRS} REQUIRED)
+  endif()
   list(APPEND QMX_NOTICE_ENTRIES
     "cpp-httplib (its headers are compiled into qmx-host and qmx-demo-service)" "${QMX_HTTPLIB_HEADER}" "-")
 endif()

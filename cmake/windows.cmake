@@ -15,7 +15,7 @@
 # copies of those two libraries whose malloc family is renamed to
 # qmx_thread_runtime_* (allocation_wrappers_win32.cc), which go straight to the
 # C runtime, uncounted.
-set(QMX_WINDOWS_TOOLS qmx-loader qmx-value)
+set(QMX_WINDOWS_TOOLS qmx-loader qmx-value qmx-host qmx-demo-service)
 
 function(qmx_thread_runtime_on_system_heap target)
   set(dir "${CMAKE_BINARY_DIR}/thread-runtime")

@@ -1,4 +1,5 @@
-// Outside HTTP requests performed for the plugin with libcurl.
+// Outside HTTP requests performed for the plugin: with libcurl on Linux and
+// WinHTTP on Windows (http_exchange.h).
 #pragma once
 
 #include "plugin/interface/host_api.h"

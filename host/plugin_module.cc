@@ -1,21 +1,21 @@
 #include "plugin_module.h"
 
-#include <dlfcn.h>
-
 #include <vector>
 
 #include "common/split_string.h"
+#include "port/library.h"
 
 namespace qmx::host {
 
 Result<std::unique_ptr<PluginModule>, std::string> PluginModule::Open(const std::string& path) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const char* reason = dlerror();
-    return Fail(reason != nullptr ? std::string(reason) : "cannot open " + path);
-  }
-  auto load = reinterpret_cast<LoadEntitlementsFn>(dlsym(library, "load_entitlements"));
+  port::Library library(path);
+  if (!library.Loaded())
+    return Fail(library.Error().empty() ? "cannot open " + path : library.Error());
+  auto load = reinterpret_cast<LoadEntitlementsFn>(library.Symbol("load_entitlements"));
   if (load == nullptr) return Fail(path + " has no load_entitlements");
+  // The plugin stays loaded for the rest of the process: its runtime keeps
+  // process-wide state that must outlive any unload.
+  library.KeepLoaded();
   return std::unique_ptr<PluginModule>(new PluginModule(load, path));
 }
 

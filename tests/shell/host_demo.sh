@@ -2,9 +2,10 @@
 # The main job's command: qmx-host --demo passes and prints no credential.
 set -euo pipefail
 build="$1"
+source "$(dirname "$0")/lib/build_names.sh"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-${QMX_RUN:-} "$build/qmx-host" --demo --plugin "$build/qmx-be-entitlements.so" >"$out" 2>&1 || {
+${QMX_RUN:-} "$build/qmx-host$exe" --demo --plugin "$plugin" 2>&1 | unix_lines >"$out" || {
   cat "$out" >&2
   echo "qmx-host --demo failed" >&2
   exit 1

@@ -2,6 +2,7 @@
 # qmx-host --listen against qmx-demo-service, driven with curl as a person would.
 set -euo pipefail
 build="$1"
+source "$(dirname "$0")/lib/build_names.sh"
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -14,7 +15,7 @@ command -v curl >/dev/null || { echo "curl is missing (scripts/bootstrap install
 # Waits for a line matching $2 in file $1 and prints it.
 await_line() {
   for _ in $(seq 100); do
-    if line=$(grep -m1 "$2" "$1"); then echo "$line"; return 0; fi
+    if line=$(unix_lines <"$1" | grep -m1 "$2"); then echo "$line"; return 0; fi
     sleep 0.05
   done
   echo "timed out waiting for '$2' in $1:" >&2
@@ -23,7 +24,7 @@ await_line() {
 }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-${QMX_RUN:-} "$build/qmx-demo-service" --listen 127.0.0.1:0 >"$work/service.out" 2>&1 &
+${QMX_RUN:-} "$build/qmx-demo-service$exe" --listen 127.0.0.1:0 >"$work/service.out" 2>&1 &
 pids+=($!)
 service_url=$(await_line "$work/service.out" "token URL" | sed 's/.*token URL //')
 service_root=${service_url%/entitlements}
@@ -32,7 +33,7 @@ cat >"$work/config.json" <<JSON
 {"install-settings": {"globals": {"region": "eu"}},
  "system-settings": {"region_data": {"eu": {"servers": {"entitlements": {"entitlements_url": "$service_url"}}}}}}
 JSON
-${QMX_RUN:-} "$build/qmx-host" --plugin "$build/qmx-be-entitlements.so" --config "$work/config.json" \
+${QMX_RUN:-} "$build/qmx-host$exe" --plugin "$plugin" --config "$work/config.json" \
   --listen 127.0.0.1:0 >"$work/host.out" 2>"$work/host.err" &
 host_pid=$!
 pids+=($host_pid)

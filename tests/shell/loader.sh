@@ -4,15 +4,11 @@
 # the assertion report and fails.
 set -euo pipefail
 build="$1"
-plugin="$build/qmx-be-entitlements.so"
-loader="$build/qmx-loader"
-if [ -f "$build/qmx-be-entitlements.dll" ]; then
-  plugin="$build/qmx-be-entitlements.dll"
-  loader="$build/qmx-loader.exe"
-fi
-out=$(${QMX_RUN:-} "$loader" "$plugin" 18.0.0 2>&1 | tr -d '\r')
+source "$(dirname "$0")/lib/build_names.sh"
+loader="$build/qmx-loader$exe"
+out=$(${QMX_RUN:-} "$loader" "$plugin" 18.0.0 2>&1 | unix_lines)
 grep -q 'entitlements' <<<"$out" || { echo "no short name in: $out" >&2; exit 1; }
-if refused=$(${QMX_RUN:-} "$loader" "$plugin" 19.0.0 2>&1 | tr -d '\r'); then
+if refused=$(${QMX_RUN:-} "$loader" "$plugin" 19.0.0 2>&1 | unix_lines); then
   echo "version 19.0.0 was accepted: $refused" >&2
   exit 1
 fi

@@ -5,16 +5,15 @@
 //   qmx-demo-service --help | --version
 //
 // Prints the token URL to put into "region_data" and runs until SIGINT or
-// SIGTERM. See host/demo_service.h for what it answers.
-#include <pthread.h>
-#include <signal.h>
-
+// SIGTERM (Ctrl+C, or the console window closed, on Windows). See host/demo_service.h for what it answers.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "../tool_options.h"
 #include "demo_service.h"
+#include "host_platform.h"
 
 namespace {
 
@@ -45,11 +44,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  qmx::host::CatchStopRequests();
 
   qmx::host::DemoService service;
   if (qmx::Result<void, std::string> listening = service.Start(address, port); !listening) {
@@ -58,8 +53,7 @@ int main(int argc, char** argv) {
   }
   std::printf("qmx-demo-service: token URL %s\n", service.TokenUrl().c_str());
   std::fflush(stdout);
-  int signal = 0;
-  sigwait(&signals, &signal);
+  qmx::host::WaitForStop();
   service.Stop();
   std::printf("qmx-demo-service: stopped after %d token requests\n", service.Requests());
   return 0;

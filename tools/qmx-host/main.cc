@@ -5,29 +5,28 @@
 //   qmx-host --demo [--plugin SO] [--interface-version ...] [--timeout SECONDS]
 //   qmx-host --help | --version
 //
-// Loads the plugin (by default qmx-be-entitlements.so beside this program, or
-// in the library folder of the installed tree),
+// Loads the plugin (by default qmx-be-entitlements.so, or .dll on Windows,
+// beside this program, or in the library folder of the installed tree),
 // seeds the JSON API from the configuration file, starts the plugin and runs
-// until SIGINT or SIGTERM, when it shuts the plugin down and exits 0. With
+// until SIGINT or SIGTERM (Ctrl+C, or the console window closed, on
+// Windows), when it shuts the plugin down and exits 0. With
 // --listen the JSON API is served over HTTP on a loopback address. --demo
 // plays a whole session against a demo entitlements service instead and exits
 // 0 when every check held.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
 
 #include "config_file.h"
 #include "demo_session.h"
+#include "host_platform.h"
 #include "http_front.h"
+#include "port/module.h"
 #include "reference_host.h"
 
 namespace {
@@ -60,16 +59,16 @@ int Usage(const std::string& problem) {
 // installed tree's library folder (QMX_PLUGIN_FROM_BIN is that folder
 // relative to the program's own).
 std::string DefaultPlugin() {
-  const std::string name = "qmx-be-entitlements.so";
-  char path[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return name;
-  std::string self(path, static_cast<size_t>(length));
-  std::string folder = self.substr(0, self.rfind('/') + 1);
-  if (access((folder + name).c_str(), F_OK) == 0) return folder + name;
-  std::string installed = folder + QMX_PLUGIN_FROM_BIN + "/" + name;
-  if (access(installed.c_str(), F_OK) == 0) return installed;
-  return folder + name;
+  namespace fs = std::filesystem;
+  const std::string name = qmx::host::PluginFileName();
+  char self[4096];
+  if (!qmx::port::ExecutablePath(self, sizeof self)) return name;
+  fs::path folder = fs::path(self).parent_path();
+  std::error_code ignored;
+  if (fs::exists(folder / name, ignored)) return (folder / name).string();
+  fs::path installed = folder / QMX_PLUGIN_FROM_BIN / name;
+  if (fs::exists(installed, ignored)) return installed.string();
+  return (folder / name).string();
 }
 
 bool Parse(int argc, char** argv, Arguments& arguments, std::string& problem) {
@@ -118,21 +117,10 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& problem) {
   return true;
 }
 
-// SIGINT and SIGTERM are blocked in every thread and taken by sigwait.
-sigset_t StopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  return signals;
-}
-
 int RunDemo(const Arguments& arguments) {
   static std::atomic<bool> interrupted{false};
-  sigset_t signals = StopSignals();
-  std::thread watcher([signals] {
-    int signal = 0;
-    sigwait(&signals, &signal);
+  std::thread watcher([] {
+    qmx::host::WaitForStop();
     interrupted = true;
   });
   watcher.detach();  // the process ends with the demo
@@ -193,10 +181,8 @@ int RunHost(const Arguments& arguments) {
   }
   std::fflush(stdout);
 
-  sigset_t signals = StopSignals();
-  int signal = 0;
-  sigwait(&signals, &signal);
-  std::printf("qmx-host: %s, shutting down\n", signal == SIGINT ? "interrupted" : "terminated");
+  StopRequest stop = WaitForStop();
+  std::printf("qmx-host: %s, shutting down\n", StopRequestName(stop));
   front.Stop();
   host.Stop();
   MemoryStats after = plugin->Memory();
@@ -219,9 +205,7 @@ int main(int argc, char** argv) {
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  // Block the stop signals before any thread starts, so that every thread
-  // inherits the mask and only sigwait takes them.
-  sigset_t signals = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Before any thread starts: a stop request then only wakes WaitForStop.
+  qmx::host::CatchStopRequests();
   return arguments.demo ? RunDemo(arguments) : RunHost(arguments);
 }
