@@ -61,7 +61,7 @@ grep -q '"bytesInUse"' "$work/body" || fail "memory body: $(cat "$work/body")"
 [ "$(status "$url/entitlements/v1/token")" = 404 ] || fail "a token after sign-out"
 [ "$(status -X POST -d 'not json' "$url/anything")" = 400 ] || fail "a body that is not JSON"
 
-kill -TERM "$host_pid"
+kill -"$stop_signal" "$host_pid"
 wait "$host_pid" || fail "qmx-host exited with $?"
 grep -q "shutting down" "$work/host.out" || fail "no shutdown: $(cat "$work/host.out")"
 if grep -q "listen-access-token" "$work/host.out" "$work/host.err"; then fail "the access token reached the output"; fi
