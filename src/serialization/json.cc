@@ -17,6 +17,10 @@
 #endif
 #include <rapidjson/reader.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -272,6 +276,42 @@ class BuildHandler {
 // Texts up to this size (less the padding) are copied to the stack.
 constexpr size_t kLocalCopy = 2048;
 
+#if defined(__SSE2__)
+// The parser's 16-byte string scan stops at the bytes up to 0x19 only (its
+// "below 0x20" test compares against 0x19), so a raw 0x1A..0x1F inside a
+// string would be taken into the string once it lies in a block the scan
+// covers, while the byte loop before and after those blocks refuses it.
+//
+// Every such byte ends the parse wherever it falls: in a string it is a
+// control character, anywhere else no token starts or continues with it.
+// The parser's grammar treats all control characters other than white space
+// and NUL alike, so the first one from 0x1A up is replaced by 0x01, which
+// both of the parser's string paths refuse. The parse then fails at the same
+// offset with the same message as the byte loop gives for the original byte,
+// or earlier, for an earlier fault, exactly as it would have anyway.
+//
+// buffer holds size bytes of text, then at least 15 more (the padding).
+void ExposeControlCharacters(char* buffer, size_t size) {
+  const __m128i low = _mm_set1_epi8(0x1A);
+  const __m128i span = _mm_set1_epi8(0x1F - 0x1A);
+  __m128i found = _mm_setzero_si128();
+  // Bytes past the text are the padding's zeros, which are not in the range.
+  for (size_t at = 0; at < size; at += 16) {
+    __m128i shifted =
+        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at)), low);
+    // shifted <= span (unsigned) exactly for the bytes 0x1A..0x1F.
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted));
+  }
+  if (_mm_movemask_epi8(found) == 0) return;
+  for (size_t at = 0; at < size; ++at) {
+    if (static_cast<unsigned char>(buffer[at] - 0x1A) <= 0x1F - 0x1A) {
+      buffer[at] = 0x01;
+      return;
+    }
+  }
+}
+#endif
+
 const char* ParseErrorText(unsigned code) {
   static const char* const kTexts[] = {
       "No error.",
@@ -337,6 +377,9 @@ ValueResult ReadJson(std::string_view text) {
   }
   std::memcpy(buffer, text.data(), text.size());
   std::memset(buffer + text.size(), 0, kPadding);
+#if defined(__SSE2__)
+  ExposeControlCharacters(buffer, text.size());
+#endif
   rapidjson::InsituStringStream stream(buffer);
   BuildHandler handler(result.value(), stream, buffer + text.size());
   rapidjson::Reader reader;

@@ -355,6 +355,66 @@ TEST(ReadJson, FailuresInLongTexts) {
   }
 }
 
+// JSON refuses every raw byte below 0x20 in a string, and so does the
+// reader, wherever the byte falls: among the first bytes of a string, which
+// the parser walks one at a time, or inside the 16-byte blocks it scans at
+// once. The message and offset are the ones for that byte: a NUL ends the
+// text (an unterminated string), any other byte is an invalid character. The
+// strings start at every alignment, as values (read in place), as values
+// after an escape (copied down as they are read) and as member names, in
+// texts copied to the stack and to the heap.
+TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
+  struct Shape {
+    const char* name;
+    std::string before;  // up to the string's first character
+    std::string after;   // from the character after the control byte
+  };
+  const Shape shapes[] = {
+      {"value", "{\"a\":\"", "x\"}"},
+      {"value after an escape", "[\"\\n", "x\"]"},
+      {"name", "{\"", "x\":1}"},
+  };
+  for (size_t lead : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{3000}}) {
+    const std::string space(lead, ' ');
+    for (const Shape& shape : shapes) {
+      for (unsigned byte = 0; byte < 0x20; ++byte) {
+        for (size_t at = 0; at <= 40; ++at) {
+          std::string prefix(at, 'a');
+          for (size_t i = 0; i < at; ++i) prefix[i] = static_cast<char>('a' + i % 26);
+          const std::string text = space + shape.before + prefix + static_cast<char>(byte) + shape.after;
+          const size_t offset = lead + shape.before.size() + at;
+          const std::string expected =
+              std::string("Error: ") +
+              (byte == 0 ? "Missing a closing quotation mark in string." : "Invalid escape character in string.") +
+              " at offset " + std::to_string(offset) + ".";
+          ValueResult result = ReadJson(text);
+          ASSERT_FALSE(result.Ok()) << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
+          ASSERT_EQ(result.ErrorText(), expected)
+              << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
+        }
+      }
+    }
+  }
+  // The same bytes written as escapes are read, and a raw byte in a later
+  // string is still found after such an escape.
+  for (unsigned byte = 0; byte < 0x20; ++byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+    const std::string text = "[\"0123456789abcdef" + std::string(escape) + "0123456789abcdef\"]";
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    EXPECT_EQ(result.value().At(0).GetString(),
+              "0123456789abcdef" + std::string(1, static_cast<char>(byte)) + "0123456789abcdef");
+    const std::string later = text.substr(0, text.size() - 1) + ",\"0123456789abcdef\x1e\"]";
+    EXPECT_EQ(ReadJson(later).ErrorText(),
+              "Error: Invalid escape character in string. at offset " + std::to_string(later.size() - 3) + ".");
+  }
+  // Outside strings the bytes from 0x1A up fail as any other stray byte does.
+  EXPECT_EQ(ReadJson("[1,\x1f]").ErrorText(), "Error: Invalid value. at offset 3.");
+  EXPECT_EQ(ReadJson("{\"0123456789abcdefgh\":1}\x1b").ErrorText(),
+            "Error: The document root must not be followed by other values. at offset 24.");
+}
+
 TEST(ReadJson, NestingLimit) {
   std::string deep(kMaxNestingDepth, '[');
   deep += std::string(kMaxNestingDepth, ']');
