@@ -74,13 +74,13 @@ void MemberMap::Release(ValueContext* context) {
   begin = end = capacity = nullptr;
 }
 
-void MemberMap::Finish(ValueContext* context) {
+bool MemberMap::Finish(ValueContext* context) {
   size_t size = Size();
   bool ordered = true;
   for (size_t i = 1; i < size && ordered; ++i) {
     ordered = CompareNames(begin[i - 1].name, begin[i].name) < 0;
   }
-  if (ordered) return;
+  if (ordered) return false;
 
   MemberSlot* slots = begin;
   if (const uint32_t* known = context->FindOrder(slots, size)) {
@@ -95,7 +95,7 @@ void MemberMap::Finish(ValueContext* context) {
     begin = sorted;
     end = sorted + size;
     capacity = sorted + sortedCapacity;
-    return;
+    return false;
   }
 
   // Sort an index rather than the cells themselves: cells are relocated only
@@ -175,6 +175,7 @@ void MemberMap::Finish(ValueContext* context) {
   begin = sorted;
   end = sorted + kept;
   capacity = sorted + sortedCapacity;
+  return kept != size;
 }
 
 }  // namespace qmx

@@ -38,6 +38,7 @@
 #include "binding/type_registry.h"
 #include "common/base64.h"
 #include "serialization/json_number.h"
+#include "serialization/member_index.h"
 
 namespace qmx {
 namespace {
@@ -169,13 +170,39 @@ double NearestDouble(std::string_view text) {
 // Builds the Value in place while the parser walks the text. The stack holds
 // the open containers; slot_ is the value the next scalar or container fills
 // when the top of the stack is not a Collection.
+//
+// A repeated key writes into the member its earlier occurrence left: a scalar
+// or null replaces it, an object merges into an earlier Structure and an
+// array appends to an earlier Collection, exactly as writing every member
+// through Member(name) in the order of the text does. The handler builds in
+// one of two ways:
+//
+//  - appending (the usual way): every key adds a member without looking for
+//    an earlier one, and each object sorts its members once, when it ends,
+//    folding repeated names (FinishMembers). That fold is exact for the
+//    object's own members, but it leaves no trace of the order of writes in
+//    it, which an enclosing object that folds this one into an earlier
+//    occurrence would need ({"a":{"b":[1]},"a":{"b":2,"b":[3]}}: the 2 must
+//    stand between [1] and [3]). So Folded() tells whether any object held a
+//    repeated name, and the caller then reads the text again:
+//  - in sequence: each key finds its earlier occurrence as it comes (through
+//    an index of the members appended to a new object, or by name in an
+//    object that a repeated key opened again) and writes into it.
 class BuildHandler {
  public:
   // stream reads the text, which ends at end (a NUL).
-  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end)
-      : slot_(&root), stream_(stream), end_(end) {}
+  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end, bool inSequence)
+      : slot_(&root), stream_(stream), end_(end), inSequence_(inSequence) {}
 
-  bool Null() { return Place() != nullptr; }
+  // Whether an object held a repeated name (building by appending only).
+  bool Folded() const { return folded_; }
+
+  bool Null() {
+    Value* target = Place();
+    if (target == nullptr) return false;
+    target->Reset();  // a repeated key's earlier value
+    return true;
+  }
   bool Bool(bool value) { return Store([&](Value& v) { v.SetBool(value); }); }
   bool Int(int value) { return Store([&](Value& v) { v.SetSigned(value); }); }
   bool Uint(unsigned value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
@@ -202,18 +229,60 @@ class BuildHandler {
     return Store([&](Value& v) { v.SetString(std::string_view(text, length)); });
   }
   bool StartObject() {
-    return Open([](Value& v) { v.MakeStructure(); });
+    if (!inSequence_) return Open([](Value& v) { v.MakeStructure(); });
+    // A Structure that a repeated key opens again is filled by name; a new
+    // one is appended to and indexed.
+    bool reopened = false;
+    if (!Open([&](Value& v) {
+          reopened = v.Kind() == ValueKind::Structure && v.Size() != 0;
+          v.MakeStructure();
+        })) {
+      return false;
+    }
+    std::unique_ptr<MemberIndex> index;
+    if (!reopened) {
+      if (spareIndexes_.empty()) {
+        index = std::make_unique<MemberIndex>();
+      } else {
+        index = std::move(spareIndexes_.back());
+        spareIndexes_.pop_back();
+      }
+    }
+    indexes_.push_back(std::move(index));
+    return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
+    const std::string_view name(text, length);
+    Value& map = *stack_.back();
     try {
-      slot_ = &stack_.back()->AppendMember(std::string_view(text, length));
+      if (!inSequence_) {
+        slot_ = &map.AppendMember(name);
+      } else if (MemberIndex* index = indexes_.back().get()) {
+        const uint32_t hash = Fnv1a(name);
+        const size_t position = index->Find(map, name, hash);
+        if (position != map.Size()) {
+          slot_ = &map.MemberValue(position);
+        } else {
+          slot_ = &map.AppendMember(name, hash);
+          index->Add(hash);
+        }
+      } else {
+        slot_ = &map.Member(name);
+      }
     } catch (const std::length_error&) {
       return false;
     }
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
-    stack_.back()->FinishMembers();
+    if (stack_.back()->FinishMembers()) folded_ = true;
+    if (inSequence_) {
+      if (indexes_.back() != nullptr) {
+        indexes_.back()->Clear();
+        spareIndexes_.push_back(std::move(indexes_.back()));
+      }
+      indexes_.pop_back();
+    }
     stack_.pop_back();
     return true;
   }
@@ -271,6 +340,12 @@ class BuildHandler {
   const rapidjson::InsituStringStream& stream_;
   const char* end_;
   std::vector<Value*> stack_;
+  const bool inSequence_;
+  bool folded_ = false;
+  // In sequence: one entry per open object, null for an object filled by
+  // name; and the indexes of objects already closed, kept for their storage.
+  std::vector<std::unique_ptr<MemberIndex>> indexes_;
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
 };
 
 // Texts up to this size (less the padding) are copied to the stack.
@@ -375,25 +450,33 @@ ValueResult ReadJson(std::string_view text) {
     heap.reset(new char[text.size() + kPadding]);
     buffer = heap.get();
   }
-  std::memcpy(buffer, text.data(), text.size());
-  std::memset(buffer + text.size(), 0, kPadding);
-#if defined(__SSE2__)
-  ExposeControlCharacters(buffer, text.size());
-#endif
-  rapidjson::InsituStringStream stream(buffer);
-  BuildHandler handler(result.value(), stream, buffer + text.size());
-  rapidjson::Reader reader;
   // Every decimal number reads as its nearest double (the full-precision
   // rule). The parser's fast default is off by a few units in the last place
   // for long numbers, and differently on the 32-bit build, so the handler
   // reads each fraction again (see BuildHandler::Double); the parse flags
   // change no syntax or range rule, and integers arrive exact either way.
-  rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
-  if (!parsed) {
-    char message[160];
-    std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
-                  ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
-    result.SetError(message);
+  //
+  // A text whose objects repeat a name is read a second time, in sequence
+  // (see BuildHandler). The first reading has checked its syntax already.
+  for (bool inSequence : {false, true}) {
+    std::memcpy(buffer, text.data(), text.size());
+    std::memset(buffer + text.size(), 0, kPadding);
+#if defined(__SSE2__)
+    ExposeControlCharacters(buffer, text.size());
+#endif
+    rapidjson::InsituStringStream stream(buffer);
+    BuildHandler handler(result.value(), stream, buffer + text.size(), inSequence);
+    rapidjson::Reader reader;
+    rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
+    if (!parsed) {
+      char message[160];
+      std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
+                    ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
+      result.SetError(message);
+      break;
+    }
+    if (!handler.Folded()) break;
+    result.value().Reset();
   }
   return result;
 }

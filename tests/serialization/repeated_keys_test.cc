@@ -1,0 +1,240 @@
+// Repeated keys at every depth, in the three readers. A document is a series
+// of writes: each member of a map is written through Member(name) in the
+// order of the text, each scalar through its setter, each container by its
+// reader's rule for a slot that holds something already:
+//
+//   JSON         an object keeps an earlier Structure (members merge), an
+//                array keeps an earlier Collection (elements are appended);
+//   MessagePack  a map keeps an earlier Structure, an array keeps an earlier
+//                Collection and is written from element 0 again;
+//   YAML         a mapping or sequence replaces whatever the slot held.
+//
+// The readers build maps in bulk and find or fold repeated names on their
+// own; each must end where those writes end, with every Structure in name
+// order.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "serialization/json.h"
+#include "serialization/msgpack.h"
+#include "serialization/yaml.h"
+
+namespace qmx {
+namespace {
+
+// A document as the text gives it: members in text order, names repeating.
+struct Node {
+  enum Kind { Null, Number, Text, True, Map, List } kind = Null;
+  unsigned number = 0;
+  std::vector<std::pair<std::string, Node>> members;  // Map
+  std::vector<Node> elements;                         // List
+};
+
+Node RandomNode(std::mt19937& random, int depth) {
+  Node node;
+  unsigned pick = random() % (depth >= 4 ? 4 : 9);
+  node.kind = pick < 4 ? static_cast<Node::Kind>(pick) : pick < 7 ? Node::Map : Node::List;
+  node.number = random() % 100;
+  if (node.kind == Node::Map) {
+    // Few names, so that they repeat, and at times an empty map.
+    for (unsigned i = random() % 5; i > 0; --i) {
+      node.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)), RandomNode(random, depth + 1));
+    }
+  } else if (node.kind == Node::List) {
+    for (unsigned i = random() % 4; i > 0; --i) node.elements.push_back(RandomNode(random, depth + 1));
+  }
+  return node;
+}
+
+enum class Reader { Json, MessagePack, Yaml };
+
+// The writes the text stands for, into slot.
+void Write(const Node& node, Reader reader, Value& slot) {
+  switch (node.kind) {
+    case Node::Null:
+      slot.Reset();
+      break;
+    case Node::Number:
+      if (reader == Reader::MessagePack) {
+        slot.SetSigned(node.number);  // a positive fixint
+      } else {
+        slot.SetUnsigned(node.number);
+      }
+      break;
+    case Node::Text:
+      slot.SetString("s" + std::to_string(node.number));
+      break;
+    case Node::True:
+      slot.SetBool(true);
+      break;
+    case Node::Map:
+      if (reader == Reader::Yaml) slot.Reset();
+      slot.MakeStructure();
+      for (const auto& [name, value] : node.members) Write(value, reader, slot.Member(name));
+      break;
+    case Node::List:
+      if (reader == Reader::Yaml) slot.Reset();
+      slot.MakeCollection();
+      for (size_t i = 0; i < node.elements.size(); ++i) {
+        Value& element = reader == Reader::MessagePack ? slot.Element(i) : slot.Append();
+        Write(node.elements[i], reader, element);
+      }
+      break;
+  }
+}
+
+// JSON text, which is also the YAML flow text of the same writes.
+std::string JsonText(const Node& node) {
+  switch (node.kind) {
+    case Node::Null:
+      return "null";
+    case Node::Number:
+      return std::to_string(node.number);
+    case Node::Text:
+      return "\"s" + std::to_string(node.number) + "\"";
+    case Node::True:
+      return "true";
+    case Node::Map: {
+      std::string text = "{";
+      for (const auto& [name, value] : node.members) {
+        text += (text.size() > 1 ? ", \"" : "\"") + name + "\": " + JsonText(value);
+      }
+      return text + "}";
+    }
+    case Node::List: {
+      std::string text = "[";
+      for (const Node& element : node.elements) text += (text.size() > 1 ? ", " : "") + JsonText(element);
+      return text + "]";
+    }
+  }
+  return "";
+}
+
+void Pack(const Node& node, std::vector<uint8_t>& out) {
+  switch (node.kind) {
+    case Node::Null:
+      out.push_back(0xC0);
+      break;
+    case Node::Number:
+      out.push_back(static_cast<uint8_t>(node.number));
+      break;
+    case Node::Text: {
+      std::string text = "s" + std::to_string(node.number);
+      out.push_back(static_cast<uint8_t>(0xA0 | text.size()));
+      out.insert(out.end(), text.begin(), text.end());
+      break;
+    }
+    case Node::True:
+      out.push_back(0xC3);
+      break;
+    case Node::Map:
+      out.push_back(static_cast<uint8_t>(0x80 | node.members.size()));
+      for (const auto& [name, value] : node.members) {
+        out.push_back(static_cast<uint8_t>(0xA0 | name.size()));
+        out.insert(out.end(), name.begin(), name.end());
+        Pack(value, out);
+      }
+      break;
+    case Node::List:
+      out.push_back(static_cast<uint8_t>(0x90 | node.elements.size()));
+      for (const Node& element : node.elements) Pack(element, out);
+      break;
+  }
+}
+
+ValueResult Read(const Node& node, Reader reader) {
+  switch (reader) {
+    case Reader::Json:
+      return ReadJson(JsonText(node));
+    case Reader::Yaml:
+      return ReadYaml(JsonText(node));
+    case Reader::MessagePack: {
+      std::vector<uint8_t> bytes;
+      Pack(node, bytes);
+      size_t consumed = 0;
+      return DecodeMessagePack(bytes.data(), bytes.size(), consumed);
+    }
+  }
+  return ValueResult();
+}
+
+// Kinds, scalars, element order and member names; fails on a Structure whose
+// members are out of name order or cannot be found by name.
+::testing::AssertionResult Same(const Value& got, const Value& expected, const std::string& path = "$") {
+  if (got.Kind() != expected.Kind()) {
+    return ::testing::AssertionFailure() << path << ": " << KindName(got.Kind()) << " instead of "
+                                         << KindName(expected.Kind());
+  }
+  if (got.Size() != expected.Size() || got.ToString() != expected.ToString()) {
+    return ::testing::AssertionFailure() << path << ": size " << got.Size() << " '" << got.ToString()
+                                         << "' instead of " << expected.Size() << " '" << expected.ToString() << "'";
+  }
+  for (size_t i = 0; i < got.Size() && got.Kind() == ValueKind::Collection; ++i) {
+    auto same = Same(got.At(i), expected.At(i), path + "[" + std::to_string(i) + "]");
+    if (!same) return same;
+  }
+  for (size_t i = 0; i < got.Size() && got.Kind() == ValueKind::Structure; ++i) {
+    const std::string name(got.MemberName(i));
+    if (i > 0 && !(got.MemberName(i - 1) < got.MemberName(i))) {
+      return ::testing::AssertionFailure() << path << ": member '" << name << "' out of order";
+    }
+    if (&got.FindMember(name) != &got.MemberValue(i)) {
+      return ::testing::AssertionFailure() << path << ": member '" << name << "' not found by name";
+    }
+    auto same = Same(got.MemberValue(i), expected.FindMember(name), path + "." + name);
+    if (!same) return same;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
+  // The two documents of the report first: a later occurrence's own repeats
+  // must not be folded before the occurrence merges into the earlier one.
+  struct Case {
+    const char* text;
+    const char* json;  // what ReadJson gives, written back
+  };
+  const Case cases[] = {
+      {R"({"a":{"b":[1]},"a":{"b":2,"b":[3]}})", R"({"a":{"b":[3]}})"},
+      {R"({"a":{"b":{"x":1}},"a":{"b":9,"b":{}}})", R"({"a":{"b":{}}})"},
+      {R"({"a":{"b":[1]},"a":{"b":[2],"b":[3]}})", R"({"a":{"b":[1,2,3]}})"},
+      {R"({"a":{"b":{"x":1}},"a":{"b":null,"b":{"y":2}}})", R"({"a":{"b":{"y":2}}})"},
+      {R"([{"k":{"a":{"b":[1]},"a":{"b":{},"b":[2]}},"k":{"a":{"b":[3]}}}])", R"([{"k":{"a":{"b":[2,3]}}}])"},
+  };
+  for (const Case& c : cases) {
+    ValueResult read = ReadJson(c.text);
+    ASSERT_TRUE(read.Ok()) << c.text << ": " << read.ErrorText();
+    EXPECT_EQ(WriteJson(read.value(), nullptr, nullptr), c.json) << c.text;
+  }
+
+  std::mt19937 random(27);
+  for (int round = 0; round < 2000; ++round) {
+    Node root;
+    root.kind = Node::Map;
+    for (unsigned i = 2 + random() % 6; i > 0; --i) {
+      root.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)), RandomNode(random, 1));
+    }
+    for (Reader reader : {Reader::Json, Reader::MessagePack, Reader::Yaml}) {
+      Value expected;
+      Write(root, reader, expected);
+      ValueResult read = Read(root, reader);
+      ASSERT_TRUE(read.Ok()) << JsonText(root) << ": " << read.ErrorText();
+      ASSERT_TRUE(Same(read.value(), expected))
+          << "reader " << static_cast<int>(reader) << ", " << JsonText(root);
+    }
+  }
+}
+
+// The block form of YAML takes the same way as the flow form.
+TEST(RepeatedKeys, YamlBlockMappingsReplaceAtEveryDepth) {
+  ValueResult read = ReadYaml("a:\n  b: [1]\na:\n  b: 2\n  b:\n    c: 3\n    c: [4]\n");
+  ASSERT_TRUE(read.Ok()) << read.ErrorText();
+  EXPECT_EQ(WriteJson(read.value(), nullptr, nullptr), R"({"a":{"b":{"c":[4]}}})");
+}
+
+}  // namespace
+}  // namespace qmx
