@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "serialization/json.h"
+#include "serialization/json_round_trip.h"
 #include "serialization/msgpack.h"
 #include "serialization/yaml.h"
 
@@ -225,6 +226,7 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
       ASSERT_TRUE(read.Ok()) << JsonText(root) << ": " << read.ErrorText();
       ASSERT_TRUE(Same(read.value(), expected))
           << "reader " << static_cast<int>(reader) << ", " << JsonText(root);
+      ASSERT_TRUE(test::JsonRoundTrips(read.value())) << JsonText(root);
     }
   }
 }

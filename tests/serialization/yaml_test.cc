@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serialization/json.h"
+#include "serialization/json_round_trip.h"
 
 namespace qmx {
 namespace {
@@ -68,6 +69,7 @@ TEST(ReadYaml, Values) {
     ValueResult result = ReadYaml(c.text);
     ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
     EXPECT_EQ(AsJson(result), c.json) << c.text;
+    EXPECT_TRUE(test::JsonRoundTrips(result.value())) << c.text;
   }
 }
 
