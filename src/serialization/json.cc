@@ -185,9 +185,9 @@ double NearestDouble(std::string_view text) {
 //    occurrence would need ({"a":{"b":[1]},"a":{"b":2,"b":[3]}}: the 2 must
 //    stand between [1] and [3]). So Folded() tells whether any object held a
 //    repeated name, and the caller then reads the text again:
-//  - in sequence: each key finds its earlier occurrence as it comes (through
-//    an index of the members appended to a new object, or by name in an
-//    object that a repeated key opened again) and writes into it.
+//  - in sequence: each key finds its earlier occurrence as it comes (in this
+//    object, or in the Structure a repeated key opened again) and writes
+//    into it (see OpenObject).
 class BuildHandler {
  public:
   // stream reads the text, which ends at end (a NUL).
@@ -230,8 +230,7 @@ class BuildHandler {
   }
   bool StartObject() {
     if (!inSequence_) return Open([](Value& v) { v.MakeStructure(); });
-    // A Structure that a repeated key opens again is filled by name; a new
-    // one is appended to and indexed.
+    // A Structure that a repeated key opens again keeps its members.
     bool reopened = false;
     if (!Open([&](Value& v) {
           reopened = v.Kind() == ValueKind::Structure && v.Size() != 0;
@@ -239,36 +238,14 @@ class BuildHandler {
         })) {
       return false;
     }
-    std::unique_ptr<MemberIndex> index;
-    if (!reopened) {
-      if (spareIndexes_.empty()) {
-        index = std::make_unique<MemberIndex>();
-      } else {
-        index = std::move(spareIndexes_.back());
-        spareIndexes_.pop_back();
-      }
-    }
-    indexes_.push_back(std::move(index));
+    objects_.push_back({});
+    if (!reopened) AppendFrom(0);
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
     const std::string_view name(text, length);
-    Value& map = *stack_.back();
     try {
-      if (!inSequence_) {
-        slot_ = &map.AppendMember(name);
-      } else if (MemberIndex* index = indexes_.back().get()) {
-        const uint32_t hash = Fnv1a(name);
-        const size_t position = index->Find(map, name, hash);
-        if (position != map.Size()) {
-          slot_ = &map.MemberValue(position);
-        } else {
-          slot_ = &map.AppendMember(name, hash);
-          index->Add(hash);
-        }
-      } else {
-        slot_ = &map.Member(name);
-      }
+      slot_ = inSequence_ ? &SequentialMember(name) : &stack_.back()->AppendMember(name);
     } catch (const std::length_error&) {
       return false;
     }
@@ -277,11 +254,11 @@ class BuildHandler {
   bool EndObject(rapidjson::SizeType) {
     if (stack_.back()->FinishMembers()) folded_ = true;
     if (inSequence_) {
-      if (indexes_.back() != nullptr) {
-        indexes_.back()->Clear();
-        spareIndexes_.push_back(std::move(indexes_.back()));
+      if (objects_.back().index != nullptr) {
+        objects_.back().index->Clear();
+        spareIndexes_.push_back(std::move(objects_.back().index));
       }
-      indexes_.pop_back();
+      objects_.pop_back();
     }
     stack_.pop_back();
     return true;
@@ -305,6 +282,64 @@ class BuildHandler {
       }
     }
     return slot_;
+  }
+
+  // An object being read in sequence. Its first sorted members are in name
+  // order; with an index, the members after them are in append order and
+  // indexed, and FinishMembers sorts them in when the object ends. An object
+  // a repeated key opened again starts without an index: its few new names
+  // are inserted in their place, and the rest appended once they are many.
+  struct OpenObject {
+    std::unique_ptr<MemberIndex> index;
+    size_t sorted = 0;
+    size_t inserted = 0;
+  };
+  static constexpr size_t kMaxInserted = 32;
+
+  // From now on the object on top appends its new names after its first
+  // sorted members.
+  void AppendFrom(size_t sorted) {
+    OpenObject& object = objects_.back();
+    if (spareIndexes_.empty()) {
+      object.index = std::make_unique<MemberIndex>();
+    } else {
+      object.index = std::move(spareIndexes_.back());
+      spareIndexes_.pop_back();
+    }
+    object.index->Clear(sorted);
+    object.sorted = sorted;
+  }
+
+  // The member named name of the object on top: its earlier occurrence in
+  // this object or the one it reopened, or a new member.
+  Value& SequentialMember(std::string_view name) {
+    Value& map = *stack_.back();
+    OpenObject& object = objects_.back();
+    if (object.index == nullptr) {
+      const size_t before = map.Size();
+      Value& member = map.Member(name);
+      if (map.Size() != before && ++object.inserted == kMaxInserted) AppendFrom(map.Size());
+      return member;
+    }
+    // The sorted members first, by binary search (string_view compares as
+    // the member order does: unsigned bytes, a proper prefix first).
+    size_t low = 0;
+    size_t high = object.sorted;
+    while (low < high) {
+      const size_t mid = low + (high - low) / 2;
+      if (map.MemberName(mid) < name) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low < object.sorted && map.MemberName(low) == name) return map.MemberValue(low);
+    const uint32_t hash = Fnv1a(name);
+    const size_t position = object.index->Find(map, name, hash);
+    if (position != map.Size()) return map.MemberValue(position);
+    Value& member = map.AppendMember(name, hash);
+    object.index->Add(hash);
+    return member;
   }
 
   template <typename Fill>
@@ -342,9 +377,9 @@ class BuildHandler {
   std::vector<Value*> stack_;
   const bool inSequence_;
   bool folded_ = false;
-  // In sequence: one entry per open object, null for an object filled by
-  // name; and the indexes of objects already closed, kept for their storage.
-  std::vector<std::unique_ptr<MemberIndex>> indexes_;
+  // In sequence: the open objects, and the indexes of objects already
+  // closed, kept for their storage.
+  std::vector<OpenObject> objects_;
   std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
 };
 
