@@ -106,8 +106,9 @@ struct MemberMap {
   // replaces the earlier value, Structures merge, Collections concatenate, a
   // container of another kind replaces), each member's value taken as one
   // write (see Value::FinishMembers). Does nothing to a map in order.
-  // Returns whether it folded a repeated name.
-  bool Finish(ValueContext* context);
+  // Returns whether a name repeated. Without foldRepeated, a map whose names
+  // repeat is left as it was (in append order) and may only be released.
+  bool Finish(ValueContext* context, bool foldRepeated = true);
 
   // Removes the member at position (< Size()), destroying its value.
   void Remove(ValueContext* context, size_t position);

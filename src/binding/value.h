@@ -198,12 +198,15 @@ class Value {
   // lost the order of its writes ({"b":2,"b":[3]} is then the same as
   // {"b":[3]}, yet merged into {"b":[1]} the first gives [3], the second
   // [1,3]). A decoder must find repeated names as they come wherever that can
-  // matter; FinishMembers returns whether it folded any.
+  // matter; FinishMembers returns whether a name repeated. With foldRepeated
+  // false it folds nothing: members whose names repeat are left in append
+  // order, and such a value may then only be reset or destroyed (for a
+  // decoder that starts over in another way).
   Value& AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
   // The same for a decoder that has hashed the name already: nameHash must be
   // Fnv1a(name), so the name is not hashed a second time.
   Value& AppendMember(std::string_view name, uint32_t nameHash);
-  bool FinishMembers();
+  bool FinishMembers(bool foldRepeated = true);
 
   // Empty 0; String its byte length; Blob its byte count; Collection its
   // element count; Structure its member count; every other kind 1.

@@ -178,24 +178,27 @@ double NearestDouble(std::string_view text) {
 // one of two ways:
 //
 //  - appending (the usual way): every key adds a member without looking for
-//    an earlier one, and each object sorts its members once, when it ends,
-//    folding repeated names (FinishMembers). That fold is exact for the
-//    object's own members, but it leaves no trace of the order of writes in
-//    it, which an enclosing object that folds this one into an earlier
-//    occurrence would need ({"a":{"b":[1]},"a":{"b":2,"b":[3]}}: the 2 must
-//    stand between [1] and [3]). So Folded() tells whether any object held a
-//    repeated name, and the caller then reads the text again:
+//    an earlier one, and each object sorts its members once, when it ends
+//    (FinishMembers). Folding repeated names there would be exact for the
+//    object's own members, but it would leave no trace of the order of
+//    writes in it, which an enclosing object that folds this one into an
+//    earlier occurrence needs ({"a":{"b":[1]},"a":{"b":2,"b":[3]}}: the 2
+//    must stand between [1] and [3]). So the first object that repeats a
+//    name stops the reading, unfolded (RepeatedName()), and the caller
+//    reads the text again:
 //  - in sequence: each key finds its earlier occurrence as it comes (in this
 //    object, or in the Structure a repeated key opened again) and writes
 //    into it (see OpenObject).
 class BuildHandler {
  public:
   // stream reads the text, which ends at end (a NUL).
-  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end, bool inSequence)
+  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end,
+               bool inSequence)
       : slot_(&root), stream_(stream), end_(end), inSequence_(inSequence) {}
 
-  // Whether an object held a repeated name (building by appending only).
-  bool Folded() const { return folded_; }
+  // Whether an object repeated a name, which stopped the reading (building
+  // by appending only); the value is then only fit to be reset.
+  bool RepeatedName() const { return repeatedName_; }
 
   bool Null() {
     Value* target = Place();
@@ -252,8 +255,12 @@ class BuildHandler {
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
-    if (stack_.back()->FinishMembers()) folded_ = true;
+    if (!inSequence_ && stack_.back()->FinishMembers(false)) {
+      repeatedName_ = true;
+      return false;
+    }
     if (inSequence_) {
+      stack_.back()->FinishMembers();
       if (objects_.back().index != nullptr) {
         objects_.back().index->Clear();
         spareIndexes_.push_back(std::move(objects_.back().index));
@@ -376,7 +383,7 @@ class BuildHandler {
   const char* end_;
   std::vector<Value*> stack_;
   const bool inSequence_;
-  bool folded_ = false;
+  bool repeatedName_ = false;
   // In sequence: the open objects, and the indexes of objects already
   // closed, kept for their storage.
   std::vector<OpenObject> objects_;
@@ -408,13 +415,15 @@ void ExposeControlCharacters(char* buffer, size_t size) {
   const __m128i high5 = _mm_set1_epi8(static_cast<char>(0xF8));
   const __m128i block = _mm_set1_epi8(0x18);
   auto inRange = [&](const char* p) {
-    return _mm_cmpeq_epi8(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), high5), block);
+    return _mm_cmpeq_epi8(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), high5), block);
   };
   __m128i found = _mm_setzero_si128();
   size_t at = 0;
   for (; at + 64 <= size; at += 64) {
-    found = _mm_or_si128(found, _mm_or_si128(_mm_or_si128(inRange(buffer + at), inRange(buffer + at + 16)),
-                                             _mm_or_si128(inRange(buffer + at + 32), inRange(buffer + at + 48))));
+    found = _mm_or_si128(
+        found, _mm_or_si128(_mm_or_si128(inRange(buffer + at), inRange(buffer + at + 16)),
+                            _mm_or_si128(inRange(buffer + at + 32), inRange(buffer + at + 48))));
   }
   // Bytes past the text are the padding's zeros, which are not in the range.
   for (; at < size; at += 16) found = _mm_or_si128(found, inRange(buffer + at));
@@ -497,8 +506,8 @@ ValueResult ReadJson(std::string_view text) {
   // reads each fraction again (see BuildHandler::Double); the parse flags
   // change no syntax or range rule, and integers arrive exact either way.
   //
-  // A text whose objects repeat a name is read a second time, in sequence
-  // (see BuildHandler). The first reading has checked its syntax already.
+  // A text whose objects repeat a name is read again, in sequence (see
+  // BuildHandler); the first reading stopped at the first such object.
   for (bool inSequence : {false, true}) {
     std::memcpy(buffer, text.data(), text.size());
     std::memset(buffer + text.size(), 0, kPadding);
@@ -509,15 +518,17 @@ ValueResult ReadJson(std::string_view text) {
     BuildHandler handler(result.value(), stream, buffer + text.size(), inSequence);
     rapidjson::Reader reader;
     rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
+    if (!inSequence && handler.RepeatedName()) {
+      result.value().Reset();
+      continue;
+    }
     if (!parsed) {
       char message[160];
       std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
                     ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
       result.SetError(message);
-      break;
     }
-    if (!handler.Folded()) break;
-    result.value().Reset();
+    break;
   }
   return result;
 }

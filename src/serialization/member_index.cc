@@ -21,7 +21,9 @@ size_t MemberIndex::Find(const Value& map, std::string_view name, uint32_t hash)
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = table_[i];
     if (slot.position == 0) return first_ + count_;
-    if (slot.hash == hash && map.MemberName(first_ + slot.position - 1) == name) return first_ + slot.position - 1;
+    if (slot.hash == hash && map.MemberName(first_ + slot.position - 1) == name) {
+      return first_ + slot.position - 1;
+    }
   }
 }
 

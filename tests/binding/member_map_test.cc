@@ -90,6 +90,17 @@ TEST(MemberMapTest, FinishingAnOrderedMapLeavesItsMembersWhereTheyAre) {
 }
 
 TEST(MemberMapTest, RepeatedStructuresMergeAtEveryDepth) {
+  // Without folding, a map whose names repeat is left as appended, to be
+  // released.
+  Value unfolded;
+  unfolded.AppendMember("b").SetSigned(1);
+  unfolded.AppendMember("a").Member("x");
+  EXPECT_FALSE(unfolded.FinishMembers(false));
+  unfolded.AppendMember("b").Member("y");
+  EXPECT_TRUE(unfolded.FinishMembers(false));
+  EXPECT_EQ(unfolded.Size(), 3u);
+  unfolded.Reset();
+
   Value v;
   Value& early = v.AppendMember("s");
   early.Member("inner").Member("x").SetSigned(1);

@@ -307,8 +307,10 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
   // Each delay is ten times the one before, +-25 %, capped at 60 s (the
   // ranges over every seed are checked below).
   for (size_t i = 1; i < delays.size(); ++i) {
-    EXPECT_GE(delays[i], std::min<int64_t>(10 * delays[i - 1] - 10 * delays[i - 1] / 4, 60000)) << i;
-    EXPECT_LE(delays[i], std::min<int64_t>(10 * delays[i - 1] + 10 * delays[i - 1] / 4, 60000)) << i;
+    EXPECT_GE(delays[i], std::min<int64_t>(10 * delays[i - 1] - 10 * delays[i - 1] / 4, 60000))
+        << i;
+    EXPECT_LE(delays[i], std::min<int64_t>(10 * delays[i - 1] + 10 * delays[i - 1] / 4, 60000))
+        << i;
   }
   EXPECT_EQ(delays[3], 60000);
   EXPECT_EQ(delays[4], 60000);

@@ -84,17 +84,19 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
   std::vector<Value> values(12);
   // Member names that sort by unsigned bytes, hold NULs and escapes, or are
   // proper prefixes of one another; and many members (the larger sort).
-  for (std::string_view name : {std::string_view("a"), std::string_view("a\0", 2), std::string_view("a\0b", 3),
-                                std::string_view("ab"), std::string_view(""), std::string_view("\xff"),
-                                std::string_view("\x7f"), std::string_view("\"\\/\b\x1f"),
-                                std::string_view("\xc3\xa9")}) {
+  for (std::string_view name :
+       {std::string_view("a"), std::string_view("a\0", 2), std::string_view("a\0b", 3),
+        std::string_view("ab"), std::string_view(""), std::string_view("\xff"),
+        std::string_view("\x7f"), std::string_view("\"\\/\b\x1f"), std::string_view("\xc3\xa9")}) {
     values[0].Member(name).SetString(name);
   }
-  for (int i = 0; i < 300; ++i) values[1].Member("member" + std::to_string(i * 7919 % 300)).SetSigned(-i);
+  for (int i = 0; i < 300; ++i)
+    values[1].Member("member" + std::to_string(i * 7919 % 300)).SetSigned(-i);
   // Numbers at their limits and doubles in every range, as the writer's
   // shortest form must read back bit for bit.
-  for (double d : {0.0, -0.0, 5e-324, 2.2250738585072009e-308, 2.2250738585072014e-308, 1.7976931348623157e308,
-                   9007199254740993.0, 1e16, 1e21, 1e22, 1e23, 0.1, 1.0 / 3, 123456789012345678.0}) {
+  for (double d :
+       {0.0, -0.0, 5e-324, 2.2250738585072009e-308, 2.2250738585072014e-308, 1.7976931348623157e308,
+        9007199254740993.0, 1e16, 1e21, 1e22, 1e23, 0.1, 1.0 / 3, 123456789012345678.0}) {
     values[2].Append().SetFloat(d);
     values[2].Append().SetFloat(-d);
   }
@@ -105,8 +107,8 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
     std::memcpy(&d, &bits, sizeof d);
     values[3].Append().SetFloat(d);  // NaN and infinities are written as null
   }
-  for (int64_t n : {INT64_MIN, INT64_MIN + 1, int64_t{-1}, int64_t{0}, int64_t{INT32_MIN}, int64_t{INT32_MAX} + 1,
-                    INT64_MAX}) {
+  for (int64_t n : {INT64_MIN, INT64_MIN + 1, int64_t{-1}, int64_t{0}, int64_t{INT32_MIN},
+                    int64_t{INT32_MAX} + 1, INT64_MAX}) {
     values[4].Append().SetSigned(n);
   }
   for (uint64_t n : {uint64_t{0}, uint64_t{UINT32_MAX}, uint64_t{UINT32_MAX} + 1, UINT64_MAX}) {
@@ -115,10 +117,12 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
   // Strings of every control byte, of bytes from 0x80 up (no UTF-8 check),
   // long enough to cross the reader's 16-byte blocks, with NULs inside.
   for (unsigned byte = 0; byte < 256; ++byte) {
-    values[5].Append().SetString(std::string(byte % 40, 'x') + static_cast<char>(byte) + std::string(17, 'y'));
+    values[5].Append().SetString(std::string(byte % 40, 'x') + static_cast<char>(byte) +
+                                 std::string(17, 'y'));
   }
   values[5].Append().SetString(std::string(5000, 'z') + std::string("\0\0", 2));
-  for (size_t size = 0; size < 6; ++size) values[6].Member(std::to_string(size)).SetBlob("\x00\xff\x10\x80\x7f", size);
+  for (size_t size = 0; size < 6; ++size)
+    values[6].Member(std::to_string(size)).SetBlob("\x00\xff\x10\x80\x7f", size);
   values[6].Member("enum").SetEnum(-7, TypeId{});
   values[6].Member("enum positive").SetEnum(7, TypeId{});
   // Arrays around the sizes that containers grow at.
@@ -133,7 +137,8 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
   values[8].Append().MakeStructure();
   values[8].Append().Member("n");
   Value* deep = &values[9];
-  for (unsigned depth = 1; depth <= kMaxNestingDepth; ++depth) deep = depth % 2 ? &deep->Member("d") : &deep->Append();
+  for (unsigned depth = 1; depth <= kMaxNestingDepth; ++depth)
+    deep = depth % 2 ? &deep->Member("d") : &deep->Append();
   deep->SetBool(false);
   values[10].SetString("");
   values[11].SetBool(true);
@@ -451,14 +456,16 @@ TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
         for (size_t at = 0; at <= 40; ++at) {
           std::string prefix(at, 'a');
           for (size_t i = 0; i < at; ++i) prefix[i] = static_cast<char>('a' + i % 26);
-          const std::string text = space + shape.before + prefix + static_cast<char>(byte) + shape.after;
+          const std::string text =
+              space + shape.before + prefix + static_cast<char>(byte) + shape.after;
           const size_t offset = lead + shape.before.size() + at;
-          const std::string expected =
-              std::string("Error: ") +
-              (byte == 0 ? "Missing a closing quotation mark in string." : "Invalid escape character in string.") +
-              " at offset " + std::to_string(offset) + ".";
+          const std::string expected = std::string("Error: ") +
+                                       (byte == 0 ? "Missing a closing quotation mark in string."
+                                                  : "Invalid escape character in string.") +
+                                       " at offset " + std::to_string(offset) + ".";
           ValueResult result = ReadJson(text);
-          ASSERT_FALSE(result.Ok()) << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
+          ASSERT_FALSE(result.Ok())
+              << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
           ASSERT_EQ(result.ErrorText(), expected)
               << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
         }
@@ -477,8 +484,8 @@ TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
               "0123456789abcdef" + std::string(1, static_cast<char>(byte)) + "0123456789abcdef");
     EXPECT_TRUE(test::JsonRoundTrips(result.value())) << text;
     const std::string later = text.substr(0, text.size() - 1) + ",\"0123456789abcdef\x1e\"]";
-    EXPECT_EQ(ReadJson(later).ErrorText(),
-              "Error: Invalid escape character in string. at offset " + std::to_string(later.size() - 3) + ".");
+    EXPECT_EQ(ReadJson(later).ErrorText(), "Error: Invalid escape character in string. at offset " +
+                                               std::to_string(later.size() - 3) + ".");
   }
   // Outside strings the bytes from 0x1A up fail as any other stray byte does.
   EXPECT_EQ(ReadJson("[1,\x1f]").ErrorText(), "Error: Invalid value. at offset 3.");

@@ -43,10 +43,12 @@ Node RandomNode(std::mt19937& random, int depth) {
   if (node.kind == Node::Map) {
     // Few names, so that they repeat, and at times an empty map.
     for (unsigned i = random() % 5; i > 0; --i) {
-      node.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)), RandomNode(random, depth + 1));
+      node.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)),
+                                RandomNode(random, depth + 1));
     }
   } else if (node.kind == Node::List) {
-    for (unsigned i = random() % 4; i > 0; --i) node.elements.push_back(RandomNode(random, depth + 1));
+    for (unsigned i = random() % 4; i > 0; --i)
+      node.elements.push_back(RandomNode(random, depth + 1));
   }
   return node;
 }
@@ -108,7 +110,8 @@ std::string JsonText(const Node& node) {
     }
     case Node::List: {
       std::string text = "[";
-      for (const Node& element : node.elements) text += (text.size() > 1 ? ", " : "") + JsonText(element);
+      for (const Node& element : node.elements)
+        text += (text.size() > 1 ? ", " : "") + JsonText(element);
       return text + "]";
     }
   }
@@ -174,14 +177,16 @@ ValueResult Read(const Node& node, Reader reader) {
 
 // Kinds, scalars, element order and member names; fails on a Structure whose
 // members are out of name order or cannot be found by name.
-::testing::AssertionResult Same(const Value& got, const Value& expected, const std::string& path = "$") {
+::testing::AssertionResult Same(const Value& got, const Value& expected,
+                                const std::string& path = "$") {
   if (got.Kind() != expected.Kind()) {
-    return ::testing::AssertionFailure() << path << ": " << KindName(got.Kind()) << " instead of "
-                                         << KindName(expected.Kind());
+    return ::testing::AssertionFailure()
+           << path << ": " << KindName(got.Kind()) << " instead of " << KindName(expected.Kind());
   }
   if (got.Size() != expected.Size() || got.ToString() != expected.ToString()) {
-    return ::testing::AssertionFailure() << path << ": size " << got.Size() << " '" << got.ToString()
-                                         << "' instead of " << expected.Size() << " '" << expected.ToString() << "'";
+    return ::testing::AssertionFailure()
+           << path << ": size " << got.Size() << " '" << got.ToString() << "' instead of "
+           << expected.Size() << " '" << expected.ToString() << "'";
   }
   for (size_t i = 0; i < got.Size() && got.Kind() == ValueKind::Collection; ++i) {
     auto same = Same(got.At(i), expected.At(i), path + "[" + std::to_string(i) + "]");
@@ -213,7 +218,8 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
       {R"({"a":{"b":{"x":1}},"a":{"b":9,"b":{}}})", R"({"a":{"b":{}}})"},
       {R"({"a":{"b":[1]},"a":{"b":[2],"b":[3]}})", R"({"a":{"b":[1,2,3]}})"},
       {R"({"a":{"b":{"x":1}},"a":{"b":null,"b":{"y":2}}})", R"({"a":{"b":{"y":2}}})"},
-      {R"([{"k":{"a":{"b":[1]},"a":{"b":{},"b":[2]}},"k":{"a":{"b":[3]}}}])", R"([{"k":{"a":{"b":[2,3]}}}])"},
+      {R"([{"k":{"a":{"b":[1]},"a":{"b":{},"b":[2]}},"k":{"a":{"b":[3]}}}])",
+       R"([{"k":{"a":{"b":[2,3]}}}])"},
   };
   for (const Case& c : cases) {
     ValueResult read = ReadJson(c.text);
@@ -226,7 +232,8 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
     Node root;
     root.kind = Node::Map;
     for (unsigned i = 2 + random() % 6; i > 0; --i) {
-      root.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)), RandomNode(random, 1));
+      root.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)),
+                                RandomNode(random, 1));
     }
     for (Reader reader : {Reader::Json, Reader::MessagePack, Reader::Yaml}) {
       Value expected;
@@ -258,7 +265,9 @@ TEST(RepeatedKeys, ObjectsOpenedAgainTakeManyNames) {
           Node value;
           value.kind = random() % 3 == 0 ? Node::Map : Node::Number;
           value.number = static_cast<unsigned>(i % 100);
-          if (value.kind == Node::Map) value.members.emplace_back(random() % 2 ? "x" : "y", Node{Node::Number, 1, {}, {}});
+          if (value.kind == Node::Map) {
+            value.members.emplace_back(random() % 2 ? "x" : "y", Node{Node::Number, 1, {}, {}});
+          }
           // Descending names too: each new one sorts before all the others.
           const size_t name = random() % 2 ? random() % (2 * count) : 10000 - i;
           object.members.emplace_back("n" + std::to_string(name), std::move(value));
@@ -270,8 +279,8 @@ TEST(RepeatedKeys, ObjectsOpenedAgainTakeManyNames) {
         Write(root, reader, expected);
         ValueResult read = Read(root, reader);
         ASSERT_TRUE(read.Ok()) << read.ErrorText();
-        ASSERT_TRUE(Same(read.value(), expected)) << "reader " << static_cast<int>(reader) << ", " << earlier
-                                                  << " then " << later << " names";
+        ASSERT_TRUE(Same(read.value(), expected)) << "reader " << static_cast<int>(reader) << ", "
+                                                  << earlier << " then " << later << " names";
       }
     }
   }

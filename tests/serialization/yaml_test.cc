@@ -249,7 +249,9 @@ bool SortedByName(const Value& v) {
     if (v.Kind() == ValueKind::Collection && !SortedByName(v.At(i))) return false;
     if (v.Kind() != ValueKind::Structure) continue;
     if (i > 0 && !(v.MemberName(i - 1) < v.MemberName(i))) return false;
-    if (&v.FindMember(v.MemberName(i)) != &v.MemberValue(i) || !SortedByName(v.MemberValue(i))) return false;
+    if (&v.FindMember(v.MemberName(i)) != &v.MemberValue(i) || !SortedByName(v.MemberValue(i))) {
+      return false;
+    }
   }
   return true;
 }
@@ -265,13 +267,19 @@ TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
     std::vector<std::string> slot;  // the alias's slot: member names, "0" for the first element
   };
   const Case cases[] = {
-      {R"({"c": &x 1, "c": {"u": 1, "a": *x}})", R"({"c":{"a":{"a":null,"u":1},"u":1}})", {"c", "a"}},
+      {R"({"c": &x 1, "c": {"u": 1, "a": *x}})",
+       R"({"c":{"a":{"a":null,"u":1},"u":1}})",
+       {"c", "a"}},
       {"c: &x 1\nc:\n  u: 1\n  a: *x\n", R"({"c":{"a":{"a":null,"u":1},"u":1}})", {"c", "a"}},
-      {"c: {d: &x 1}\nc: {d: {u: 1, w: 2, b: *x}}", R"({"c":{"d":{"b":{"b":null,"u":1,"w":2},"u":1,"w":2}}})",
+      {"c: {d: &x 1}\nc: {d: {u: 1, w: 2, b: *x}}",
+       R"({"c":{"d":{"b":{"b":null,"u":1,"w":2},"u":1,"w":2}}})",
        {"c", "d", "b"}},
-      {"c: &x 1\nc: {u: {z: 1, y: 2}, a: [*x]}", R"({"c":{"a":[{"a":[null],"u":{"y":2,"z":1}}],"u":{"y":2,"z":1}}})",
+      {"c: &x 1\nc: {u: {z: 1, y: 2}, a: [*x]}",
+       R"({"c":{"a":[{"a":[null],"u":{"y":2,"z":1}}],"u":{"y":2,"z":1}}})",
        {"c", "a", "0"}},
-      {"c: &x 1\nc: [{u: 1, a: *x}]", R"({"c":[{"a":[{"a":null,"u":1}],"u":1}]})", {"c", "0", "a", "0"}},
+      {"c: &x 1\nc: [{u: 1, a: *x}]",
+       R"({"c":[{"a":[{"a":null,"u":1}],"u":1}]})",
+       {"c", "0", "a", "0"}},
   };
   for (const Case& c : cases) {
     ValueResult result = ReadYaml(c.text);
@@ -279,7 +287,8 @@ TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
     EXPECT_EQ(AsJson(result), c.json) << c.text;
     EXPECT_TRUE(SortedByName(result.value())) << c.text;
     const Value* slot = &result.value();
-    for (const std::string& step : c.slot) slot = step == "0" ? &slot->At(0) : &slot->FindMember(step);
+    for (const std::string& step : c.slot)
+      slot = step == "0" ? &slot->At(0) : &slot->FindMember(step);
     EXPECT_NE(slot->FindMember("u").Kind(), ValueKind::Empty) << c.text;
   }
 }
