@@ -227,6 +227,11 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
     EXPECT_EQ(WriteJson(read.value(), nullptr, nullptr), c.json) << c.text;
   }
 
+  // A fault after a repeated name is reported as it would be without one.
+  EXPECT_EQ(ReadJson(R"({"a":1,"a":{"b":2}} x)").ErrorText(),
+            "Error: The document root must not be followed by other values. at offset 20.");
+  EXPECT_EQ(ReadJson(R"([{"a":1,"a":2},])").ErrorText(), "Error: Invalid value. at offset 15.");
+
   std::mt19937 random(27);
   for (int round = 0; round < 2000; ++round) {
     Node root;
