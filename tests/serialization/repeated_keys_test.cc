@@ -31,7 +31,13 @@ namespace {
 struct Node {
   enum Kind { Null, Number, Text, True, Map, List } kind = Null;
   unsigned number = 0;
-  std::vector<std::pair<std::string, Node>> members;  // Map
+  // Map: the members' names and values, in pairs.
+  std::vector<std::string> names;
+  std::vector<Node> values;
+  void Add(std::string name, Node value) {
+    names.push_back(std::move(name));
+    values.push_back(std::move(value));
+  }
   std::vector<Node> elements;                         // List
 };
 
@@ -43,7 +49,7 @@ Node RandomNode(std::mt19937& random, int depth) {
   if (node.kind == Node::Map) {
     // Few names, so that they repeat, and at times an empty map.
     for (unsigned i = random() % 5; i > 0; --i) {
-      node.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)),
+      node.Add(std::string(1, static_cast<char>('a' + random() % 3)),
                                 RandomNode(random, depth + 1));
     }
   } else if (node.kind == Node::List) {
@@ -77,7 +83,9 @@ void Write(const Node& node, Reader reader, Value& slot) {
     case Node::Map:
       if (reader == Reader::Yaml) slot.Reset();
       slot.MakeStructure();
-      for (const auto& [name, value] : node.members) Write(value, reader, slot.Member(name));
+      for (size_t i = 0; i < node.names.size(); ++i) {
+        Write(node.values[i], reader, slot.Member(node.names[i]));
+      }
       break;
     case Node::List:
       if (reader == Reader::Yaml) slot.Reset();
@@ -103,7 +111,9 @@ std::string JsonText(const Node& node) {
       return "true";
     case Node::Map: {
       std::string text = "{";
-      for (const auto& [name, value] : node.members) {
+      for (size_t i = 0; i < node.names.size(); ++i) {
+        const std::string& name = node.names[i];
+        const Node& value = node.values[i];
         text += (text.size() > 1 ? ", \"" : "\"") + name + "\": " + JsonText(value);
       }
       return text + "}";
@@ -145,8 +155,10 @@ void Pack(const Node& node, std::vector<uint8_t>& out) {
       out.push_back(0xC3);
       break;
     case Node::Map:
-      PackHeader(0x80, 0xDE, node.members.size(), out);
-      for (const auto& [name, value] : node.members) {
+      PackHeader(0x80, 0xDE, node.names.size(), out);
+      for (size_t i = 0; i < node.names.size(); ++i) {
+        const std::string& name = node.names[i];
+        const Node& value = node.values[i];
         out.push_back(static_cast<uint8_t>(0xA0 | name.size()));
         out.insert(out.end(), name.begin(), name.end());
         Pack(value, out);
@@ -237,7 +249,7 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
     Node root;
     root.kind = Node::Map;
     for (unsigned i = 2 + random() % 6; i > 0; --i) {
-      root.members.emplace_back(std::string(1, static_cast<char>('a' + random() % 3)),
+      root.Add(std::string(1, static_cast<char>('a' + random() % 3)),
                                 RandomNode(random, 1));
     }
     for (Reader reader : {Reader::Json, Reader::MessagePack, Reader::Yaml}) {
@@ -271,13 +283,16 @@ TEST(RepeatedKeys, ObjectsOpenedAgainTakeManyNames) {
           value.kind = random() % 3 == 0 ? Node::Map : Node::Number;
           value.number = static_cast<unsigned>(i % 100);
           if (value.kind == Node::Map) {
-            value.members.emplace_back(random() % 2 ? "x" : "y", Node{Node::Number, 1, {}, {}});
+            Node one;
+            one.kind = Node::Number;
+            one.number = 1;
+            value.Add(random() % 2 ? "x" : "y", one);
           }
           // Descending names too: each new one sorts before all the others.
           const size_t name = random() % 2 ? random() % (2 * count) : 10000 - i;
-          object.members.emplace_back("n" + std::to_string(name), std::move(value));
+          object.Add("n" + std::to_string(name), std::move(value));
         }
-        root.members.emplace_back("a", std::move(object));
+        root.Add("a", std::move(object));
       }
       for (Reader reader : {Reader::Json, Reader::MessagePack, Reader::Yaml}) {
         Value expected;
