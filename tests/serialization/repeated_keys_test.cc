@@ -38,7 +38,7 @@ struct Node {
     names.push_back(std::move(name));
     values.push_back(std::move(value));
   }
-  std::vector<Node> elements;                         // List
+  std::vector<Node> elements;  // List
 };
 
 Node RandomNode(std::mt19937& random, int depth) {
@@ -50,11 +50,12 @@ Node RandomNode(std::mt19937& random, int depth) {
     // Few names, so that they repeat, and at times an empty map.
     for (unsigned i = random() % 5; i > 0; --i) {
       node.Add(std::string(1, static_cast<char>('a' + random() % 3)),
-                                RandomNode(random, depth + 1));
+               RandomNode(random, depth + 1));
     }
   } else if (node.kind == Node::List) {
-    for (unsigned i = random() % 4; i > 0; --i)
+    for (unsigned i = random() % 4; i > 0; --i) {
       node.elements.push_back(RandomNode(random, depth + 1));
+    }
   }
   return node;
 }
@@ -249,8 +250,7 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
     Node root;
     root.kind = Node::Map;
     for (unsigned i = 2 + random() % 6; i > 0; --i) {
-      root.Add(std::string(1, static_cast<char>('a' + random() % 3)),
-                                RandomNode(random, 1));
+      root.Add(std::string(1, static_cast<char>('a' + random() % 3)), RandomNode(random, 1));
     }
     for (Reader reader : {Reader::Json, Reader::MessagePack, Reader::Yaml}) {
       Value expected;
