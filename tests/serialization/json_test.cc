@@ -90,8 +90,9 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
         std::string_view("\x7f"), std::string_view("\"\\/\b\x1f"), std::string_view("\xc3\xa9")}) {
     values[0].Member(name).SetString(name);
   }
-  for (int i = 0; i < 300; ++i)
+  for (int i = 0; i < 300; ++i) {
     values[1].Member("member" + std::to_string(i * 7919 % 300)).SetSigned(-i);
+  }
   // Numbers at their limits and doubles in every range, as the writer's
   // shortest form must read back bit for bit.
   for (double d :
@@ -121,8 +122,9 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
                                  std::string(17, 'y'));
   }
   values[5].Append().SetString(std::string(5000, 'z') + std::string("\0\0", 2));
-  for (size_t size = 0; size < 6; ++size)
+  for (size_t size = 0; size < 6; ++size) {
     values[6].Member(std::to_string(size)).SetBlob("\x00\xff\x10\x80\x7f", size);
+  }
   values[6].Member("enum").SetEnum(-7, TypeId{});
   values[6].Member("enum positive").SetEnum(7, TypeId{});
   // Arrays around the sizes that containers grow at.
@@ -137,8 +139,9 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
   values[8].Append().MakeStructure();
   values[8].Append().Member("n");
   Value* deep = &values[9];
-  for (unsigned depth = 1; depth <= kMaxNestingDepth; ++depth)
+  for (unsigned depth = 1; depth <= kMaxNestingDepth; ++depth) {
     deep = depth % 2 ? &deep->Member("d") : &deep->Append();
+  }
   deep->SetBool(false);
   values[10].SetString("");
   values[11].SetBool(true);

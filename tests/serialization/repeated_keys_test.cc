@@ -121,8 +121,9 @@ std::string JsonText(const Node& node) {
     }
     case Node::List: {
       std::string text = "[";
-      for (const Node& element : node.elements)
+      for (const Node& element : node.elements) {
         text += (text.size() > 1 ? ", " : "") + JsonText(element);
+      }
       return text + "]";
     }
   }

@@ -287,8 +287,9 @@ TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
     EXPECT_EQ(AsJson(result), c.json) << c.text;
     EXPECT_TRUE(SortedByName(result.value())) << c.text;
     const Value* slot = &result.value();
-    for (const std::string& step : c.slot)
+    for (const std::string& step : c.slot) {
       slot = step == "0" ? &slot->At(0) : &slot->FindMember(step);
+    }
     EXPECT_NE(slot->FindMember("u").Kind(), ValueKind::Empty) << c.text;
   }
 }
