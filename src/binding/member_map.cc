@@ -74,13 +74,13 @@ void MemberMap::Release(ValueContext* context) {
   begin = end = capacity = nullptr;
 }
 
-void MemberMap::Finish(ValueContext* context) {
+bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
   size_t size = Size();
   bool ordered = true;
   for (size_t i = 1; i < size && ordered; ++i) {
     ordered = CompareNames(begin[i - 1].name, begin[i].name) < 0;
   }
-  if (ordered) return;
+  if (ordered) return false;
 
   MemberSlot* slots = begin;
   if (const uint32_t* known = context->FindOrder(slots, size)) {
@@ -95,7 +95,7 @@ void MemberMap::Finish(ValueContext* context) {
     begin = sorted;
     end = sorted + size;
     capacity = sorted + sortedCapacity;
-    return;
+    return false;
   }
 
   // Sort an index rather than the cells themselves: cells are relocated only
@@ -137,11 +137,18 @@ void MemberMap::Finish(ValueContext* context) {
       throw;
     }
   }
+  // Names are interned: equal names are the same entry, next to each other.
+  bool unique = true;
+  for (size_t i = 1; i < size && unique; ++i) {
+    unique = slots[order[i - 1].index].name != slots[order[i].index].name;
+  }
+  if (!unique && !foldRepeated) {
+    if (order != local) FreeEntries(context, order, orderCapacity);
+    return true;
+  }
   if (size <= ValueContext::kMaxRememberedSize) {
     // Orders without a repeated name are remembered for the next map of the
     // same shape (see FindOrder above).
-    bool unique = true;
-    for (size_t i = 1; i < size && unique; ++i) unique = slots[order[i - 1].index].name != slots[order[i].index].name;
     if (unique) {
       uint32_t permutation[ValueContext::kMaxRememberedSize];
       for (size_t i = 0; i < size; ++i) permutation[i] = order[i].index;
@@ -175,6 +182,7 @@ void MemberMap::Finish(ValueContext* context) {
   begin = sorted;
   end = sorted + kept;
   capacity = sorted + sortedCapacity;
+  return kept != size;
 }
 
 }  // namespace qmx

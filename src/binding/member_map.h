@@ -104,8 +104,11 @@ struct MemberMap {
   // folds each repeated name into its first occurrence, with the effect of
   // writing the members through FindOrInsert in append order (a later scalar
   // replaces the earlier value, Structures merge, Collections concatenate, a
-  // container of another kind replaces). Does nothing to a map in order.
-  void Finish(ValueContext* context);
+  // container of another kind replaces), each member's value taken as one
+  // write (see Value::FinishMembers). Does nothing to a map in order.
+  // Returns whether a name repeated. Without foldRepeated, a map whose names
+  // repeat is left as it was (in append order) and may only be released.
+  bool Finish(ValueContext* context, bool foldRepeated = true);
 
   // Removes the member at position (< Size()), destroying its value.
   void Remove(ValueContext* context, size_t position);

@@ -267,8 +267,8 @@ Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   return payload_.members->Append(context_, name, nameHash);
 }
 
-void Value::FinishMembers() {
-  if (kind_ == ValueKind::Structure) payload_.members->Finish(context_);
+bool Value::FinishMembers(bool foldRepeated) {
+  return kind_ == ValueKind::Structure && payload_.members->Finish(context_, foldRepeated);
 }
 
 const Value& Value::FindMember(std::string_view name) const {

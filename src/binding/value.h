@@ -189,16 +189,24 @@ class Value {
   // looking for an existing one and without keeping the name order; the caller
   // must call FinishMembers() on this value before anything else reads or looks
   // up its members. FinishMembers restores the order and folds repeated names
-  // into one member exactly as if every member had been written through
-  // Member(name) in sequence: a later scalar replaces the earlier value, a later
-  // Structure merges into an earlier Structure, a later Collection appends its
-  // elements to an earlier Collection, and a later container of another kind
-  // replaces the earlier value.
+  // into one member as if every member had been written through Member(name)
+  // in sequence: a later scalar replaces the earlier value, a later Structure
+  // merges into an earlier Structure, a later Collection appends its elements
+  // to an earlier Collection, and a later container of another kind replaces
+  // the earlier value. The fold sees each member's value as it stands, as one
+  // write per name: a member value whose own repeated names were folded has
+  // lost the order of its writes ({"b":2,"b":[3]} is then the same as
+  // {"b":[3]}, yet merged into {"b":[1]} the first gives [3], the second
+  // [1,3]). A decoder must find repeated names as they come wherever that can
+  // matter; FinishMembers returns whether a name repeated. With foldRepeated
+  // false it folds nothing: members whose names repeat are left in append
+  // order, and such a value may then only be reset or destroyed (for a
+  // decoder that starts over in another way).
   Value& AppendMember(std::string_view name) { return AppendMember(name, Fnv1a(name)); }
   // The same for a decoder that has hashed the name already: nameHash must be
   // Fnv1a(name), so the name is not hashed a second time.
   Value& AppendMember(std::string_view name, uint32_t nameHash);
-  void FinishMembers();
+  bool FinishMembers(bool foldRepeated = true);
 
   // Empty 0; String its byte length; Blob its byte count; Collection its
   // element count; Structure its member count; every other kind 1.

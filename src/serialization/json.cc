@@ -17,6 +17,10 @@
 #endif
 #include <rapidjson/reader.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -34,6 +38,7 @@
 #include "binding/type_registry.h"
 #include "common/base64.h"
 #include "serialization/json_number.h"
+#include "serialization/member_index.h"
 
 namespace qmx {
 namespace {
@@ -165,13 +170,42 @@ double NearestDouble(std::string_view text) {
 // Builds the Value in place while the parser walks the text. The stack holds
 // the open containers; slot_ is the value the next scalar or container fills
 // when the top of the stack is not a Collection.
+//
+// A repeated key writes into the member its earlier occurrence left: a scalar
+// or null replaces it, an object merges into an earlier Structure and an
+// array appends to an earlier Collection, exactly as writing every member
+// through Member(name) in the order of the text does. The handler builds in
+// one of two ways:
+//
+//  - appending (the usual way): every key adds a member without looking for
+//    an earlier one, and each object sorts its members once, when it ends
+//    (FinishMembers). Folding repeated names there would be exact for the
+//    object's own members, but it would leave no trace of the order of
+//    writes in it, which an enclosing object that folds this one into an
+//    earlier occurrence needs ({"a":{"b":[1]},"a":{"b":2,"b":[3]}}: the 2
+//    must stand between [1] and [3]). So the first object that repeats a
+//    name stops the reading, unfolded (RepeatedName()), and the caller
+//    reads the text again:
+//  - in sequence: each key finds its earlier occurrence as it comes (in this
+//    object, or in the Structure a repeated key opened again) and writes
+//    into it (see OpenObject).
 class BuildHandler {
  public:
   // stream reads the text, which ends at end (a NUL).
-  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end)
-      : slot_(&root), stream_(stream), end_(end) {}
+  BuildHandler(Value& root, const rapidjson::InsituStringStream& stream, const char* end,
+               bool inSequence)
+      : slot_(&root), stream_(stream), end_(end), inSequence_(inSequence) {}
 
-  bool Null() { return Place() != nullptr; }
+  // Whether an object repeated a name, which stopped the reading (building
+  // by appending only); the value is then only fit to be reset.
+  bool RepeatedName() const { return repeatedName_; }
+
+  bool Null() {
+    Value* target = Place();
+    if (target == nullptr) return false;
+    if (!target->IsEmpty()) target->Reset();  // a repeated key's earlier value
+    return true;
+  }
   bool Bool(bool value) { return Store([&](Value& v) { v.SetBool(value); }); }
   bool Int(int value) { return Store([&](Value& v) { v.SetSigned(value); }); }
   bool Uint(unsigned value) { return Store([&](Value& v) { v.SetUnsigned(value); }); }
@@ -198,18 +232,41 @@ class BuildHandler {
     return Store([&](Value& v) { v.SetString(std::string_view(text, length)); });
   }
   bool StartObject() {
-    return Open([](Value& v) { v.MakeStructure(); });
+    if (!inSequence_) return Open([](Value& v) { v.MakeStructure(); });
+    // A Structure that a repeated key opens again keeps its members.
+    bool reopened = false;
+    if (!Open([&](Value& v) {
+          reopened = v.Kind() == ValueKind::Structure && v.Size() != 0;
+          v.MakeStructure();
+        })) {
+      return false;
+    }
+    objects_.push_back({});
+    if (!reopened) AppendFrom(0);
+    return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
+    const std::string_view name(text, length);
     try {
-      slot_ = &stack_.back()->AppendMember(std::string_view(text, length));
+      slot_ = inSequence_ ? &SequentialMember(name) : &stack_.back()->AppendMember(name);
     } catch (const std::length_error&) {
       return false;
     }
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
-    stack_.back()->FinishMembers();
+    if (!inSequence_ && stack_.back()->FinishMembers(false)) {
+      repeatedName_ = true;
+      return false;
+    }
+    if (inSequence_) {
+      stack_.back()->FinishMembers();
+      if (objects_.back().index != nullptr) {
+        objects_.back().index->Clear();
+        spareIndexes_.push_back(std::move(objects_.back().index));
+      }
+      objects_.pop_back();
+    }
     stack_.pop_back();
     return true;
   }
@@ -232,6 +289,64 @@ class BuildHandler {
       }
     }
     return slot_;
+  }
+
+  // An object being read in sequence. Its first sorted members are in name
+  // order; with an index, the members after them are in append order and
+  // indexed, and FinishMembers sorts them in when the object ends. An object
+  // a repeated key opened again starts without an index: its few new names
+  // are inserted in their place, and the rest appended once they are many.
+  struct OpenObject {
+    std::unique_ptr<MemberIndex> index;
+    size_t sorted = 0;
+    size_t inserted = 0;
+  };
+  static constexpr size_t kMaxInserted = 32;
+
+  // From now on the object on top appends its new names after its first
+  // sorted members.
+  void AppendFrom(size_t sorted) {
+    OpenObject& object = objects_.back();
+    if (spareIndexes_.empty()) {
+      object.index = std::make_unique<MemberIndex>();
+    } else {
+      object.index = std::move(spareIndexes_.back());
+      spareIndexes_.pop_back();
+    }
+    object.index->Clear(sorted);
+    object.sorted = sorted;
+  }
+
+  // The member named name of the object on top: its earlier occurrence in
+  // this object or the one it reopened, or a new member.
+  Value& SequentialMember(std::string_view name) {
+    Value& map = *stack_.back();
+    OpenObject& object = objects_.back();
+    if (object.index == nullptr) {
+      const size_t before = map.Size();
+      Value& member = map.Member(name);
+      if (map.Size() != before && ++object.inserted == kMaxInserted) AppendFrom(map.Size());
+      return member;
+    }
+    // The sorted members first, by binary search (string_view compares as
+    // the member order does: unsigned bytes, a proper prefix first).
+    size_t low = 0;
+    size_t high = object.sorted;
+    while (low < high) {
+      const size_t mid = low + (high - low) / 2;
+      if (map.MemberName(mid) < name) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low < object.sorted && map.MemberName(low) == name) return map.MemberValue(low);
+    const uint32_t hash = Fnv1a(name);
+    const size_t position = object.index->Find(map, name, hash);
+    if (position != map.Size()) return map.MemberValue(position);
+    Value& member = map.AppendMember(name, hash);
+    object.index->Add(hash);
+    return member;
   }
 
   template <typename Fill>
@@ -267,10 +382,60 @@ class BuildHandler {
   const rapidjson::InsituStringStream& stream_;
   const char* end_;
   std::vector<Value*> stack_;
+  const bool inSequence_;
+  bool repeatedName_ = false;
+  // In sequence: the open objects, and the indexes of objects already
+  // closed, kept for their storage.
+  std::vector<OpenObject> objects_;
+  std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
 };
 
 // Texts up to this size (less the padding) are copied to the stack.
 constexpr size_t kLocalCopy = 2048;
+
+#if defined(__SSE2__)
+// The parser's 16-byte string scan stops at the bytes up to 0x19 only (its
+// "below 0x20" test compares against 0x19), so a raw 0x1A..0x1F inside a
+// string would be taken into the string once it lies in a block the scan
+// covers, while the byte loop before and after those blocks refuses it.
+//
+// Every such byte ends the parse wherever it falls: in a string it is a
+// control character, anywhere else no token starts or continues with it.
+// The parser's grammar treats all control characters other than white space
+// and NUL alike, so the first one from 0x1A up is replaced by 0x01, which
+// both of the parser's string paths refuse. The parse then fails at the same
+// offset with the same message as the byte loop gives for the original byte,
+// or earlier, for an earlier fault, exactly as it would have anyway.
+//
+// buffer holds size bytes of text, then at least 15 more (the padding).
+void ExposeControlCharacters(char* buffer, size_t size) {
+  // All ones in the lanes of the 16 bytes at p that lie in 0x18..0x1F: a
+  // cheap filter, since texts with 0x18 or 0x19 (which fail anyway) are rare;
+  // the bytes it lets through are then looked at one by one.
+  const __m128i high5 = _mm_set1_epi8(static_cast<char>(0xF8));
+  const __m128i block = _mm_set1_epi8(0x18);
+  auto inRange = [&](const char* p) {
+    return _mm_cmpeq_epi8(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), high5), block);
+  };
+  __m128i found = _mm_setzero_si128();
+  size_t at = 0;
+  for (; at + 64 <= size; at += 64) {
+    found = _mm_or_si128(
+        found, _mm_or_si128(_mm_or_si128(inRange(buffer + at), inRange(buffer + at + 16)),
+                            _mm_or_si128(inRange(buffer + at + 32), inRange(buffer + at + 48))));
+  }
+  // Bytes past the text are the padding's zeros, which are not in the range.
+  for (; at < size; at += 16) found = _mm_or_si128(found, inRange(buffer + at));
+  if (_mm_movemask_epi8(found) == 0) return;
+  for (size_t i = 0; i < size; ++i) {
+    if (static_cast<unsigned char>(buffer[i] - 0x1A) <= 0x1F - 0x1A) {
+      buffer[i] = 0x01;
+      return;
+    }
+  }
+}
+#endif
 
 const char* ParseErrorText(unsigned code) {
   static const char* const kTexts[] = {
@@ -335,22 +500,35 @@ ValueResult ReadJson(std::string_view text) {
     heap.reset(new char[text.size() + kPadding]);
     buffer = heap.get();
   }
-  std::memcpy(buffer, text.data(), text.size());
-  std::memset(buffer + text.size(), 0, kPadding);
-  rapidjson::InsituStringStream stream(buffer);
-  BuildHandler handler(result.value(), stream, buffer + text.size());
-  rapidjson::Reader reader;
   // Every decimal number reads as its nearest double (the full-precision
   // rule). The parser's fast default is off by a few units in the last place
   // for long numbers, and differently on the 32-bit build, so the handler
   // reads each fraction again (see BuildHandler::Double); the parse flags
   // change no syntax or range rule, and integers arrive exact either way.
-  rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
-  if (!parsed) {
-    char message[160];
-    std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
-                  ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
-    result.SetError(message);
+  //
+  // A text whose objects repeat a name is read again, in sequence (see
+  // BuildHandler); the first reading stopped at the first such object.
+  for (bool inSequence : {false, true}) {
+    std::memcpy(buffer, text.data(), text.size());
+    std::memset(buffer + text.size(), 0, kPadding);
+#if defined(__SSE2__)
+    ExposeControlCharacters(buffer, text.size());
+#endif
+    rapidjson::InsituStringStream stream(buffer);
+    BuildHandler handler(result.value(), stream, buffer + text.size(), inSequence);
+    rapidjson::Reader reader;
+    rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
+    if (!inSequence && handler.RepeatedName()) {
+      result.value().Reset();
+      continue;
+    }
+    if (!parsed) {
+      char message[160];
+      std::snprintf(message, sizeof message, "Error: %s at offset %zu.",
+                    ParseErrorText(static_cast<unsigned>(parsed.Code())), parsed.Offset());
+      result.SetError(message);
+    }
+    break;
   }
   return result;
 }

@@ -4,7 +4,8 @@
 
 namespace qmx {
 
-void MemberIndex::Clear() {
+void MemberIndex::Clear(size_t first) {
+  first_ = first;
   count_ = 0;
   table_.clear();
 }
@@ -12,15 +13,17 @@ void MemberIndex::Clear() {
 size_t MemberIndex::Find(const Value& map, std::string_view name, uint32_t hash) const {
   if (count_ <= kScanned) {
     for (size_t i = 0; i < count_; ++i) {
-      if (scanned_[i] == hash && map.MemberName(i) == name) return i;
+      if (scanned_[i] == hash && map.MemberName(first_ + i) == name) return first_ + i;
     }
-    return count_;
+    return first_ + count_;
   }
   size_t mask = table_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = table_[i];
-    if (slot.position == 0) return count_;
-    if (slot.hash == hash && map.MemberName(slot.position - 1) == name) return slot.position - 1;
+    if (slot.position == 0) return first_ + count_;
+    if (slot.hash == hash && map.MemberName(first_ + slot.position - 1) == name) {
+      return first_ + slot.position - 1;
+    }
   }
 }
 

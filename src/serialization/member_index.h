@@ -21,11 +21,14 @@ class MemberIndex {
  public:
   static constexpr size_t kScanned = 8;
 
-  // Forgets every member; keeps the storage for the next map.
-  void Clear();
-  // The position, in append order, of the member of map named name, or
-  // map.Size() when there is none. hash is Fnv1a(name); map holds exactly
-  // the members recorded with Add since the last Clear.
+  // Forgets every member; keeps the storage for the next map. The members
+  // recorded from then on are those of map from position first on (a map
+  // that held first members already).
+  void Clear(size_t first = 0);
+  // The position, in append order, of the member of map named name among
+  // those recorded, or map.Size() when there is none. hash is Fnv1a(name);
+  // map holds first members (see Clear), then exactly the members recorded
+  // with Add since the last Clear.
   size_t Find(const Value& map, std::string_view name, uint32_t hash) const;
   // Records the member just appended with this hash.
   void Add(uint32_t hash);
@@ -39,6 +42,7 @@ class MemberIndex {
   void Insert(uint32_t hash, uint32_t position);
 
   uint32_t scanned_[kScanned];  // the hashes of the first members
+  size_t first_ = 0;
   size_t count_ = 0;
   std::vector<Slot> table_;     // in use once count_ passes kScanned
   std::vector<Slot> spare_;     // the table's previous storage, for Grow

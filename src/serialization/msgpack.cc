@@ -127,7 +127,17 @@ struct Frame {
   Value* stop = nullptr;
   bool bulk = false;
   bool fresh = false;  // a new array, filled by batches (see Refill)
+  // A map reopened by a repeated key: the names it inserted in their place,
+  // and, once it appends instead (see ReopenedMember), how many members at
+  // its start are in name order.
+  size_t inserted = 0;
+  size_t sorted = 0;
 };
+
+// A map reopened by a repeated key inserts this many new names in their
+// place; inserting more could cost time quadratic in its size, so it then
+// appends the rest and sorts them in when it closes.
+constexpr size_t kMaxInserted = 32;
 
 class Decoder {
  public:
@@ -211,7 +221,7 @@ class Decoder {
         ++top.count;
         return Step::Key;
       }
-      target = top.bulk ? &BulkMember(top) : &top.target->Member(top.key);
+      target = top.bulk ? &BulkMember(top) : &ReopenedMember(top);
       ++top.count;
       return Step::Item;
     }
@@ -223,11 +233,44 @@ class Decoder {
   Value& BulkMember(Frame& top) {
     Value& map = *top.target;
     if (top.members == nullptr) return marks_.Member(map, top.key);
+    if (top.sorted != 0) {
+      // The members a reopened map held, and those it inserted, by binary
+      // search (string_view compares as the member order does: unsigned
+      // bytes, a proper prefix first).
+      size_t low = 0;
+      size_t high = top.sorted;
+      while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (map.MemberName(mid) < top.key) {
+          low = mid + 1;
+        } else {
+          high = mid;
+        }
+      }
+      if (low < top.sorted && map.MemberName(low) == top.key) return map.MemberValue(low);
+    }
     uint32_t hash = Fnv1a(top.key);
     size_t position = top.members->Find(map, top.key, hash);
     if (position != map.Size()) return map.MemberValue(position);
     Value& member = map.AppendMember(top.key, hash);
     top.members->Add(hash);
+    return member;
+  }
+
+  // The member for the pending key of a map reopened by a repeated key,
+  // which holds sorted members: found or inserted by name, until it has
+  // inserted kMaxInserted names; from then on it is filled in bulk after the
+  // members it holds.
+  Value& ReopenedMember(Frame& top) {
+    Value& map = *top.target;
+    const size_t before = map.Size();
+    Value& member = map.Member(top.key);
+    if (map.Size() != before && ++top.inserted == kMaxInserted) {
+      top.members = TakeIndex();
+      top.members->Clear(map.Size());
+      top.sorted = map.Size();
+      top.bulk = true;
+    }
     return member;
   }
 

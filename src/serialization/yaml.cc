@@ -318,7 +318,8 @@ class YamlReader {
       slot.SetString(found->second.text);
       budgetUsed_ += 1;
     } else {
-      const Value* source = Walk(found->second.path);
+      bool intoOpen = false;
+      const Value* source = Walk(found->second.path, intoOpen);
       if (source == nullptr || !Measure(*source, depth_, budgetUsed_)) {
         return Fail(FormatMessageTexts(
             "Alias \"%1\" expands the document beyond %2 values or %3 levels. At line: %4 col: %5",
@@ -328,14 +329,30 @@ class YamlReader {
       // a repeated key names an alias of its own earlier content.
       Value copy;
       copy.Assign(*source);
+      // A mapping still being read is in append order, and so is its copy.
+      if (intoOpen) SortMembers(copy);
       slot.Swap(copy);
     }
     Pop();
     return true;
   }
 
+  // Puts the members of every Structure in v into name order.
+  static void SortMembers(Value& v) {
+    if (v.Kind() != ValueKind::Collection && v.Kind() != ValueKind::Structure) return;
+    for (size_t i = 0; i < v.Size(); ++i) {
+      SortMembers(v.Kind() == ValueKind::Collection ? v.Element(i) : v.MemberValue(i));
+    }
+    v.FinishMembers();
+  }
+
   // The node a path leads to, or null when the walk exceeds the budget.
-  const Value* Walk(const Path& path) {
+  // intoOpen tells whether the node is a sequence or mapping still being
+  // read: a repeated key has put a new container where the anchored node
+  // was, and the path leads into it. Only such a node can hold mappings in
+  // append order (itself, or those open inside it), since every open
+  // container lies on the way from the root to the alias.
+  const Value* Walk(const Path& path, bool& intoOpen) {
     std::vector<const PathStep*> steps;
     for (const PathStep* step = path.get(); step != nullptr; step = step->parent.get()) {
       if (++budgetUsed_ > kAliasBudget) return nullptr;
@@ -362,6 +379,9 @@ class YamlReader {
           node = &node->FindMember(step.name);
         }
       }
+    }
+    for (const Entry& entry : stack_) {
+      if (entry.open && entry.target == node) intoOpen = true;
     }
     return node;
   }

@@ -8,7 +8,9 @@
 // other tag is refused. Mapping keys must be string scalars. Aliases are copies
 // of the anchored node. Containers nested deeper than kMaxNestingDepth, and
 // aliases whose copies would grow the document beyond a fixed budget, are
-// refused. The text ends at its first NUL and is never read past its length.
+// refused. The whole text, NULs included, is handed to libyaml with its
+// length; libyaml refuses a NUL as a control character. The text is never
+// read past its length.
 // Failures carry one message with 1-based line and column (libyaml's own
 // errors report its 0-based position); nothing throws for bad input.
 #pragma once

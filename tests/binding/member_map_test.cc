@@ -84,12 +84,23 @@ TEST(MemberMapTest, FinishingAnOrderedMapLeavesItsMembersWhereTheyAre) {
   Value& first = v.AppendMember("a");
   first.SetSigned(1);
   v.AppendMember("b").SetSigned(2);
-  v.FinishMembers();
+  EXPECT_FALSE(v.FinishMembers());  // nothing folded
   EXPECT_EQ(&v.FindMember("a"), &first);
   EXPECT_EQ(v.FindMember("b").GetSigned(), 2);
 }
 
 TEST(MemberMapTest, RepeatedStructuresMergeAtEveryDepth) {
+  // Without folding, a map whose names repeat is left as appended, to be
+  // released.
+  Value unfolded;
+  unfolded.AppendMember("b").SetSigned(1);
+  unfolded.AppendMember("a").Member("x");
+  EXPECT_FALSE(unfolded.FinishMembers(false));
+  unfolded.AppendMember("b").Member("y");
+  EXPECT_TRUE(unfolded.FinishMembers(false));
+  EXPECT_EQ(unfolded.Size(), 3u);
+  unfolded.Reset();
+
   Value v;
   Value& early = v.AppendMember("s");
   early.Member("inner").Member("x").SetSigned(1);
@@ -99,7 +110,7 @@ TEST(MemberMapTest, RepeatedStructuresMergeAtEveryDepth) {
   late.Member("inner").Member("y").SetSigned(2);
   late.Member("inner").Member("list").Append().SetSigned(3);
   v.AppendMember("a").SetBool(false);
-  v.FinishMembers();
+  EXPECT_TRUE(v.FinishMembers());  // "s" folded
   ASSERT_EQ(Names(v), (std::vector<std::string>{"a", "s"}));
   const Value& inner = v.FindMember("s").FindMember("inner");
   EXPECT_EQ(Names(inner), (std::vector<std::string>{"list", "x", "y"}));

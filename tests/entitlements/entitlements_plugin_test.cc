@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,13 @@ class TestPlugin : public EntitlementsPlugin {
   int64_t DrawFirstDelay() {
     timerActive_ = true;
     retryDelay_ = initialRetryDelay_;
+    ScheduleRetry();
+    timerActive_ = false;
+    return retryDelay_;
+  }
+  // The delay that follows the current one, drawn the same way.
+  int64_t DrawNextDelay() {
+    timerActive_ = true;
     ScheduleRetry();
     timerActive_ = false;
     return retryDelay_;
@@ -296,10 +304,14 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
     EXPECT_EQ(host.externalCalls.size(), delays.size() + 1);
     delays.push_back(plugin->retryDelay());
   }
-  EXPECT_GE(delays[1], 7500);
-  EXPECT_LE(delays[1], 12500);
-  EXPECT_GE(delays[2], 42000);
-  EXPECT_LE(delays[2], 60000);
+  // Each delay is ten times the one before, +-25 %, capped at 60 s (the
+  // ranges over every seed are checked below).
+  for (size_t i = 1; i < delays.size(); ++i) {
+    EXPECT_GE(delays[i], std::min<int64_t>(10 * delays[i - 1] - 10 * delays[i - 1] / 4, 60000))
+        << i;
+    EXPECT_LE(delays[i], std::min<int64_t>(10 * delays[i - 1] + 10 * delays[i - 1] / 4, 60000))
+        << i;
+  }
   EXPECT_EQ(delays[3], 60000);
   EXPECT_EQ(delays[4], 60000);
   EXPECT_EQ(std::count_if(host.scheduled.begin(), host.scheduled.end(),
@@ -474,6 +486,47 @@ TEST(EntitlementsDescriptorTest, TheTokenTypeCarriesThePluginsDefaultTags) {
   EXPECT_EQ(tags, (std::vector<std::string>{"Plugins", "Plugin entitlements"}));
   const uint32_t fieldCount = token->fieldCount;
   EXPECT_EQ(fieldCount, 5u);
+}
+
+// The jitter of one delay is multiplied into the next: the second delay is
+// ten times the first +-25 %, so it lies anywhere in 5625..15625 ms, not
+// only in ten times the first one's range; the third is capped at 60 s from
+// 42188 ms up, the fourth is always the cap. Checked for many seeds, on the
+// arithmetic alone (no clock).
+TEST_F(EntitlementsPluginTest, RetryDelaysFollowTheRuleForEverySeed) {
+  ASSERT_TRUE(Start());
+  int64_t lowest[4] = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+  int64_t highest[4] = {0, 0, 0, 0};
+  // Seeds drawn at random: the plugin's generator gives small first numbers
+  // for small seeds, so counting seeds up would cover only part of the range.
+  std::mt19937 seeds(2027);
+  for (int round = 0; round < 20000; ++round) {
+    const uint32_t seed = static_cast<uint32_t>(seeds());
+    plugin->SeedRandom(seed);
+    int64_t delays[4] = {plugin->DrawFirstDelay()};
+    for (int i = 1; i < 4; ++i) delays[i] = plugin->DrawNextDelay();
+    ASSERT_GE(delays[0], 750) << seed;
+    ASSERT_LE(delays[0], 1250) << seed;
+    for (int i = 1; i < 4; ++i) {
+      const int64_t tenfold = 10 * delays[i - 1];
+      ASSERT_GE(delays[i], std::min<int64_t>(tenfold - tenfold / 4, 60000)) << seed << " " << i;
+      ASSERT_LE(delays[i], std::min<int64_t>(tenfold + tenfold / 4, 60000)) << seed << " " << i;
+    }
+    for (int i = 0; i < 4; ++i) {
+      lowest[i] = std::min(lowest[i], delays[i]);
+      highest[i] = std::max(highest[i], delays[i]);
+    }
+  }
+  // The second delay leaves ten times the first one's range on both sides.
+  EXPECT_GE(lowest[1], 5625);
+  EXPECT_LT(lowest[1], 7500);
+  EXPECT_GT(highest[1], 12500);
+  EXPECT_LE(highest[1], 15625);
+  EXPECT_GE(lowest[2], 42188);
+  EXPECT_LT(lowest[2], 48000);
+  EXPECT_EQ(highest[2], 60000);
+  EXPECT_EQ(lowest[3], 60000);
+  EXPECT_EQ(highest[3], 60000);
 }
 
 TEST_F(EntitlementsPluginTest, FirstRetryDelaysCoverTheJitterRange) {

@@ -10,6 +10,7 @@
 
 #include "common/base64.h"
 #include "serialization/json.h"
+#include "serialization/json_round_trip.h"
 #include "serialization/msgpack.h"
 #include "support/paths.h"
 
@@ -35,6 +36,10 @@ TEST(JsonCorpus, ParsingSuite) {
     std::string text = ReadFile(entry.path());
     ValueResult result = ReadJson(text);
     ++seen;
+    // Whatever is read is written back and read again unchanged.
+    if (result.Ok()) {
+      EXPECT_TRUE(test::JsonRoundTrips(result.value())) << name;
+    }
     if (name.starts_with("y_")) {
       EXPECT_TRUE(result.Ok()) << name << ": " << result.ErrorText();
     } else if (name.starts_with("n_")) {
@@ -147,6 +152,7 @@ TEST(MessagePackCorpus, EveryEncoding) {
         }
         ASSERT_TRUE(result.Ok()) << where << ": " << result.ErrorText();
         EXPECT_EQ(consumed, bytes.size()) << where;
+        EXPECT_TRUE(test::JsonRoundTrips(result.value())) << where;
         // A float 32 holds the bignum only approximately; compare it numerically.
         if (result.value().Kind() == ValueKind::Float && item.HasMember("bignum")) {
           EXPECT_EQ(result.value().GetFloat(), AsDouble(item.FindMember("number"))) << where;

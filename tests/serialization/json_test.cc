@@ -1,5 +1,7 @@
 #include "serialization/json.h"
 
+#include "serialization/json_round_trip.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace qmx {
 namespace {
@@ -35,6 +38,7 @@ TEST(WriteJson, Layouts) {
   EXPECT_EQ(WriteJson(nested, nullptr, nullptr), "{\"a\":[1,2],\"e\":[],\"o\":{}}");
   EXPECT_EQ(WriteJson(nested, nullptr, "\n"),
             "{\n    \"a\": [\n        1,\n        2\n    ],\n    \"e\": [],\n    \"o\": {}\n}");
+  for (const Value* v : {&one, &urn, &nested}) EXPECT_TRUE(test::JsonRoundTrips(*v));
 }
 
 TEST(WriteJson, Scalars) {
@@ -70,7 +74,78 @@ TEST(WriteJson, Scalars) {
     Value value;
     c.build(value);
     EXPECT_EQ(WriteJson(value, nullptr, nullptr), c.expected);
+    EXPECT_TRUE(test::JsonRoundTrips(value)) << c.expected;
   }
+}
+
+// Values at the edges of what the writer and the reader handle, read back
+// from both layouts (see json_round_trip.h for what JSON cannot carry).
+TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
+  std::vector<Value> values(12);
+  // Member names that sort by unsigned bytes, hold NULs and escapes, or are
+  // proper prefixes of one another; and many members (the larger sort).
+  for (std::string_view name :
+       {std::string_view("a"), std::string_view("a\0", 2), std::string_view("a\0b", 3),
+        std::string_view("ab"), std::string_view(""), std::string_view("\xff"),
+        std::string_view("\x7f"), std::string_view("\"\\/\b\x1f"), std::string_view("\xc3\xa9")}) {
+    values[0].Member(name).SetString(name);
+  }
+  for (int i = 0; i < 300; ++i) {
+    values[1].Member("member" + std::to_string(i * 7919 % 300)).SetSigned(-i);
+  }
+  // Numbers at their limits and doubles in every range, as the writer's
+  // shortest form must read back bit for bit.
+  for (double d :
+       {0.0, -0.0, 5e-324, 2.2250738585072009e-308, 2.2250738585072014e-308, 1.7976931348623157e308,
+        9007199254740993.0, 1e16, 1e21, 1e22, 1e23, 0.1, 1.0 / 3, 123456789012345678.0}) {
+    values[2].Append().SetFloat(d);
+    values[2].Append().SetFloat(-d);
+  }
+  std::mt19937_64 random(8);
+  for (int i = 0; i < 5000; ++i) {
+    uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    values[3].Append().SetFloat(d);  // NaN and infinities are written as null
+  }
+  for (int64_t n : {INT64_MIN, INT64_MIN + 1, int64_t{-1}, int64_t{0}, int64_t{INT32_MIN},
+                    int64_t{INT32_MAX} + 1, INT64_MAX}) {
+    values[4].Append().SetSigned(n);
+  }
+  for (uint64_t n : {uint64_t{0}, uint64_t{UINT32_MAX}, uint64_t{UINT32_MAX} + 1, UINT64_MAX}) {
+    values[4].Append().SetUnsigned(n);
+  }
+  // Strings of every control byte, of bytes from 0x80 up (no UTF-8 check),
+  // long enough to cross the reader's 16-byte blocks, with NULs inside.
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    values[5].Append().SetString(std::string(byte % 40, 'x') + static_cast<char>(byte) +
+                                 std::string(17, 'y'));
+  }
+  values[5].Append().SetString(std::string(5000, 'z') + std::string("\0\0", 2));
+  for (size_t size = 0; size < 6; ++size) {
+    values[6].Member(std::to_string(size)).SetBlob("\x00\xff\x10\x80\x7f", size);
+  }
+  values[6].Member("enum").SetEnum(-7, TypeId{});
+  values[6].Member("enum positive").SetEnum(7, TypeId{});
+  // Arrays around the sizes that containers grow at.
+  for (size_t size : {size_t{255}, size_t{256}, size_t{257}, size_t{1000}}) {
+    Value& list = values[7].Member(std::to_string(size));
+    for (size_t i = 0; i < size; ++i) list.Append().SetUnsigned(i);
+  }
+  // Empty containers and nulls in every position; the deepest nesting the
+  // reader takes.
+  values[8].Append();
+  values[8].Append().MakeCollection();
+  values[8].Append().MakeStructure();
+  values[8].Append().Member("n");
+  Value* deep = &values[9];
+  for (unsigned depth = 1; depth <= kMaxNestingDepth; ++depth) {
+    deep = depth % 2 ? &deep->Member("d") : &deep->Append();
+  }
+  deep->SetBool(false);
+  values[10].SetString("");
+  values[11].SetBool(true);
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_TRUE(test::JsonRoundTrips(values[i])) << i;
 }
 
 TEST(ReadJson, Failures) {
@@ -120,6 +195,7 @@ TEST(ReadJson, NumberKinds) {
   EXPECT_EQ(v.At(6).GetUnsigned(), UINT64_MAX);
   EXPECT_EQ(v.At(7).GetSigned(), INT64_MIN);
   EXPECT_EQ(v.At(8).Kind(), ValueKind::Unsigned);
+  EXPECT_TRUE(test::JsonRoundTrips(v));
 }
 
 TEST(ReadJson, NumbersReadAsNearestDouble) {
@@ -261,6 +337,7 @@ TEST(ReadJson, StructureAndRoundTrip) {
   EXPECT_EQ(WriteJson(parsed.value(), nullptr, nullptr),
             "{\"a\":{\"x\":0.5,\"y\":-2},\"b\":\"\xc3\xa9\xf0\x9f\x98\x80\\n\","
             "\"z\":[true,false,null,{}]}");
+  EXPECT_TRUE(test::JsonRoundTrips(parsed.value()));
 
   // Text after the first NUL is not read.
   EXPECT_TRUE(ReadJson(std::string("123\0garbage", 11)).Ok());
@@ -299,6 +376,7 @@ TEST(ReadJson, StringsAndNumbersAroundInPlaceDecoding) {
         EXPECT_EQ(v.At(2).FindMember(decoded).GetFloat(), -1.25) << text;
         EXPECT_EQ(v.At(2).FindMember(plain + "!").GetUnsigned(), 7u) << text;
         EXPECT_EQ(v.At(3).GetUnsigned(), length) << text;
+        EXPECT_TRUE(test::JsonRoundTrips(v)) << text;
       }
     }
   }
@@ -353,6 +431,69 @@ TEST(ReadJson, FailuresInLongTexts) {
     EXPECT_FALSE(result.Ok());
     EXPECT_EQ(result.ErrorText(), std::string("Error: ") + c.reason + " at offset " + std::to_string(c.offset) + ".");
   }
+}
+
+// JSON refuses every raw byte below 0x20 in a string, and so does the
+// reader, wherever the byte falls: among the first bytes of a string, which
+// the parser walks one at a time, or inside the 16-byte blocks it scans at
+// once. The message and offset are the ones for that byte: a NUL ends the
+// text (an unterminated string), any other byte is an invalid character. The
+// strings start at every alignment, as values (read in place), as values
+// after an escape (copied down as they are read) and as member names, in
+// texts copied to the stack and to the heap.
+TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
+  struct Shape {
+    const char* name;
+    std::string before;  // up to the string's first character
+    std::string after;   // from the character after the control byte
+  };
+  const Shape shapes[] = {
+      {"value", "{\"a\":\"", "x\"}"},
+      {"value after an escape", "[\"\\n", "x\"]"},
+      {"name", "{\"", "x\":1}"},
+  };
+  for (size_t lead : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{3000}}) {
+    const std::string space(lead, ' ');
+    for (const Shape& shape : shapes) {
+      for (unsigned byte = 0; byte < 0x20; ++byte) {
+        for (size_t at = 0; at <= 40; ++at) {
+          std::string prefix(at, 'a');
+          for (size_t i = 0; i < at; ++i) prefix[i] = static_cast<char>('a' + i % 26);
+          const std::string text =
+              space + shape.before + prefix + static_cast<char>(byte) + shape.after;
+          const size_t offset = lead + shape.before.size() + at;
+          const std::string expected = std::string("Error: ") +
+                                       (byte == 0 ? "Missing a closing quotation mark in string."
+                                                  : "Invalid escape character in string.") +
+                                       " at offset " + std::to_string(offset) + ".";
+          ValueResult result = ReadJson(text);
+          ASSERT_FALSE(result.Ok())
+              << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
+          ASSERT_EQ(result.ErrorText(), expected)
+              << shape.name << ", byte " << byte << " at " << at << ", lead " << lead;
+        }
+      }
+    }
+  }
+  // The same bytes written as escapes are read, and a raw byte in a later
+  // string is still found after such an escape.
+  for (unsigned byte = 0; byte < 0x20; ++byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+    const std::string text = "[\"0123456789abcdef" + std::string(escape) + "0123456789abcdef\"]";
+    ValueResult result = ReadJson(text);
+    ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
+    EXPECT_EQ(result.value().At(0).GetString(),
+              "0123456789abcdef" + std::string(1, static_cast<char>(byte)) + "0123456789abcdef");
+    EXPECT_TRUE(test::JsonRoundTrips(result.value())) << text;
+    const std::string later = text.substr(0, text.size() - 1) + ",\"0123456789abcdef\x1e\"]";
+    EXPECT_EQ(ReadJson(later).ErrorText(), "Error: Invalid escape character in string. at offset " +
+                                               std::to_string(later.size() - 3) + ".");
+  }
+  // Outside strings the bytes from 0x1A up fail as any other stray byte does.
+  EXPECT_EQ(ReadJson("[1,\x1f]").ErrorText(), "Error: Invalid value. at offset 3.");
+  EXPECT_EQ(ReadJson("{\"0123456789abcdefgh\":1}\x1b").ErrorText(),
+            "Error: The document root must not be followed by other values. at offset 24.");
 }
 
 TEST(ReadJson, NestingLimit) {

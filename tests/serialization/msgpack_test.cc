@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "serialization/json.h"
+#include "serialization/json_round_trip.h"
 
 namespace qmx {
 namespace {
@@ -62,6 +63,7 @@ TEST(DecodeMessagePack, Items) {
     ASSERT_TRUE(result.Ok()) << c.json << ": " << result.ErrorText();
     EXPECT_EQ(result.value().Kind(), c.kind) << c.json;
     EXPECT_EQ(WriteJson(result.value(), nullptr, nullptr), c.json);
+    EXPECT_TRUE(test::JsonRoundTrips(result.value())) << c.json;
     EXPECT_EQ(consumed, c.consumed) << c.json;
   }
 }

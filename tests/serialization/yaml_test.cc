@@ -8,8 +8,10 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "serialization/json.h"
+#include "serialization/json_round_trip.h"
 
 namespace qmx {
 namespace {
@@ -67,6 +69,7 @@ TEST(ReadYaml, Values) {
     ValueResult result = ReadYaml(c.text);
     ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
     EXPECT_EQ(AsJson(result), c.json) << c.text;
+    EXPECT_TRUE(test::JsonRoundTrips(result.value())) << c.text;
   }
 }
 
@@ -236,6 +239,58 @@ TEST(ReadYaml, Failures) {
     EXPECT_FALSE(result.Ok()) << c.text;
     EXPECT_EQ(result.ErrorText(), c.message) << c.text;
     EXPECT_EQ(result.value().Size(), 1u);
+  }
+}
+
+// True when every Structure in v has its members in name order and finds
+// each of them by name.
+bool SortedByName(const Value& v) {
+  for (size_t i = 0; i < v.Size(); ++i) {
+    if (v.Kind() == ValueKind::Collection && !SortedByName(v.At(i))) return false;
+    if (v.Kind() != ValueKind::Structure) continue;
+    if (i > 0 && !(v.MemberName(i - 1) < v.MemberName(i))) return false;
+    if (&v.FindMember(v.MemberName(i)) != &v.MemberValue(i) || !SortedByName(v.MemberValue(i))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// An anchor's path may lead into a mapping that is still being read, when a
+// repeated key has put a new mapping where the anchored node was. The alias
+// copies that mapping as far as it has been read (its own slot, still Empty,
+// included); the copy is a Structure like any other, in name order.
+TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
+  struct Case {
+    const char* text;
+    const char* json;
+    std::vector<std::string> slot;  // the alias's slot: member names, "0" for the first element
+  };
+  const Case cases[] = {
+      {R"({"c": &x 1, "c": {"u": 1, "a": *x}})",
+       R"({"c":{"a":{"a":null,"u":1},"u":1}})",
+       {"c", "a"}},
+      {"c: &x 1\nc:\n  u: 1\n  a: *x\n", R"({"c":{"a":{"a":null,"u":1},"u":1}})", {"c", "a"}},
+      {"c: {d: &x 1}\nc: {d: {u: 1, w: 2, b: *x}}",
+       R"({"c":{"d":{"b":{"b":null,"u":1,"w":2},"u":1,"w":2}}})",
+       {"c", "d", "b"}},
+      {"c: &x 1\nc: {u: {z: 1, y: 2}, a: [*x]}",
+       R"({"c":{"a":[{"a":[null],"u":{"y":2,"z":1}}],"u":{"y":2,"z":1}}})",
+       {"c", "a", "0"}},
+      {"c: &x 1\nc: [{u: 1, a: *x}]",
+       R"({"c":[{"a":[{"a":null,"u":1}],"u":1}]})",
+       {"c", "0", "a", "0"}},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = ReadYaml(c.text);
+    ASSERT_TRUE(result.Ok()) << c.text << ": " << result.ErrorText();
+    EXPECT_EQ(AsJson(result), c.json) << c.text;
+    EXPECT_TRUE(SortedByName(result.value())) << c.text;
+    const Value* slot = &result.value();
+    for (const std::string& step : c.slot) {
+      slot = step == "0" ? &slot->At(0) : &slot->FindMember(step);
+    }
+    EXPECT_NE(slot->FindMember("u").Kind(), ValueKind::Empty) << c.text;
   }
 }
 
