@@ -116,9 +116,10 @@ class Unpacker : public msgpack::v2::parser<Unpacker, NoBufferHook> {
 
  private:
   struct Frame {
-    Value* target = nullptr;
-    bool map = false;
-    bool reopened = false;
+    Frame(Value* target, bool map, bool reopened) : target(target), map(map), reopened(reopened) {}
+    Value* target;
+    bool map;
+    bool reopened;
     bool inKey = false;
     uint32_t index = 0;  // elements completed
     std::string key;
@@ -167,10 +168,7 @@ class Unpacker : public msgpack::v2::parser<Unpacker, NoBufferHook> {
     } else {
       slot->MakeCollection();
     }
-    Frame& frame = frames_.emplace_back();
-    frame.target = slot;
-    frame.map = map;
-    frame.reopened = reopened;
+    frames_.emplace_back(slot, map, reopened);
     return true;
   }
 
