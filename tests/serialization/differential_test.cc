@@ -663,6 +663,31 @@ TEST(DifferentialDocuments, LaterWritesOfARepeatedKeyWin) {
   QMX_SKIP_IF_KNOWN(msgpack);
 }
 
+// Nesting is bounded by the readers' own rule (kMaxNestingDepth), which
+// neither format has: the references keep the same bound, so a document one
+// level too deep fails in both, at the same offset for JSON.
+TEST(DifferentialDocuments, NestingAroundTheReadersBound) {
+  Disagreements json(Reader::Json);
+  Disagreements msgpack(Reader::MessagePack);
+  for (size_t depth : {kMaxNestingDepth - 1, kMaxNestingDepth, kMaxNestingDepth + 1}) {
+    std::string arrays = std::string(depth, '[') + std::string(depth, ']');
+    std::string objects;
+    for (size_t i = 0; i < depth; ++i) objects += "{\"a\":";
+    objects += "1" + std::string(depth, '}');
+    CheckJson(json, "arrays " + std::to_string(depth), arrays);
+    CheckJson(json, "objects " + std::to_string(depth), objects);
+    CheckMessagePack(msgpack, "arrays " + std::to_string(depth), std::vector<uint8_t>(depth, 0x91));
+    std::vector<uint8_t> maps;
+    for (size_t i = 0; i < depth; ++i) maps.insert(maps.end(), {0x81, 0xA1, 'a'});
+    maps.push_back(0x01);
+    CheckMessagePack(msgpack, "maps " + std::to_string(depth), maps);
+    ValueResult deep = reference::ReadJson(arrays);
+    EXPECT_EQ(deep.Ok(), depth <= kMaxNestingDepth) << depth;
+  }
+  QMX_SKIP_IF_KNOWN(json);
+  QMX_SKIP_IF_KNOWN(msgpack);
+}
+
 // Documents of every reader, one after another in one process: a reader must
 // not carry anything from one document into the next.
 TEST(DifferentialDocuments, DocumentsReadOneAfterAnother) {
