@@ -8,6 +8,7 @@ if(NOT TARGET qmx_reference_readers)
   add_library(qmx_reference_readers STATIC
     ${CMAKE_SOURCE_DIR}/tests/support/reference_readers.cc
     ${CMAKE_SOURCE_DIR}/tests/support/reference_comparisons.cc
+    ${CMAKE_SOURCE_DIR}/tests/support/reference_yaml_documents.cc
     ${CMAKE_SOURCE_DIR}/tests/support/reference_message_pack.cc)
   target_include_directories(qmx_reference_readers PUBLIC ${CMAKE_SOURCE_DIR}/tests)
   target_include_directories(qmx_reference_readers SYSTEM PRIVATE ${RAPIDJSON_INCLUDE_DIR})

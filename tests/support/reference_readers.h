@@ -15,8 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/value.h"
 
@@ -88,6 +90,50 @@ std::string CompareDecodeMessagePack(const uint8_t* data, size_t size, Notes* no
 // Text that libyaml refuses ("YAML parser error: ...") is not compared, nor a
 // number whose YAML value is left open.
 std::string CompareReadYamlWithJson(std::string_view text, Notes* notes = nullptr);
+
+// Flow YAML with anchors and aliases, written together with the value ReadYaml
+// must build for it: every node written into its slot in text order through
+// Member() and Element(), an alias a copy of what its anchor's path leads to
+// at that moment, a repeated key's later value replacing the earlier one
+// (containers too). Repeated keys make anchors whose path leads into a mapping
+// that is still being read. Aliases stay within ReadYaml's size and nesting
+// budgets, so a document never fails.
+class YamlDocuments {
+ public:
+  // choose gives every decision: a seeded generator in the tests, the input
+  // in the fuzz target.
+  explicit YamlDocuments(std::function<uint32_t()> choose) : choose_(std::move(choose)) {}
+
+  // A document and, in expected, its value. aliasesOpenMapping tells whether
+  // an alias copied a mapping that was still open.
+  std::string Document(Value& expected, bool& aliasesOpenMapping);
+
+ private:
+  struct Step {
+    bool name;
+    std::string key;
+    size_t index;
+  };
+  struct Anchor {
+    std::string name;
+    std::vector<Step> path;
+    bool open;  // its node is still being read: an alias of it is cyclic
+  };
+
+  const Value* Walk(const std::vector<Step>& path) const;
+  void MaybeAnchor(std::vector<size_t>& mine);
+  bool Alias(Value& slot, size_t depth);
+  void Write(Value& slot, size_t depth, int levels);
+
+  std::function<uint32_t()> choose_;
+  Value* root_ = nullptr;
+  std::string text_;
+  std::vector<Anchor> anchors_;
+  std::vector<Step> path_;
+  std::vector<const Value*> open_;
+  size_t copied_ = 0;
+  bool aliasesOpenMapping_ = false;
+};
 
 // A value as JSON-like text that shows every kind (u1, s-1, f1.5, b"AQI="),
 // cut after about limit characters.
