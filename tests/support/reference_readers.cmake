@@ -5,7 +5,7 @@
 # found (for the Windows builds, the build machine's copy); where there is
 # none the MessagePack model reports itself missing (HaveMessagePack).
 if(NOT TARGET qmx_reference_readers)
-  add_library(qmx_reference_readers STATIC
+  add_library(qmx_reference_readers STATIC EXCLUDE_FROM_ALL
     ${CMAKE_SOURCE_DIR}/tests/support/reference_readers.cc
     ${CMAKE_SOURCE_DIR}/tests/support/reference_comparisons.cc
     ${CMAKE_SOURCE_DIR}/tests/support/reference_yaml_documents.cc
