@@ -90,6 +90,7 @@ class Disagreements {
   size_t Checked() const { return checked_; }
   bool HasKnown() const { return !known_.empty(); }
   std::string KnownSummary() const {
+    if (known_.empty()) return "";
     std::string text = "known disagreements:";
     for (const auto& [reason, count] : known_) text += "\n  " + std::to_string(count) + " x " + reason;
     return text;
@@ -268,7 +269,13 @@ struct Node {
   double floatValue = 0;
   std::string text;
   std::vector<Node> elements;
-  std::vector<std::pair<std::string, Node>> members;
+  // An Object's members: names[i] names elements[i].
+  std::vector<std::string> names;
+
+  void Add(std::string name, Node value) {
+    names.push_back(std::move(name));
+    elements.push_back(std::move(value));
+  }
 };
 
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -313,11 +320,11 @@ void WriteJsonText(const Node& node, std::string& out) {
       break;
     case Node::Object:
       out += '{';
-      for (size_t i = 0; i < node.members.size(); ++i) {
+      for (size_t i = 0; i < node.names.size(); ++i) {
         if (i != 0) out += ',';
-        AppendJsonString(out, node.members[i].first);
+        AppendJsonString(out, node.names[i]);
         out += ':';
-        WriteJsonText(node.members[i].second, out);
+        WriteJsonText(node.elements[i], out);
       }
       out += '}';
       break;
@@ -437,10 +444,10 @@ class MessagePackWriter {
         for (const Node& element : node.elements) Item(element);
         break;
       case Node::Object:
-        Length(node.members.size(), 0x80, 16, 0xDE, 2);
-        for (const auto& [name, value] : node.members) {
-          Text(name, false);
-          Item(value);
+        Length(node.names.size(), 0x80, 16, 0xDE, 2);
+        for (size_t i = 0; i < node.names.size(); ++i) {
+          Text(node.names[i], false);
+          Item(node.elements[i]);
         }
         break;
     }
@@ -490,7 +497,7 @@ class TreeMaker {
       for (size_t i = 0; i < count; ++i) node.elements.push_back(Tree(depth - 1));
     } else {
       node.kind = Node::Object;
-      for (size_t i = 0; i < count; ++i) node.members.emplace_back(Name(), Tree(depth - 1));
+      for (size_t i = 0; i < count; ++i) node.Add(Name(), Tree(depth - 1));
     }
     return node;
   }
@@ -522,7 +529,7 @@ Node Record(int id, const std::vector<std::string>& names) {
     value.kind = i % 2 == 0 ? Node::Unsigned : Node::Text;
     value.unsignedValue = static_cast<uint64_t>(id) * 7 + i;
     value.text = "v" + std::to_string(id);
-    record.members.emplace_back(names[i], value);
+    record.Add(names[i], value);
   }
   return record;
 }
@@ -620,7 +627,7 @@ TEST(DifferentialDocuments, ArraysAndMapsAroundTheirBatchSizes) {
     map.kind = Node::Object;
     for (size_t i = 0; i < size; ++i) {
       list.elements.push_back(maker.Tree(1));
-      if (i < members) map.members.emplace_back("k" + std::to_string(i * 7919 % members), maker.Scalar());
+      if (i < members) map.Add("k" + std::to_string(i * 7919 % members), maker.Scalar());
     }
     checks.Check("array of " + std::to_string(size), list, size <= 17);
     checks.Check("map of " + std::to_string(size), map, size <= 17);
@@ -629,10 +636,10 @@ TEST(DifferentialDocuments, ArraysAndMapsAroundTheirBatchSizes) {
     twice.kind = Node::Object;
     Node shorter = list;
     shorter.elements.resize(size / 2);
-    twice.members.emplace_back("a", list);
-    twice.members.emplace_back("a", shorter);
-    twice.members.emplace_back("b", shorter);
-    twice.members.emplace_back("b", list);
+    twice.Add("a", list);
+    twice.Add("a", shorter);
+    twice.Add("b", shorter);
+    twice.Add("b", list);
     checks.Check("repeated arrays of " + std::to_string(size), twice);
   }
   // Cut inside and around the batches of a 257-element array of one-byte items.
