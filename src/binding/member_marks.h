@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/inline_stack.h"
 #include "binding/value.h"
 
 namespace qmx {
@@ -82,8 +83,10 @@ class MemberMarks {
   };
   bool IsOpenBelowTop(uint32_t mark) const;
 
-  std::vector<OpenMap> open_;
-  std::vector<SavedMark> saved_;
+  // A document nesting its maps no deeper than this allocates nothing here.
+  static constexpr size_t kLocalDepth = 16;
+  InlineStack<OpenMap, kLocalDepth> open_;
+  InlineStack<SavedMark, kLocalDepth> saved_;
   // Drops every prediction. Only the slots flagged in used_ are visited: a
   // small document does not pay for walking the whole table.
   void Forget();

@@ -1,5 +1,6 @@
 #include "binding/page_pool.h"
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -41,8 +42,11 @@ class PagePool {
 
   PagePoolStats Stats() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {inUse_, acquired_};
+    return {inUse_ - setAside_.load(std::memory_order_relaxed), acquired_};
   }
+
+  void SetAside(size_t count) { setAside_.fetch_add(count, std::memory_order_relaxed); }
+  void TakeBack(size_t count) { setAside_.fetch_sub(count, std::memory_order_relaxed); }
 
  private:
   // Maps one region and threads its pages onto the free list. Called with the
@@ -64,6 +68,7 @@ class PagePool {
   FreePage* free_ = nullptr;
   size_t inUse_ = 0;
   size_t acquired_ = 0;
+  std::atomic<size_t> setAside_{0};
 };
 
 // Created on first use and never destroyed, so contexts that outlive static
@@ -92,11 +97,18 @@ void ReleasePages(void* const* pages, size_t count) {
 
 PagePoolStats GetPagePoolStats() { return Pool().Stats(); }
 
+void NotePagesSetAside(size_t count) { Pool().SetAside(count); }
+
+void NotePagesTakenBack(size_t count) { Pool().TakeBack(count); }
+
 void* PageLedger::Acquire() {
-  if (inlineCount_ < kInlinePages) {
-    void* page = AcquireRawPage();
-    inline_[inlineCount_++] = page;
-    return page;
+  if (inlineUsed_ < kInlinePages) {
+    if (inlineUsed_ == inlineHeld_) {
+      inline_[inlineHeld_++] = AcquireRawPage();
+    } else {
+      UnpoisonMemory(inline_[inlineUsed_], kPageSize);
+    }
+    return inline_[inlineUsed_++];
   }
   if (directory_ == nullptr || directory_->count == std::size(directory_->pages)) {
     auto* directory = static_cast<Directory*>(AcquireRawPage());
@@ -112,9 +124,25 @@ void* PageLedger::Acquire() {
 // The owner's blocks and slots may have left parts of a page poisoned; the
 // pool poisons each page whole again once its link is written.
 void PageLedger::ReleaseAll() {
-  for (size_t i = 0; i < inlineCount_; ++i) UnpoisonMemory(inline_[i], kPageSize);
-  ReleasePages(inline_, inlineCount_);
-  inlineCount_ = 0;
+  for (size_t i = 0; i < inlineHeld_; ++i) UnpoisonMemory(inline_[i], kPageSize);
+  ReleasePages(inline_, inlineHeld_);
+  inlineHeld_ = 0;
+  inlineUsed_ = 0;
+  ReleaseDirectory();
+}
+
+size_t PageLedger::Recycle(size_t keep) {
+  if (keep > inlineHeld_) keep = inlineHeld_;
+  for (size_t i = keep; i < inlineHeld_; ++i) UnpoisonMemory(inline_[i], kPageSize);
+  ReleasePages(inline_ + keep, inlineHeld_ - keep);
+  ReleaseDirectory();
+  for (size_t i = 0; i < keep; ++i) PoisonMemory(inline_[i], kPageSize);
+  inlineHeld_ = keep;
+  inlineUsed_ = 0;
+  return keep;
+}
+
+void PageLedger::ReleaseDirectory() {
   while (directory_ != nullptr) {
     Directory* directory = directory_;
     directory_ = directory->next;
