@@ -42,11 +42,12 @@ class PagePool {
 
   PagePoolStats Stats() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {inUse_ - setAside_.load(std::memory_order_relaxed), acquired_};
+    return {inUse_ - setAside.load(std::memory_order_relaxed), acquired_};
   }
 
-  void SetAside(size_t count) { setAside_.fetch_add(count, std::memory_order_relaxed); }
-  void TakeBack(size_t count) { setAside_.fetch_sub(count, std::memory_order_relaxed); }
+  // Pages their owners keep aside (see NotePagesSetAside): kept apart from
+  // the pool so that noting them needs neither the pool nor its lock.
+  static inline std::atomic<size_t> setAside{0};
 
  private:
   // Maps one region and threads its pages onto the free list. Called with the
@@ -68,7 +69,6 @@ class PagePool {
   FreePage* free_ = nullptr;
   size_t inUse_ = 0;
   size_t acquired_ = 0;
-  std::atomic<size_t> setAside_{0};
 };
 
 // Created on first use and never destroyed, so contexts that outlive static
@@ -97,9 +97,13 @@ void ReleasePages(void* const* pages, size_t count) {
 
 PagePoolStats GetPagePoolStats() { return Pool().Stats(); }
 
-void NotePagesSetAside(size_t count) { Pool().SetAside(count); }
+void NotePagesSetAside(size_t count) {
+  PagePool::setAside.fetch_add(count, std::memory_order_relaxed);
+}
 
-void NotePagesTakenBack(size_t count) { Pool().TakeBack(count); }
+void NotePagesTakenBack(size_t count) {
+  PagePool::setAside.fetch_sub(count, std::memory_order_relaxed);
+}
 
 void* PageLedger::Acquire() {
   if (inlineUsed_ < kInlinePages) {

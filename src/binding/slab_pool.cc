@@ -91,14 +91,6 @@ void* SlabPool::Allocate() {
   return slot;
 }
 
-void SlabPool::Reset() {
-  assert(ledger_ != nullptr);
-  withFree_ = nullptr;
-  fresh_ = nullptr;
-  frontier_ = 0;
-  pages_ = 0;
-}
-
 void SlabPool::Free(void* slot) {
   auto address = reinterpret_cast<uintptr_t>(slot);
   auto* page = reinterpret_cast<PageHeader*>(address & ~(uintptr_t{kPageSize} - 1));

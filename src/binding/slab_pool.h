@@ -45,7 +45,12 @@ class SlabPool {
   void Free(void* slot);
   // Forgets every page and slot at once, for a pool given a PageLedger whose
   // owner takes its pages back: the pool is then as if new.
-  void Reset();
+  void Reset() {
+    withFree_ = nullptr;
+    fresh_ = nullptr;
+    frontier_ = 0;
+    pages_ = 0;
+  }
 
   size_t SlotSize() const { return slotSize_; }
 

@@ -51,6 +51,29 @@ constexpr size_t kBlockAlignment = 16;
 
 size_t EntrySize(size_t length) { return sizeof(InternedString) + length + 1; }
 
+// Copies size bytes; texts up to 16 bytes (most names and short values) with
+// two loads and two stores that may overlap, never touching a byte outside
+// either range.
+inline void CopyText(char* to, const char* from, size_t size) {
+  if (size >= 8 && size <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + size - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + size - 8, &tail, 8);
+  } else if (size >= 4 && size < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + size - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + size - 4, &tail, 4);
+  } else if (size < 4) {
+    for (size_t i = 0; i < size; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, size);
+  }
+}
+
 // Parked contexts, each emptied and keeping at most kKeptPages pages besides
 // its own; a slot is taken and filled by atomic exchange, so any thread may
 // take a context another thread parked.
@@ -230,7 +253,7 @@ InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   entry->length = static_cast<uint32_t>(text.size());
   entry->mark = 0;
   entry->markPosition = 0;
-  std::memcpy(entry->Text(), text.data(), text.size());
+  CopyText(entry->Text(), text.data(), text.size());
   entry->Text()[text.size()] = '\0';
   if (grown) {
     i = Slot(hash);
