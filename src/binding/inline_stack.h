@@ -1,70 +1,79 @@
-// A stack whose first N entries live inside the object and the rest on the
-// heap: the readers keep their open containers in one, so a document that
-// nests no deeper than N allocates nothing for them.
+// A stack whose first N entries live inside the object: the readers keep
+// their open containers in one, so a document that nests no deeper than N
+// allocates nothing for them. Past N the entries move to one heap block
+// (growing as a vector does), so they stay contiguous and the top is one
+// pointer away, as in a vector.
 //
-// Entries are not contiguous past N (no data()); indexes count from the
-// bottom. push and emplace raise what the heap raises and leave the stack as
-// it was.
+// push and emplace raise what the heap raises and leave the stack as it was.
+// Entries must move without throwing; references to entries last until the
+// next push.
 #pragma once
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace qmx {
 
 template <typename T, size_t N>
 class InlineStack {
+  static_assert(N > 0 && std::is_nothrow_move_constructible_v<T>);
+
  public:
   InlineStack() = default;
   ~InlineStack() {
-    while (size_ != 0) pop_back();
+    while (end_ != begin_) pop_back();
+    if (begin_ != Local()) ::operator delete(begin_);
   }
   InlineStack(const InlineStack&) = delete;
   InlineStack& operator=(const InlineStack&) = delete;
 
-  bool empty() const { return size_ == 0; }
-  size_t size() const { return size_; }
+  bool empty() const { return end_ == begin_; }
+  size_t size() const { return static_cast<size_t>(end_ - begin_); }
 
-  T& operator[](size_t index) { return index < N ? *Local(index) : deeper_[index - N]; }
-  const T& operator[](size_t index) const {
-    return index < N ? *Local(index) : deeper_[index - N];
-  }
-  T& back() { return (*this)[size_ - 1]; }
-  const T& back() const { return (*this)[size_ - 1]; }
+  T* data() { return begin_; }
+  const T* data() const { return begin_; }
+  T& operator[](size_t index) { return begin_[index]; }
+  const T& operator[](size_t index) const { return begin_[index]; }
+  T& back() { return end_[-1]; }
+  const T& back() const { return end_[-1]; }
 
   template <typename... Args>
   T& emplace_back(Args&&... args) {
-    T* entry;
-    if (size_ < N) {
-      entry = new (local_ + size_ * sizeof(T)) T(std::forward<Args>(args)...);
-    } else {
-      entry = &deeper_.emplace_back(std::forward<Args>(args)...);
-    }
-    ++size_;
+    if (end_ == capacity_) Grow();
+    T* entry = new (end_) T(std::forward<Args>(args)...);
+    ++end_;
     return *entry;
   }
   void push_back(T entry) { emplace_back(std::move(entry)); }
 
   void pop_back() {
-    if (size_ > N) {
-      deeper_.pop_back();
-    } else {
-      Local(size_ - 1)->~T();
-    }
-    --size_;
+    --end_;
+    end_->~T();
   }
 
  private:
-  T* Local(size_t index) { return std::launder(reinterpret_cast<T*>(local_ + index * sizeof(T))); }
-  const T* Local(size_t index) const {
-    return std::launder(reinterpret_cast<const T*>(local_ + index * sizeof(T)));
+  T* Local() { return reinterpret_cast<T*>(local_); }
+
+  // Moves the entries to a block twice the size.
+  void Grow() {
+    size_t size = this->size();
+    auto* grown = static_cast<T*>(::operator new(2 * size * sizeof(T)));
+    for (size_t i = 0; i < size; ++i) {
+      new (grown + i) T(std::move(begin_[i]));
+      begin_[i].~T();
+    }
+    if (begin_ != Local()) ::operator delete(begin_);
+    begin_ = grown;
+    end_ = grown + size;
+    capacity_ = grown + 2 * size;
   }
 
   alignas(T) unsigned char local_[N * sizeof(T)];
-  size_t size_ = 0;
-  std::vector<T> deeper_;
+  T* begin_ = Local();
+  T* end_ = begin_;
+  T* capacity_ = begin_ + N;
 };
 
 }  // namespace qmx

@@ -47,8 +47,10 @@ void MemberMarks::Close() {
 // is met before any larger one; a mark between two open maps' belongs to a map
 // that has closed. The enclosing map's mark, the usual match, is tested first.
 [[gnu::always_inline]] inline bool MemberMarks::IsOpenBelowTop(uint32_t mark) const {
-  for (size_t i = open_.size() - 1; i-- > 0;) {
-    if (open_[i].mark <= mark) return open_[i].mark == mark;
+  const OpenMap* open = open_.data() + open_.size() - 1;
+  while (open != open_.data()) {
+    --open;
+    if (open->mark <= mark) return open->mark == mark;
   }
   return false;
 }

@@ -73,8 +73,12 @@ class MemberMarks {
     InternedString* next;  // holds a reference
   };
   static constexpr size_t kPredictions = 256;
+  // Multiplicative hashing of the address: where the names lie in their
+  // pages decides nothing, so the table's slots are used alike.
   static size_t PredictionSlot(uintptr_t after) {
-    return ((after >> 4) ^ (after >> 12) ^ ((after & 1) << 7)) & (kPredictions - 1);
+    static_assert(kPredictions == 256, "the slot is the product's top byte");
+    uint64_t mixed = static_cast<uint64_t>(after) * 0x9E3779B97F4A7C15u;
+    return static_cast<size_t>(mixed >> 56);
   }
   struct SavedMark {
     InternedString* name;
