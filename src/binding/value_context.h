@@ -137,13 +137,13 @@ class ValueContext {
   // A context lives at the start of a page of its own, and the rest of that
   // page is the first space its arena cuts blocks from.
   //
-  // Most documents are small and short-lived, so Destroy parks the context
-  // of one that used few pages, emptied, with those pages (a few parked at a
-  // time, process-wide, lock-free), and Create takes a parked one before it
-  // builds a new one: a small document then costs no page from the pool, no
-  // lock, and no preparation of its pages. A parked context holds no string,
-  // record or block of the document it served; its pages count as free in
-  // GetPagePoolStats.
+  // Most documents are small and short-lived, so Destroy empties the context
+  // and parks it with up to three of its pages, the others going back to the
+  // pool (four contexts parked at most, process-wide, lock-free), and Create
+  // takes a parked one before it builds a new one: a small document then
+  // costs no page from the pool, no lock, and no preparation of its pages. A
+  // parked context holds no string, record or block of the document it
+  // served; its pages count as free in GetPagePoolStats.
   static ValueContext* Create();
   static void Destroy(ValueContext* context);
 
