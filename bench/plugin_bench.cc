@@ -124,33 +124,6 @@ LoadedPlugin& Loaded() {
   return *plugin;
 }
 
-struct PoolBeforeAndAfter {
-  PagePoolStats before;
-  PagePoolStats after;
-};
-
-// Runs call for every iteration of state and sets its "allocs" (operator
-// new calls plus the counted allocator's allocations) and "pages" (value
-// pages taken from the pool) per call, for endpoints of a plugin built into
-// this program.
-template <class Call>
-PoolBeforeAndAfter MeasureInProcessCalls(benchmark::State& state, const Call& call) {
-  MemoryStats first{};
-  GetMemoryStats(&first);
-  uint64_t before = OperatorNewCalls();
-  PoolBeforeAndAfter pages{GetPagePoolStats(), {}};
-  for (auto _ : state) benchmark::DoNotOptimize(call());
-  pages.after = GetPagePoolStats();
-  MemoryStats last{};
-  GetMemoryStats(&last);
-  auto iterations = static_cast<double>(state.iterations());
-  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
-                              static_cast<double>(last.allocations - first.allocations)) /
-                             iterations;
-  state.counters["pages"] = static_cast<double>(pages.after.acquired - pages.before.acquired) / iterations;
-  return pages;
-}
-
 void TokenEndpoint(benchmark::State& state) {
   LoadedPlugin& plugin = Loaded();
   if (!plugin.error.empty()) {
@@ -221,7 +194,19 @@ void SmallBodyEndpoint(benchmark::State& state) {
     state.SkipWithError("the endpoint did not answer with its record");
     return;
   }
-  MeasureInProcessCalls(state, call);
+  MemoryStats first{};
+  GetMemoryStats(&first);
+  uint64_t before = OperatorNewCalls();
+  PagePoolStats pagesBefore = GetPagePoolStats();
+  for (auto _ : state) benchmark::DoNotOptimize(call());
+  PagePoolStats pagesAfter = GetPagePoolStats();
+  MemoryStats last{};
+  GetMemoryStats(&last);
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
+                              static_cast<double>(last.allocations - first.allocations)) /
+                             iterations;
+  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
 }
 
 constexpr const char* kTemplate = "/entitlements/v1/users/{user}/libraries/{library}/items/{+item}";
@@ -289,7 +274,19 @@ void TokenEndpointInProcess(benchmark::State& state) {
     state.SkipWithError("the endpoint did not answer with the token record");
     return;
   }
-  auto [pagesBefore, pagesAfter] = MeasureInProcessCalls(state, call);
+  MemoryStats first{};
+  GetMemoryStats(&first);
+  uint64_t before = OperatorNewCalls();
+  PagePoolStats pagesBefore = GetPagePoolStats();
+  for (auto _ : state) benchmark::DoNotOptimize(call());
+  PagePoolStats pagesAfter = GetPagePoolStats();
+  MemoryStats last{};
+  GetMemoryStats(&last);
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
+                              static_cast<double>(last.allocations - first.allocations)) /
+                             iterations;
+  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
   state.counters["pages kept"] =
       static_cast<double>(pagesAfter.inUse) - static_cast<double>(pagesBefore.inUse);
   plugin->Callbacks()->Shutdown(plugin);
