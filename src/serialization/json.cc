@@ -35,7 +35,6 @@
 #include <system_error>
 #include <vector>
 
-#include "binding/inline_stack.h"
 #include "binding/type_registry.h"
 #include "common/base64.h"
 #include "serialization/json_number.h"
@@ -382,9 +381,7 @@ class BuildHandler {
   Value* slot_;
   const rapidjson::InsituStringStream& stream_;
   const char* end_;
-  // The open containers; a document nesting no deeper than this allocates
-  // nothing for them.
-  InlineStack<Value*, 32> stack_;
+  std::vector<Value*> stack_;
   const bool inSequence_;
   bool repeatedName_ = false;
   // In sequence: the open objects, and the indexes of objects already
