@@ -18,8 +18,8 @@ endif()
 include(CMakePackageConfigHelpers)
 
 set(QMX_PACKAGE qmx-be-entitlements)
-# The headers keep their plugin/interface/ folder, as api_descriptor.h includes
-# "plugin/interface/host_api.h";
+# The headers keep their interface/ folder, as api_descriptor.h includes
+# "interface/host_api.h";
 # the include root is namespaced so that a system-wide install adds no bare plugin/ folder.
 set(QMX_INSTALL_INCLUDE_ROOT ${CMAKE_INSTALL_INCLUDEDIR}/${QMX_PACKAGE})
 set(QMX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/${QMX_PACKAGE})
@@ -54,8 +54,8 @@ install(TARGETS ${QMX_PACKAGE}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
 install(TARGETS ${QMX_INSTALL_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qmx_host_api EXPORT qmx-be-entitlements-targets)
-install(FILES ${CMAKE_SOURCE_DIR}/src/plugin/interface/host_api.h ${CMAKE_SOURCE_DIR}/src/plugin/interface/api_descriptor.h
-  DESTINATION ${QMX_INSTALL_INCLUDE_ROOT}/plugin/interface)
+install(FILES ${CMAKE_SOURCE_DIR}/src/interface/host_api.h ${CMAKE_SOURCE_DIR}/src/interface/api_descriptor.h
+  DESTINATION ${QMX_INSTALL_INCLUDE_ROOT}/interface)
 install(FILES ${CMAKE_SOURCE_DIR}/host/examples/demo-config.yaml
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/${QMX_PACKAGE}/examples)
 

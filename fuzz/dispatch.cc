@@ -15,7 +15,7 @@
 #include "binding/native_types.h"
 #include "fuzz/host_graph.h"
 #include "plugin/api_descriptor_builder.h"
-#include "plugin/interface/api_descriptor.h"
+#include "interface/api_descriptor.h"
 #include "routing/arguments.h"
 #include "routing/endpoint.h"
 #include "routing/request_error.h"

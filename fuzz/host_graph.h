@@ -14,7 +14,7 @@
 
 #include "binding/value.h"
 #include "fuzz/fuzz_input.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx::fuzz {
 constexpr size_t kMaxNodes = 512;

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "fuzz/host_graph.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

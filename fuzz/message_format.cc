@@ -13,7 +13,7 @@
 
 #include "binding/value.h"
 #include "fuzz/fuzz_input.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "plugin/named_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,7 @@
 // WinHTTP on Windows (http_exchange.h).
 #pragma once
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "reference_host.h"
 
 namespace qmx::host {

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_api.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_api.h"
 
 namespace qmx::host {
 

@@ -9,7 +9,7 @@
 #include "external_http.h"
 #include "host_text.h"
 #include "plugin/event_paths.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 
 namespace qmx::host {

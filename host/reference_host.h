@@ -24,7 +24,7 @@
 
 #include "binding/value.h"
 #include "common/result.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "plugin_module.h"
 #include "work_queue.h"
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 namespace {

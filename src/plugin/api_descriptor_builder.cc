@@ -3,7 +3,7 @@
 #include <cstring>
 #include <exception>
 
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "routing/dispatch.h"
 #include "routing/http.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_api.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_api.h"
 #include "routing/route.h"
 
 namespace qmx {

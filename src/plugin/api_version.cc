@@ -1,6 +1,6 @@
 #include "plugin/api_version.h"
 
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 

@@ -7,8 +7,8 @@
 #include "logging/log_record.h"
 #include "logging/logger.h"
 #include "plugin/event_paths.h"
-#include "plugin/interface/host_value.h"
-#include "plugin/messages/message_format.h"
+#include "interface/host_value.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 

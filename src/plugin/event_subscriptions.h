@@ -27,7 +27,7 @@
 #include "binding/value.h"
 #include "plugin/host_operations.h"
 #include "plugin/host_types.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "plugin/json_api_client.h"
 #include "routing/request_error.h"
 

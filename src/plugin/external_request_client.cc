@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/scope_exit.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "routing/http.h"
 
 namespace qmx {

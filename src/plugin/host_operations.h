@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx {
 

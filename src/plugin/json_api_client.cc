@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/scope_exit.h"
-#include "plugin/interface/host_value.h"
-#include "plugin/messages/message_format.h"
+#include "interface/host_value.h"
+#include "messages/message_format.h"
 #include "plugin/named_message.h"
 #include "routing/http.h"
 #include "serialization/json.h"

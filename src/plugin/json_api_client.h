@@ -22,7 +22,7 @@
 #include "binding/value.h"
 #include "common/result.h"
 #include "plugin/host_operations.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "routing/request_error.h"
 
 namespace qmx {

@@ -1,6 +1,6 @@
 // Message templates with named placeholders ("{method}"), as the request
 // client writes its errors: the template is turned into a numbered one
-// (plugin/messages/message_format.h) and the value of every placeholder is
+// (messages/message_format.h) and the value of every placeholder is
 // kept under its name, so an error carries its text and its fields.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "binding/value.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 

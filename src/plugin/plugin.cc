@@ -9,8 +9,8 @@
 #include "logging/logger.h"
 #include "plugin/api_descriptor_builder.h"
 #include "plugin/host_types.h"
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/messages/message_format.h"
+#include "interface/counted_allocator.h"
+#include "messages/message_format.h"
 #include "routing/route.h"
 
 namespace qmx {

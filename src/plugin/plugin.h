@@ -25,7 +25,7 @@
 #include "plugin/event_subscriptions.h"
 #include "plugin/external_request_client.h"
 #include "plugin/host_operations.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "plugin/json_api_client.h"
 #include "plugin/plugin_log_target.h"
 #include "plugin/plugin_name.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "logging/assertion.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 namespace {

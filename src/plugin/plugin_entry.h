@@ -1,7 +1,7 @@
 // The load sequence behind the plugin's one export.
 #pragma once
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "plugin/plugin.h"
 
 namespace qmx {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "logging/log_target.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx {
 

@@ -3,7 +3,7 @@
 #include "logging/categories.h"
 #include "logging/log_record.h"
 #include "logging/logger.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 

@@ -25,7 +25,7 @@
 // The system's allocation functions. In the shared object the link maps these
 // names onto the real malloc family (ld --wrap) while malloc itself reaches
 // the counted allocator; programs that link the runtime directly get them
-// from src/plugin/export/raw_allocation.cc.
+// from src/export/raw_allocation.cc.
 extern "C" {
 void* __real_malloc(size_t size);
 void __real_free(void* block);

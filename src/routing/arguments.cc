@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "common/split_string.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "routing/http.h"
 #include "routing/route.h"
 #include "serialization/json.h"

@@ -5,9 +5,9 @@
 #include <exception>
 #include <string_view>
 
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/interface/host_value.h"
-#include "plugin/messages/message_format.h"
+#include "interface/counted_allocator.h"
+#include "interface/host_value.h"
+#include "messages/message_format.h"
 #include "routing/arguments.h"
 #include "routing/http.h"
 #include "serialization/json.h"

@@ -12,7 +12,7 @@
 #include "binding/type_id.h"
 #include "binding/type_registry.h"
 #include "binding/value.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "routing/http.h"
 #include "routing/route.h"
 

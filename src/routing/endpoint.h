@@ -16,7 +16,7 @@
 
 #include "binding/native_conversion.h"
 #include "binding/type_registry.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "routing/dispatch.h"
 #include "routing/request_error.h"
 

@@ -1,6 +1,6 @@
 #include "routing/route.h"
 
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 #include <initializer_list>
 

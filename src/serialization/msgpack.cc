@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "binding/member_marks.h"
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "serialization/member_index.h"
 
 namespace qmx {

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "serialization/member_index.h"
 #include "serialization/yaml_scalar.h"
 

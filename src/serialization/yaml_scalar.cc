@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 #include "serialization/json_number.h"
 
 namespace qmx::serialization_detail {

@@ -12,8 +12,8 @@
 #include "binding/builtin_types.h"
 #include "binding/type_registry.h"
 #include "binding/value.h"
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/interface/host_value.h"
+#include "interface/counted_allocator.h"
+#include "interface/host_value.h"
 
 namespace qmx {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "binding/builtin_types.h"
 #include "binding/native_conversion.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 
 namespace qmx {
 namespace {

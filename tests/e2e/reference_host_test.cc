@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "external_http.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "plugin_module.h"
 #include "reference_host.h"
 #include "serialization/yaml.h"

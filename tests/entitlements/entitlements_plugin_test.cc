@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "entitlements/entitlements_plugin.h"
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_value.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 #include "support/plugin_harness.h"
 #include "support/state_host.h"

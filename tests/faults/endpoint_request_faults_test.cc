@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "faults/malformed_records.h"
-#include "plugin/interface/api_descriptor.h"
+#include "interface/api_descriptor.h"
 #include "support/plugin_load_test.h"
 
 namespace qmx::test {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "faults/malformed_records.h"
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/interface/host_value.h"
+#include "interface/counted_allocator.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 #include "support/plugin_load_test.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/interface/api_descriptor.h"
+#include "interface/api_descriptor.h"
 #include "support/plugin_load_test.h"
 
 namespace qmx::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx::test {
 

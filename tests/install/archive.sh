@@ -37,7 +37,7 @@ top=$(basename "$archive" ".$kind")
 (cd "$work" && cmake -E tar tf "$archive") | sed 's|/$||' >"$work/list"
 extract() { (cd "$work" && cmake -E tar xf "$archive" "$@"); }
 for file in "$plugin_file" "${programs[@]}" \
-            include/qmx-be-entitlements/plugin/interface/host_api.h include/qmx-be-entitlements/plugin/interface/api_descriptor.h \
+            include/qmx-be-entitlements/interface/host_api.h include/qmx-be-entitlements/interface/api_descriptor.h \
             share/doc/qmx-be-entitlements/THIRD_PARTY_NOTICES share/doc/qmx-be-entitlements/LICENSE \
             share/doc/qmx-be-entitlements/README.md share/qmx-be-entitlements/examples/demo-config.yaml \
             "$libdir/cmake/qmx-be-entitlements/qmx-be-entitlements-config.cmake" \

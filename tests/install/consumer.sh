@@ -32,7 +32,7 @@ prefix="$work/prefix"
 
 run install.log cmake --install "$build" --prefix "$prefix"
 for file in "$libdir/qmx-be-entitlements.so" \
-            include/qmx-be-entitlements/plugin/interface/host_api.h include/qmx-be-entitlements/plugin/interface/api_descriptor.h \
+            include/qmx-be-entitlements/interface/host_api.h include/qmx-be-entitlements/interface/api_descriptor.h \
             bin/qmx-host bin/qmx-value bin/qmx-loader bin/qmx-demo-service \
             share/doc/qmx-be-entitlements/README.md share/doc/qmx-be-entitlements/LICENSE \
             share/doc/qmx-be-entitlements/THIRD_PARTY_NOTICES \

@@ -8,9 +8,9 @@
 
 #include "binding/native_conversion.h"
 #include "binding/native_types.h"
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/interface/host_value.h"
+#include "interface/api_descriptor.h"
+#include "interface/counted_allocator.h"
+#include "interface/host_value.h"
 #include "plugin/plugin.h"
 #include "support/test_host.h"
 

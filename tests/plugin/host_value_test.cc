@@ -1,10 +1,10 @@
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 
 namespace qmx {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "plugin_fixture.h"
 
 namespace qmx::test {

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_api.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_api.h"
 #include "port/library.h"
 #include "support/child_process.h"
 #include "support/paths.h"

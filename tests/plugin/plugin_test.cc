@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 #include "plugin_fixture.h"
 
 namespace qmx::test {

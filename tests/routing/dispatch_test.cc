@@ -6,7 +6,7 @@
 
 #include "binding/type_registry.h"
 #include "binding/value.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "routing/arguments.h"
 #include "routing/dispatch.h"
 #include "routing/route.h"

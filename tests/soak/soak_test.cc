@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/interface/api_descriptor.h"
+#include "interface/api_descriptor.h"
 #include "support/plugin_harness.h"
 
 namespace qmx::test {

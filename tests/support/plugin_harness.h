@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "support/state_host.h"
 
 namespace qmx::test {

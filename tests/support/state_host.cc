@@ -1,7 +1,7 @@
 #include "support/state_host.h"
 
 #include "binding/value.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 
 namespace qmx::test {

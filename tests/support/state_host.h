@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "support/test_host.h"
 
 namespace qmx::test {

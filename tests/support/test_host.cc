@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "plugin/event_paths.h"
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 #include "serialization/json.h"
 
 namespace qmx::test {

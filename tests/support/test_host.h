@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "binding/value.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx::test {
 

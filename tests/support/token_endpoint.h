@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_api.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_api.h"
 
 namespace qmx::test {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "../tool_options.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "port/library.h"
 
 namespace {

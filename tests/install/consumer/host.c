@@ -10,8 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "plugin/interface/api_descriptor.h"
-#include "plugin/interface/host_api.h"
+#include "interface/api_descriptor.h"
+#include "interface/host_api.h"
 
 #ifndef QMX_PLUGIN_FILE
 #error "build with -DQMX_PLUGIN_FILE=\"path of the plugin\""

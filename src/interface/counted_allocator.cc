@@ -1,4 +1,4 @@
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 
 #include <atomic>
 #include <cstdint>

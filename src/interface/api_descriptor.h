@@ -18,7 +18,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 #ifdef __cplusplus
 extern "C" {

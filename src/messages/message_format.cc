@@ -1,4 +1,4 @@
-#include "plugin/messages/message_format.h"
+#include "messages/message_format.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Allocation names of the DLL's link on Windows (see cmake/windows.cmake).
 #include <stddef.h>
 
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 #include "port/heap.h"
 
 extern "C" {

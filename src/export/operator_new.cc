@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "plugin/interface/host_value.h"
+#include "interface/host_value.h"
 
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "binding/type_registry.h"
-#include "plugin/interface/counted_allocator.h"
-#include "plugin/messages/message_format.h"
+#include "interface/counted_allocator.h"
+#include "messages/message_format.h"
 
 namespace qmx {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "binding/value.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx {
 

@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "plugin/interface/counted_allocator.h"
+#include "interface/counted_allocator.h"
 
 extern "C" {
 

@@ -1,7 +1,7 @@
 // The plugin's one exported symbol.
 #include "entitlements/entitlements_plugin.h"
 #include "logging/trace_providers.h"
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 #include "plugin/plugin_entry.h"
 
 // Exported through exports.map (Linux) or exports.def (Windows). The tracing

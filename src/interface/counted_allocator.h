@@ -12,7 +12,7 @@
 
 #include <cstddef>
 
-#include "plugin/interface/host_api.h"
+#include "interface/host_api.h"
 
 namespace qmx {
 
