@@ -85,7 +85,7 @@ TEST(LoadTest, RefusedHostWritesTheAssertionReport) {
   // report. On Windows the executable ends in ".exe", "%p" prints no 0x and
   // lines end in "\r\n".
   std::regex report(
-      "plugin_tests(\\.exe)?\\((0x)?[0-9a-fA-F]+\\):  ERROR\\| Assertion failed!\n\n"
+      "export_tests(\\.exe)?\\((0x)?[0-9a-fA-F]+\\):  ERROR\\| Assertion failed!\n\n"
       "Expression: ALE-EECF0606\n\n"
       "Description: entitlements which supports plugin API 18\\.0\\.0 is not compatible with core's "
       "plugin API 19\\.2\\.3\n");
