@@ -1,30 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "common/base64.h"
-#include "common/split_string.h"
+
+#include <gtest/gtest.h>
 
 namespace qmx {
 namespace {
-
-TEST(SplitStringTest, KeepsEmptyPieces) {
-  struct Case {
-    const char* text;
-    const char* delimiter;
-    std::vector<std::string> pieces;
-  };
-  const Case cases[] = {
-      {"a.b.c", ".", {"a", "b", "c"}},
-      {"a..b", ".", {"a", "", "b"}},
-      {"a.", ".", {"a", ""}},
-      {".a", ".", {"", "a"}},
-      {"abc", ".", {"abc"}},
-      {"", ".", {""}},
-      {"..", ".", {"", "", ""}},
-      {"a::b::", "::", {"a", "b", ""}},
-      {"abc", "", {"abc"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(SplitString(c.text, c.delimiter), c.pieces) << c.text;
-}
 
 TEST(Base64Test, EncodesWithPadding) {
   EXPECT_EQ(Base64Encode(std::string_view("")), "");
