@@ -135,6 +135,26 @@ TEST(PortModuleTest, TheExecutableNameIsTheLastPathComponent) {
   EXPECT_STREQ(port::FileNamePart(""), "");
 }
 
+// A path that does not fit is a failure, never a path cut short.
+TEST(PortModuleTest, ExecutablePathFitsWithItsNulOrFails) {
+  char path[4096];
+  ASSERT_TRUE(port::ExecutablePath(path, sizeof path));
+  const size_t length = std::strlen(path);
+  ASSERT_GT(length, 1u);
+  char name[256];
+  ASSERT_TRUE(port::ExecutableFileName(name, sizeof name));
+  EXPECT_STREQ(port::FileNamePart(path), name);
+
+  std::string exact(length + 1, 'x');
+  ASSERT_TRUE(port::ExecutablePath(exact.data(), exact.size()));
+  EXPECT_STREQ(exact.c_str(), path);
+  std::string shorter(length, 'x');
+  EXPECT_FALSE(port::ExecutablePath(shorter.data(), shorter.size()));
+  std::string half(length / 2, 'x');
+  EXPECT_FALSE(port::ExecutablePath(half.data(), half.size()));
+  EXPECT_FALSE(port::ExecutablePath(path, 0));
+}
+
 TEST(PortLibraryTest, LoadsThePluginAndReportsWhatIsMissing) {
   port::Library missing(test::BuildDir() + "/no-such-library");
   EXPECT_FALSE(missing.Loaded());
