@@ -2,8 +2,8 @@
 //
 // One logger per process, created by the first AcquireLogger (or by the first
 // Log when nobody acquired it) and destroyed by the last ReleaseLogger. It
-// keeps the list of the attached targets' sink interfaces, a minimum level (default
-// WARN), a muted category mask (default XTR), a suspended flag, the
+// keeps the list of the attached targets' sink interfaces, a minimum level
+// (default WARN), a muted category mask (default XTR), a suspended flag, the
 // executable's name, and three built-in console targets: standard error and
 // the debugger console are attached at creation, standard output is created
 // detached.
@@ -46,7 +46,7 @@ void Resume();
 bool AttachTarget(LogSink* sink);
 // Removes every occurrence of sink; does nothing without a logger.
 void DetachTarget(LogSink* sink);
-// The first attached interface whose name is name, or null.
+// The first attached interface whose name is name (exact comparison), or null.
 LogSink* FindTarget(const char* name);
 // Runs body(context) holding the logger's (recursive) lock, or without it when
 // there is no logger. Targets change their attachment inside it so that they
