@@ -125,9 +125,8 @@ bool Library::Close() {
 }
 
 bool TraceServiceAvailable() { return false; }
-bool TraceRegister(const TraceGuid&, TraceEnableCallback, void*, TraceHandle* handle) {
-  if (handle != nullptr) *handle = 0;
-  return false;
+std::optional<TraceHandle> TraceRegister(const TraceGuid&, TraceEnableCallback, void*) {
+  return std::nullopt;
 }
 void TraceUnregister(TraceHandle) {}
 bool TraceWrite(TraceHandle, const TraceEventDescriptor&, const TraceField*, size_t) { return false; }

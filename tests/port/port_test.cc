@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -183,15 +184,14 @@ TEST(PortTraceTest, ProvidersRegisterWriteAndUnregisterWhereTheServiceExists) {
                                             .task = 0, .keyword = 0};
   uint32_t value = 7;
   const port::TraceField fields[] = {{&value, sizeof value}};
-  port::TraceHandle handle = 99;
   auto ignore = [](void*, bool, uint8_t, uint64_t, uint64_t) {};
-  bool registered = port::TraceRegister(guid, ignore, nullptr, &handle);
-  EXPECT_EQ(registered, port::TraceServiceAvailable());
+  std::optional<port::TraceHandle> registered = port::TraceRegister(guid, ignore, nullptr);
+  EXPECT_EQ(registered.has_value(), port::TraceServiceAvailable());
   if (!registered) {
-    EXPECT_EQ(handle, 0u);
-    EXPECT_FALSE(port::TraceWrite(handle, event, fields, 1));
+    EXPECT_FALSE(port::TraceWrite(0, event, fields, 1));
     return;
   }
+  const port::TraceHandle handle = *registered;
   EXPECT_NE(handle, 0u);
   EXPECT_TRUE(port::TraceWrite(handle, event, fields, 1));
   port::TraceUnregister(handle);
