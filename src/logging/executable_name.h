@@ -6,8 +6,8 @@
 namespace qmx {
 
 // Writes the file name part of the executable's path (after the last
-// backslash on Windows, the last '/' elsewhere) into buffer (cut to fit); leaves buffer unchanged and returns false when the path cannot
-// be read.
+// backslash on Windows, the last '/' elsewhere) into buffer (cut to fit);
+// leaves buffer unchanged and returns false when the path cannot be read.
 bool ReadExecutableName(char* buffer, size_t size);
 
 }  // namespace qmx

@@ -62,7 +62,7 @@ void LogTarget::Attach() {
       [](void* self) {
         LogTarget& target = *static_cast<LogTarget*>(self);
         std::lock_guard guard(target.lock_);
-        if (!target.attached_) target.attached_ = AttachToLogger(&target.sink_);
+        if (!target.attached_) target.attached_ = AttachTarget(&target.sink_);
       },
       this);
 }

@@ -23,7 +23,8 @@ constexpr const char* kUnknownExecutable = "<unknown>";
 
 struct Logger {
   std::recursive_mutex lock;
-  std::vector<LogSink*> targets;
+  // The sink interfaces of the attached targets, in attach order.
+  std::vector<LogSink*> sinks;
   std::atomic<int32_t> minLevel{kLogWarn};
   std::atomic<uint64_t> mutedCategories{kCategoryXtr};
   std::atomic<bool> suspended{false};
@@ -58,12 +59,12 @@ void DestroyLocked() {
   if (logger == nullptr) return;
   {
     std::lock_guard guard(logger->lock);
-    while (!logger->targets.empty()) {
-      LogSink* sink = logger->targets.back();
+    while (!logger->sinks.empty()) {
+      LogSink* sink = logger->sinks.back();
       sink->detach(sink);
       // An interface added by AttachTarget has no attached flag; its detach
       // leaves it in the list.
-      std::erase(logger->targets, sink);
+      std::erase(logger->sinks, sink);
     }
   }
   current.store(nullptr);
@@ -149,12 +150,12 @@ void Resume() {
   WithLoggerVoid([](Logger& l) { l.suspended.store(false); });
 }
 
-bool AttachToLogger(LogSink* sink) {
+bool AttachTarget(LogSink* sink) {
   if (sink == nullptr) return false;
   return WithLogger(
       [&](Logger& l) {
         try {
-          l.targets.push_back(sink);
+          l.sinks.push_back(sink);
           return true;
         } catch (...) {
           return false;
@@ -173,17 +174,15 @@ void WithLoggerLock(void (*body)(void* context), void* context) {
   body(context);
 }
 
-void AttachTarget(LogSink* sink) { AttachToLogger(sink); }
-
 void DetachTarget(LogSink* sink) {
-  WithLoggerVoid([&](Logger& l) { std::erase(l.targets, sink); });
+  WithLoggerVoid([&](Logger& l) { std::erase(l.sinks, sink); });
 }
 
 LogSink* FindTarget(const char* name) {
   if (name == nullptr) return nullptr;
   return WithLogger(
       [&](Logger& l) -> LogSink* {
-        for (LogSink* sink : l.targets) {
+        for (LogSink* sink : l.sinks) {
           const char* targetName = sink->getName(sink);
           if (targetName != nullptr && std::strcmp(targetName, name) == 0) return sink;
         }
@@ -225,8 +224,8 @@ void LogV(int32_t level, uint64_t categories, const char* format, va_list args) 
   record.message = message;
   std::lock_guard guard(logger->lock);
   // By index: a target's Write may log again and attach or detach targets.
-  for (size_t i = 0; i < logger->targets.size(); ++i) {
-    LogSink* sink = logger->targets[i];
+  for (size_t i = 0; i < logger->sinks.size(); ++i) {
+    LogSink* sink = logger->sinks[i];
     if (Accepts(sink, record)) sink->write(sink, &record);
   }
 }
@@ -251,7 +250,7 @@ const LoggerInterface& GetLoggerInterface() {
       &Resume,
       []() { WithLoggerVoid([](Logger& l) { l.flag = true; }); },
       []() { WithLoggerVoid([](Logger& l) { l.flag = false; }); },
-      &AttachTarget,
+      [](LogSink* sink) { (void)AttachTarget(sink); },
       &DetachTarget,
       &FindTarget,
       &StdOutTarget,

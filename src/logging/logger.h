@@ -2,8 +2,8 @@
 //
 // One logger per process, created by the first AcquireLogger (or by the first
 // Log when nobody acquired it) and destroyed by the last ReleaseLogger. It
-// keeps the list of attached target interfaces, a minimum level (default
-// WARN), a muted category mask (default XTR), a suspended flag, the
+// keeps the list of the attached targets' sink interfaces, a minimum level
+// (default WARN), a muted category mask (default XTR), a suspended flag, the
 // executable's name, and three built-in console targets: standard error and
 // the debugger console are attached at creation, standard output is created
 // detached.
@@ -36,15 +36,18 @@ uint64_t GetMutedCategories();
 void Suspend();
 void Resume();
 
+// The logger knows a target only by its sink interface: these take and
+// return LogSink pointers.
+//
 // Appends sink to the list (no duplicate check, the target's attached flag is
-// left alone); does nothing without a logger.
-void AttachTarget(LogSink* sink);
+// left alone). Returns whether it did: false without a logger, for a null
+// sink, or when the list cannot grow. LogTarget::Attach sets its flag from
+// it; the interface table's slot ignores it.
+bool AttachTarget(LogSink* sink);
 // Removes every occurrence of sink; does nothing without a logger.
 void DetachTarget(LogSink* sink);
-// The first attached interface whose name is name, or null.
+// The first attached interface whose name is name (exact comparison), or null.
 LogSink* FindTarget(const char* name);
-// Appends sink for LogTarget::Attach; false when there is no logger.
-bool AttachToLogger(LogSink* sink);
 // Runs body(context) holding the logger's (recursive) lock, or without it when
 // there is no logger. Targets change their attachment inside it so that they
 // take the logger's lock before their own, the order delivery uses.

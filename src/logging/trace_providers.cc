@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <optional>
 
 #include "port/lock.h"
 #include "port/thread.h"
@@ -43,7 +44,9 @@ bool TraceProvider::Register() {
   auto onEnable = [](void* context, bool enable, uint8_t level, uint64_t anyKeyword, uint64_t allKeyword) {
     static_cast<TraceProvider*>(context)->OnEnable(enable, level, anyKeyword, allKeyword);
   };
-  registered_ = port::TraceRegister(guid_, onEnable, this, &handle_);
+  std::optional<port::TraceHandle> handle = port::TraceRegister(guid_, onEnable, this);
+  registered_ = handle.has_value();
+  handle_ = handle.value_or(0);
   return registered_;
 }
 

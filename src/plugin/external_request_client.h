@@ -32,6 +32,14 @@ struct ExternalAnswer {
   std::string message;  // empty on success; the failure text otherwise
   std::map<std::string, std::string> headers;
   std::string body;
+
+  // Whether the service was reached, answered with a 2xx status and the
+  // whole answer was taken over: the one test a caller needs before it reads
+  // the body.
+  bool Succeeded() const {
+    return resultCode == 0 && message.empty() && status >= 200 && status <= 299 &&
+           conversionFailed == 0;
+  }
 };
 
 class ExternalRequestClient {

@@ -16,7 +16,7 @@ bool ExecutableFileName(char* buffer, size_t size);
 bool ExecutablePath(char* path, size_t size);
 
 // The last component of path: what follows the last separator of this
-// platform (backslash or slash on Windows, slash elsewhere).
+// platform (backslash on Windows, slash elsewhere).
 const char* FileNamePart(const char* path);
 
 }  // namespace qmx::port

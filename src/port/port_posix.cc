@@ -93,8 +93,10 @@ const char* FileNamePart(const char* path) {
 
 bool ExecutablePath(char* path, size_t size) {
   if (path == nullptr || size == 0) return false;
-  ssize_t length = readlink("/proc/self/exe", path, size - 1);
-  if (length <= 0) return false;
+  // readlink cuts a long path silently: a result that fills the whole buffer
+  // leaves no room for the NUL and may be cut, so it does not fit.
+  ssize_t length = readlink("/proc/self/exe", path, size);
+  if (length <= 0 || static_cast<size_t>(length) >= size) return false;
   path[length] = '\0';
   return true;
 }
@@ -123,9 +125,8 @@ bool Library::Close() {
 }
 
 bool TraceServiceAvailable() { return false; }
-bool TraceRegister(const TraceGuid&, TraceEnableCallback, void*, TraceHandle* handle) {
-  if (handle != nullptr) *handle = 0;
-  return false;
+std::optional<TraceHandle> TraceRegister(const TraceGuid&, TraceEnableCallback, void*) {
+  return std::nullopt;
 }
 void TraceUnregister(TraceHandle) {}
 bool TraceWrite(TraceHandle, const TraceEventDescriptor&, const TraceField*, size_t) { return false; }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "port/clock.h"
@@ -218,22 +219,21 @@ bool TraceServiceAvailable() {
   return Functions().eventRegister != nullptr;
 }
 
-bool TraceRegister(const TraceGuid& guid, TraceEnableCallback callback, void* context, TraceHandle* handle) {
-  if (handle == nullptr) return false;
-  *handle = 0;
+std::optional<TraceHandle> TraceRegister(const TraceGuid& guid, TraceEnableCallback callback,
+                                         void* context) {
   Registration* slot = nullptr;
   EventRegisterFunction eventRegister = nullptr;
   {
     std::lock_guard guard(traceLock);
     eventRegister = Functions().eventRegister;
-    if (eventRegister == nullptr) return false;
+    if (eventRegister == nullptr) return std::nullopt;
     for (Registration& candidate : registrations) {
       if (!candidate.used) {
         slot = &candidate;
         break;
       }
     }
-    if (slot == nullptr) return false;
+    if (slot == nullptr) return std::nullopt;
     *slot = {callback, context, 0, true};
   }
   // The service may call OnEnable before EventRegister returns, so the lock is
@@ -245,12 +245,11 @@ bool TraceRegister(const TraceGuid& guid, TraceEnableCallback callback, void* co
   if (eventRegister(&systemGuid, &OnEnable, slot, &registered) != ERROR_SUCCESS) {
     std::lock_guard guard(traceLock);
     *slot = {};
-    return false;
+    return std::nullopt;
   }
   std::lock_guard guard(traceLock);
   slot->handle = registered;
-  *handle = registered;
-  return true;
+  return registered;
 }
 
 void TraceUnregister(TraceHandle handle) {

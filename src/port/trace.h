@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace qmx::port {
 
@@ -44,9 +45,10 @@ using TraceHandle = uint64_t;
 // Whether the three functions were found (looks them up on the first call).
 bool TraceServiceAvailable();
 
-// Registers a provider; false (handle left 0) when the service is missing or
-// refuses.
-bool TraceRegister(const TraceGuid& guid, TraceEnableCallback callback, void* context, TraceHandle* handle);
+// Registers a provider and returns its handle; nothing when the service is
+// missing or refuses.
+std::optional<TraceHandle> TraceRegister(const TraceGuid& guid, TraceEnableCallback callback,
+                                         void* context);
 void TraceUnregister(TraceHandle handle);
 // Writes one event; whether the service took it.
 bool TraceWrite(TraceHandle handle, const TraceEventDescriptor& event, const TraceField* fields, size_t count);

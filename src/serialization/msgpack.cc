@@ -111,22 +111,25 @@ constexpr const char* kBytesTruncated =
 
 // An open array or map.
 struct Frame {
-  Value* target = nullptr;
+  Value* container = nullptr;
   uint64_t limit = 0;  // items announced: elements, or keys plus values
   uint64_t count = 0;  // items started so far
   // The pending key and the names below are views into the input, which
   // outlives the decoder.
   std::string_view key;
-  // The members appended so far to a map read in bulk (see OpenContainer and
-  // BulkMember), to find repeated keys.
-  // null when the map's names are marked instead (see MemberMarks).
+  // The members appended so far to a map that appends its members (see
+  // OpenContainer and AppendedMember), to find repeated keys; null when the
+  // map's names are marked instead (see MemberMarks).
   std::unique_ptr<MemberIndex> members;
   // A new array's elements are made in batches from the announced count:
   // next..stop are made and not yet read.
   Value* next = nullptr;
   Value* stop = nullptr;
-  bool bulk = false;
-  bool fresh = false;  // a new array, filled by batches (see Refill)
+  // A map whose members are appended as they come and sorted once when it
+  // closes: a new map, or a reopened one past kMaxInserted names.
+  bool appendsMembers = false;
+  // A new array, whose elements are made in batches (see AdvanceToNextSlot).
+  bool batchesElements = false;
   // A map reopened by a repeated key: the names it inserted in their place,
   // and, once it appends instead (see ReopenedMember), how many members at
   // its start are in name order.
@@ -145,13 +148,13 @@ class Decoder {
 
   ValueResult Run(size_t& consumed) {
     stack_.reserve(16);
-    // Only open containers have frames: the item being read is target.
-    Value* target = &result_.value();
+    // Only open containers have frames: the item being read is slot.
+    Value* slot = &result_.value();
     bool rootRead = false;
     try {
       while (ok_ && position_ < size_) {
         if (rootRead) {
-          Step step = FindTarget(target);
+          Step step = AdvanceToNextSlot(slot);
           if (step == Step::Done) break;
           if (step == Step::Key) {
             ReadKey(stack_.back());
@@ -159,7 +162,7 @@ class Decoder {
           }
         }
         rootRead = true;
-        ReadItem(*target);
+        ReadItem(*slot);
       }
     } catch (const std::length_error&) {
       // More elements than a Collection can hold.
@@ -171,9 +174,10 @@ class Decoder {
       // need their order.
       for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
         if (it->next != it->stop) {
-          it->target->TruncateElements(it->target->Size() - static_cast<size_t>(it->stop - it->next));
+          const auto unread = static_cast<size_t>(it->stop - it->next);
+          it->container->TruncateElements(it->container->Size() - unread);
         }
-        if (it->bulk) it->target->FinishMembers();
+        if (it->appendsMembers) it->container->FinishMembers();
       }
     }
     consumed = position_;
@@ -184,14 +188,15 @@ class Decoder {
   enum class Step { Item, Key, Done };
 
   // Walks up from the top frame to what the next type byte fills: a key of the
-  // Structure on top (Key), an element or member value (Item, in target), or
-  // nothing because the root item is complete (Done).
-  [[gnu::always_inline]] Step FindTarget(Value*& target) {
+  // Structure on top (Key), an element or member value (Item, in slot), or
+  // nothing because the root item is complete (Done). Closes the containers
+  // it leaves and counts the item it moves to.
+  [[gnu::always_inline]] Step AdvanceToNextSlot(Value*& slot) {
     for (;;) {
       if (stack_.empty()) return Step::Done;
       Frame& top = stack_.back();
       if (top.next != top.stop) {
-        target = top.next++;
+        slot = top.next++;
         ++top.count;
         return Step::Item;
       }
@@ -199,21 +204,21 @@ class Decoder {
         Pop();
         continue;
       }
-      if (top.fresh) {
+      if (top.batchesElements) {
         // The loop reads only while input is left, so Announced is at least 1.
-        std::span<Value> batch = top.target->AppendElements(Announced(top.limit - top.count, 1));
+        std::span<Value> batch = top.container->AppendElements(Announced(top.limit - top.count, 1));
         top.next = batch.data() + 1;
         top.stop = batch.data() + batch.size();
-        target = batch.data();
+        slot = batch.data();
         ++top.count;
         return Step::Item;
       }
-      if (top.target->Kind() == ValueKind::Collection) {
-        // Element number count: an array reopened by a repeated key is
-        // overwritten from index 0, a new one grows by one.
-        Value& list = *top.target;
+      if (top.container->Kind() == ValueKind::Collection) {
+        // Element number count of an array reopened by a repeated key: it is
+        // overwritten from index 0 and grows by one past its old size.
+        Value& list = *top.container;
         auto index = static_cast<size_t>(top.count);
-        target = index < list.Size() ? &list.Element(index) : &list.Append();
+        slot = index < list.Size() ? &list.Element(index) : &list.Append();
         ++top.count;
         return Step::Item;
       }
@@ -221,17 +226,17 @@ class Decoder {
         ++top.count;
         return Step::Key;
       }
-      target = top.bulk ? &BulkMember(top) : &ReopenedMember(top);
+      slot = top.appendsMembers ? &AppendedMember(top) : &ReopenedMember(top);
       ++top.count;
       return Step::Item;
     }
   }
 
-  // The member for the pending key of a map read in bulk: the earlier one of
-  // the same name when the key repeats, otherwise a new one at the end. The
-  // key is hashed once, for both the search and the string table.
-  Value& BulkMember(Frame& top) {
-    Value& map = *top.target;
+  // The member for the pending key of a map that appends its members: the
+  // earlier one of the same name when the key repeats, otherwise a new one at
+  // the end. The key is hashed once, for both the search and the string table.
+  Value& AppendedMember(Frame& top) {
+    Value& map = *top.container;
     if (top.members == nullptr) return marks_.Member(map, top.key);
     if (top.sorted != 0) {
       // The members a reopened map held, and those it inserted, by binary
@@ -259,17 +264,17 @@ class Decoder {
 
   // The member for the pending key of a map reopened by a repeated key,
   // which holds sorted members: found or inserted by name, until it has
-  // inserted kMaxInserted names; from then on it is filled in bulk after the
-  // members it holds.
+  // inserted kMaxInserted names; from then on it appends its members after
+  // those it holds.
   Value& ReopenedMember(Frame& top) {
-    Value& map = *top.target;
+    Value& map = *top.container;
     const size_t before = map.Size();
     Value& member = map.Member(top.key);
     if (map.Size() != before && ++top.inserted == kMaxInserted) {
       top.members = TakeIndex();
       top.members->Clear(map.Size());
       top.sorted = map.Size();
-      top.bulk = true;
+      top.appendsMembers = true;
     }
     return member;
   }
@@ -277,8 +282,8 @@ class Decoder {
   void Pop() {
     Frame& top = stack_.back();
     --depth_;
-    if (top.bulk) {
-      top.target->FinishMembers();
+    if (top.appendsMembers) {
+      top.container->FinishMembers();
       if (top.members == nullptr) marks_.Close();
     }
     if (top.members != nullptr) {
@@ -403,14 +408,14 @@ class Decoder {
     return static_cast<size_t>(std::min({count, fits, kMaxReserved}));
   }
 
-  void OpenContainer(Value& target, uint64_t limit, bool structure) {
+  void OpenContainer(Value& container, uint64_t limit, bool structure) {
     if (depth_ >= kMaxNestingDepth) {
       Fail(FormatMessageTexts(kTooDeep, {Number(position_), Number(kMaxNestingDepth)}));
       return;
     }
     stack_.emplace_back();
     Frame& top = stack_.back();
-    top.target = &target;
+    top.container = &container;
     // A repeated map key reuses the member: an earlier container of the same
     // kind stays in place and is filled again.
     if (structure) {
@@ -418,17 +423,19 @@ class Decoder {
       // closes; inserting each member in order would cost quadratic time on
       // large maps. A map reopened by a repeated key already holds sorted
       // members and is filled by lookup instead.
-      top.bulk = top.target->Kind() != ValueKind::Structure || top.target->Size() == 0;
+      top.appendsMembers =
+          top.container->Kind() != ValueKind::Structure || top.container->Size() == 0;
       // Its repeated names are found by marks, or, once a document has
       // spent them all, through an index.
-      if (top.bulk && !marks_.Open()) top.members = TakeIndex();
-      top.target->MakeStructure();
-      top.target->ReserveMembers(Announced(limit / 2, 2));
+      if (top.appendsMembers && !marks_.Open()) top.members = TakeIndex();
+      top.container->MakeStructure();
+      top.container->ReserveMembers(Announced(limit / 2, 2));
     } else {
       // A new array takes its elements in batches as they come; one reopened
-      // by a repeated key is overwritten element by element (FindTarget).
-      top.fresh = top.target->Kind() != ValueKind::Collection || top.target->Size() == 0;
-      top.target->MakeCollection();
+      // by a repeated key is overwritten element by element (AdvanceToNextSlot).
+      top.batchesElements =
+          top.container->Kind() != ValueKind::Collection || top.container->Size() == 0;
+      top.container->MakeCollection();
     }
     top.limit = limit;
     top.count = 0;
@@ -436,43 +443,43 @@ class Decoder {
   }
 
   // Inlined into Run's loop: it runs once per item.
-  [[gnu::always_inline]] void ReadItem(Value& target) {
+  [[gnu::always_inline]] void ReadItem(Value& slot) {
     uint8_t type = data_[position_++];
     uint64_t bits = 0;
     std::string_view text;
     switch (kClasses[type]) {
       case Class::PositiveFixint:
-        target.SetSigned(type);
+        slot.SetSigned(type);
         break;
       case Class::NegativeFixint:
-        target.SetSigned(static_cast<int8_t>(type));
+        slot.SetSigned(static_cast<int8_t>(type));
         break;
       case Class::Fixmap:
-        return OpenContainer(target, 2u * (type & 0x0F), true);
+        return OpenContainer(slot, 2u * (type & 0x0F), true);
       case Class::Fixarray:
-        return OpenContainer(target, type & 0x0F, false);
+        return OpenContainer(slot, type & 0x0F, false);
       case Class::Map16:
         if (!ReadBits(16, bits)) return;
-        return OpenContainer(target, 2 * bits, true);
+        return OpenContainer(slot, 2 * bits, true);
       case Class::Map32:
         if (!ReadBits(32, bits)) return;
-        return OpenContainer(target, 2 * bits, true);
+        return OpenContainer(slot, 2 * bits, true);
       case Class::Array16:
         if (!ReadBits(16, bits)) return;
-        return OpenContainer(target, bits, false);
+        return OpenContainer(slot, bits, false);
       case Class::Array32:
         if (!ReadBits(32, bits)) return;
-        return OpenContainer(target, bits, false);
+        return OpenContainer(slot, bits, false);
       case Class::Fixstr:
         if (!ReadString(0, type & 0x1F, text)) return;
-        target.SetString(text);
+        slot.SetString(text);
         break;
       case Class::Str8:
       case Class::Str16:
       case Class::Str32: {
         unsigned width = type == 0xD9 ? 8 : type == 0xDA ? 16 : 32;
         if (!ReadString(width, 0, text)) return;
-        target.SetString(text);
+        slot.SetString(text);
         break;
       }
       case Class::Bin8:
@@ -482,31 +489,31 @@ class Decoder {
         if (!ReadBits(width, bits)) return;
         const uint8_t* payload = ReadPayload(bits, kBytesTruncated);
         if (payload == nullptr) return;
-        target.SetBlob(payload, static_cast<size_t>(bits));
+        slot.SetBlob(payload, static_cast<size_t>(bits));
         break;
       }
       case Class::Nil:
-        target.Reset();
+        slot.Reset();
         break;
       case Class::False:
-        target.SetBool(false);
+        slot.SetBool(false);
         break;
       case Class::True:
-        target.SetBool(true);
+        slot.SetBool(true);
         break;
       case Class::Float32: {
         if (!ReadBits(32, bits)) return;
         uint32_t raw = static_cast<uint32_t>(bits);
         float value;
         std::memcpy(&value, &raw, sizeof value);
-        target.SetFloat(value);
+        slot.SetFloat(value);
         break;
       }
       case Class::Float64: {
         if (!ReadBits(64, bits)) return;
         double value;
         std::memcpy(&value, &bits, sizeof value);
-        target.SetFloat(value);
+        slot.SetFloat(value);
         break;
       }
       case Class::Uint8:
@@ -514,7 +521,7 @@ class Decoder {
       case Class::Uint32:
       case Class::Uint64:
         if (!ReadBits(8u << (type - 0xCC), bits)) return;
-        target.SetUnsigned(bits);
+        slot.SetUnsigned(bits);
         break;
       case Class::Int8:
       case Class::Int16:
@@ -524,7 +531,7 @@ class Decoder {
         if (!ReadBits(width, bits)) return;
         // Sign-extend from width bits.
         unsigned shift = 64 - width;
-        target.SetSigned(static_cast<int64_t>(bits << shift) >> shift);
+        slot.SetSigned(static_cast<int64_t>(bits << shift) >> shift);
         break;
       }
       case Class::Invalid:

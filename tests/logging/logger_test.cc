@@ -157,7 +157,8 @@ TEST(LoggerLifetimeTest, LastReleaseDetachesEverythingAndAFreshLoggerStartsEmpty
   CaptureTarget second;
   first.Attach();
   second.Attach();
-  AttachTarget(second.Sink());  // a second occurrence without the attached flag
+  EXPECT_TRUE(AttachTarget(second.Sink()));  // a second occurrence without the attached flag
+  EXPECT_FALSE(AttachTarget(nullptr));
   ReleaseLogger();
   EXPECT_TRUE(first.IsAttached());
   ReleaseLogger();
@@ -166,6 +167,7 @@ TEST(LoggerLifetimeTest, LastReleaseDetachesEverythingAndAFreshLoggerStartsEmpty
   EXPECT_EQ(StdErrTarget(), nullptr);
   first.Attach();  // no logger: nothing to attach to
   EXPECT_FALSE(first.IsAttached());
+  EXPECT_FALSE(AttachTarget(first.Sink()));
   ReleaseLogger();  // an extra release is harmless
 
   AcquireLogger();

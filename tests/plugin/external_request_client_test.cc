@@ -19,6 +19,7 @@ TEST_F(ExternalRequestClientTest, ExternalRequestsAndAnswers) {
   spec.body = "{}";
   ExternalAnswer answer = plugin->External().SendRequest(spec);
   EXPECT_EQ(answer.resultCode, 1);
+  EXPECT_FALSE(answer.Succeeded());
   EXPECT_EQ(answer.status, -1);
   EXPECT_EQ(answer.reserved, -1);
   ASSERT_EQ(host.externalCalls.size(), 1u);
@@ -44,6 +45,7 @@ TEST_F(ExternalRequestClientTest, ExternalRequestsAndAnswers) {
   EXPECT_EQ(answer.conversionFailed, 1);
   EXPECT_EQ(answer.message, "Error converting response for POST https://service/x: headers was null");
   EXPECT_EQ(answer.body, "ok");
+  EXPECT_FALSE(answer.Succeeded());  // a 200 whose headers were lost
   EXPECT_EQ(host.externalCalls[1].headers[0].first, "user-agent");
   EXPECT_EQ(host.externalCalls[1].headers[0].second, "VaskClient/18.2.1 (probe)");
 
@@ -57,6 +59,37 @@ TEST_F(ExternalRequestClientTest, ExternalRequestsAndAnswers) {
   answer = plugin->External().SendRequest(spec);
   EXPECT_EQ(answer.conversionFailed, 1);
   EXPECT_EQ(answer.message, "Error converting response for GET https://x/: body was null");
+  EXPECT_FALSE(answer.Succeeded());
+}
+
+TEST_F(ExternalRequestClientTest, SucceedsOnlyForA2xxAnswerTakenOverWhole) {
+  static const char kBody[] = "{}";
+  static HostHeader headers[] = {{"content-type", "application/json"}};
+  const struct {
+    int32_t result;
+    uint32_t status;
+    bool succeeded;
+  } cases[] = {
+      {0, 200, true}, {0, 204, true}, {0, 299, true}, {0, 199, false},
+      {0, 300, false}, {0, 401, false}, {0, 500, false},
+      {-1, 200, false},  // the host did not reach the service
+      {2, 200, false},
+  };
+  for (const auto& c : cases) {
+    host.onExternal = [&](ExternalResponse* response, const ExternalRequest*) {
+      response->result = c.result;
+      response->status = c.status;
+      response->headers = headers;
+      response->headerCount = 1;
+      response->body = reinterpret_cast<const uint8_t*>(kBody);
+      response->bodyLength = 2;
+    };
+    ExternalRequestSpec spec;
+    spec.method = HostMethodPost;
+    spec.url = "https://service/x";
+    ExternalAnswer answer = plugin->External().SendRequest(spec);
+    EXPECT_EQ(answer.Succeeded(), c.succeeded) << c.result << " " << c.status;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -135,6 +136,26 @@ TEST(PortModuleTest, TheExecutableNameIsTheLastPathComponent) {
   EXPECT_STREQ(port::FileNamePart(""), "");
 }
 
+// A path that does not fit is a failure, never a path cut short.
+TEST(PortModuleTest, ExecutablePathFitsWithItsNulOrFails) {
+  char path[4096];
+  ASSERT_TRUE(port::ExecutablePath(path, sizeof path));
+  const size_t length = std::strlen(path);
+  ASSERT_GT(length, 1u);
+  char name[256];
+  ASSERT_TRUE(port::ExecutableFileName(name, sizeof name));
+  EXPECT_STREQ(port::FileNamePart(path), name);
+
+  std::string exact(length + 1, 'x');
+  ASSERT_TRUE(port::ExecutablePath(exact.data(), exact.size()));
+  EXPECT_STREQ(exact.c_str(), path);
+  std::string shorter(length, 'x');
+  EXPECT_FALSE(port::ExecutablePath(shorter.data(), shorter.size()));
+  std::string half(length / 2, 'x');
+  EXPECT_FALSE(port::ExecutablePath(half.data(), half.size()));
+  EXPECT_FALSE(port::ExecutablePath(path, 0));
+}
+
 TEST(PortLibraryTest, LoadsThePluginAndReportsWhatIsMissing) {
   port::Library missing(test::BuildDir() + "/no-such-library");
   EXPECT_FALSE(missing.Loaded());
@@ -163,15 +184,14 @@ TEST(PortTraceTest, ProvidersRegisterWriteAndUnregisterWhereTheServiceExists) {
                                             .task = 0, .keyword = 0};
   uint32_t value = 7;
   const port::TraceField fields[] = {{&value, sizeof value}};
-  port::TraceHandle handle = 99;
   auto ignore = [](void*, bool, uint8_t, uint64_t, uint64_t) {};
-  bool registered = port::TraceRegister(guid, ignore, nullptr, &handle);
-  EXPECT_EQ(registered, port::TraceServiceAvailable());
+  std::optional<port::TraceHandle> registered = port::TraceRegister(guid, ignore, nullptr);
+  EXPECT_EQ(registered.has_value(), port::TraceServiceAvailable());
   if (!registered) {
-    EXPECT_EQ(handle, 0u);
-    EXPECT_FALSE(port::TraceWrite(handle, event, fields, 1));
+    EXPECT_FALSE(port::TraceWrite(0, event, fields, 1));
     return;
   }
+  const port::TraceHandle handle = *registered;
   EXPECT_NE(handle, 0u);
   EXPECT_TRUE(port::TraceWrite(handle, event, fields, 1));
   port::TraceUnregister(handle);
