@@ -6,41 +6,14 @@
 
 #include "common/split_string.h"
 #include "messages/message_format.h"
-#include "routing/http.h"
 #include "routing/route.h"
-#include "serialization/json.h"
-#include "serialization/msgpack.h"
-#include "serialization/yaml.h"
+#include "serialization/body_formats.h"
 
 namespace qmx {
 namespace {
 
 bool IsComposite(TypeCode code) {
   return code == TypeCode::Vector || code == TypeCode::Struct || code == TypeCode::Object;
-}
-
-std::string_view SkipSpaces(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && text[start] == ' ') ++start;
-  return text.substr(start);
-}
-
-void ReadInto(ValueResult& result, Value& out, ValueResult read, const char* failure,
-              std::string_view parameterName, std::string_view functionName) {
-  if (!read.Ok()) {
-    result.SetError(FormatMessageTexts(failure, {parameterName, functionName, read.ErrorText()}));
-    return;
-  }
-  out.Swap(read.value());
-}
-
-void ReadMessagePack(ValueResult& result, Value& out, std::string_view text,
-                     std::string_view parameterName, std::string_view functionName) {
-  size_t consumed = 0;
-  ReadInto(result, out,
-           DecodeMessagePack(reinterpret_cast<const uint8_t*>(text.data()), text.size(), consumed),
-           "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3", parameterName,
-           functionName);
 }
 
 const ArgumentDescriptor* FindArgument(const FunctionDescriptor& function, std::string_view name,
@@ -92,31 +65,21 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
   return pairs;
 }
 
-void ArgumentFromText(ValueResult& result, Value& out, std::string_view text,
-                      std::string_view contentType, bool composite, std::string_view parameterName,
-                      std::string_view functionName) {
+void ArgumentFromText(ValueResult& result, Value& out, std::string_view text, bool composite,
+                      std::string_view parameterName, std::string_view functionName) {
   if (!result.Ok()) return;
-  const bool sniff = composite && contentType.empty();
-  const std::string_view trimmed = SkipSpaces(text);
-  const auto first = text.empty() ? 0u : static_cast<uint8_t>(text[0]);
-  if (IsContentType(contentType, kContentTypeMsgpack) ||
-      (sniff && ((first >= 0x80 && first <= 0x9F) || (first >= 0xDC && first <= 0xDF)))) {
-    ReadMessagePack(result, out, text, parameterName, functionName);
-  } else if (IsContentType(contentType, kContentTypeJson) ||
-             (sniff && !trimmed.empty() && (trimmed[0] == '{' || trimmed[0] == '['))) {
-    ReadInto(result, out, ReadJson(text),
-             "Couldn't deserialize JSON value for parameter '%1' of '%2': %3", parameterName,
-             functionName);
-  } else if (IsContentType(contentType, kContentTypeTextYaml) ||
-             (sniff && trimmed.starts_with("---"))) {
-    ReadInto(result, out, ReadYaml(text),
-             "Couldn't deserialize YAML value for parameter '%1' of '%2': %3", parameterName,
-             functionName);
-  } else if (IsContentType(contentType, kContentTypeOctetStream)) {
-    out.SetBlob(text.data(), text.size());
-  } else {
+  const BodyFormat* format = composite ? SniffBodyFormat(text) : nullptr;
+  if (format == nullptr) {
     out.SetString(text);
+    return;
   }
+  ValueResult read = format->read(text);
+  if (!read.Ok()) {
+    result.SetError(
+        FormatMessageTexts(format->argumentFailure, {parameterName, functionName, read.ErrorText()}));
+    return;
+  }
+  out.Swap(read.value());
 }
 
 void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDescriptor& function,
@@ -138,7 +101,7 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
   Value& value = values[position];
   if (dot == std::string_view::npos) {
     if (!text.empty()) {
-      ArgumentFromText(result, value, text, {}, IsComposite(argument->type.code), argument->name,
+      ArgumentFromText(result, value, text, IsComposite(argument->type.code), argument->name,
                        function.name);
       return;
     }
@@ -178,7 +141,7 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
       current = &current->Member(segment);
     }
   }
-  ArgumentFromText(result, *current, text, {}, false, rest, function.name);
+  ArgumentFromText(result, *current, text, false, rest, function.name);
 }
 
 }  // namespace qmx

@@ -23,21 +23,28 @@
 #include "common/base64.h"
 #include "entitlements/json_value.h"
 #include "entitlements/token_decoder.h"
+#include "serialization/body_formats.h"
 #include "serialization/json.h"
-#include "serialization/msgpack.h"
-#include "serialization/yaml.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]\n"
-    "       qmx-value token TOKEN|-\n"
-    "       qmx-value --help | --version\n"
-    "Decodes FILE (standard input when absent or -) and prints it as JSON;\n"
-    "token prints the header, claims and signature of a token.\n";
+// The usage text, naming every format of the body-format table.
+std::string UsageText() {
+  std::string formats;
+  for (const qmx::BodyFormat& format : qmx::BodyFormats()) {
+    if (!formats.empty()) formats += '|';
+    formats += format.name;
+  }
+  return "usage: qmx-value decode --from " + formats +
+         " [--pretty] [FILE]\n"
+         "       qmx-value token TOKEN|-\n"
+         "       qmx-value --help | --version\n"
+         "Decodes FILE (standard input when absent or -) and prints it as JSON;\n"
+         "token prints the header, claims and signature of a token.\n";
+}
 
 int Usage() {
-  std::fputs(kUsage, stderr);
+  std::fputs(UsageText().c_str(), stderr);
   return 2;
 }
 
@@ -76,19 +83,20 @@ int Token(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-value", kUsage); status >= 0)
+  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-value", UsageText().c_str());
+      status >= 0)
     return status;
   if (argc == 3 && std::string_view(argv[1]) == "token") return Token(argv[2]);
   if (argc < 2 || std::string_view(argv[1]) != "decode") return Usage();
-  std::string_view format;
+  std::string_view formatName;
   bool pretty = false;
   const char* file = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--from" && i + 1 < argc) {
-      format = argv[++i];
+      formatName = argv[++i];
     } else if (arg.starts_with("--from=")) {
-      format = arg.substr(7);
+      formatName = arg.substr(7);
     } else if (arg == "--pretty") {
       pretty = true;
     } else if ((arg == "-" || !arg.starts_with("-")) && file == nullptr) {
@@ -97,7 +105,8 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (format != "json" && format != "msgpack" && format != "yaml") return Usage();
+  const qmx::BodyFormat* format = qmx::FindBodyFormatByName(formatName);
+  if (format == nullptr) return Usage();
 
   std::string input;
   bool useStdin = file == nullptr || std::string_view(file) == "-";
@@ -113,16 +122,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  qmx::ValueResult result;
-  if (format == "json") {
-    result = qmx::ReadJson(input);
-  } else if (format == "yaml") {
-    result = qmx::ReadYaml(input);
-  } else {
-    size_t consumed = 0;
-    result = qmx::DecodeMessagePack(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
-                                    consumed);
-  }
+  // One document; MessagePack bytes after the first item are ignored.
+  qmx::ValueResult result = format->read(input);
   if (!result.Ok()) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(result.ErrorText().size()),
                  result.ErrorText().data());
