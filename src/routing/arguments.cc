@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <unordered_map>
 
+#include "common/result.h"
 #include "common/split_string.h"
 #include "messages/message_format.h"
 #include "routing/route.h"
@@ -16,29 +18,26 @@ bool IsComposite(TypeCode code) {
   return code == TypeCode::Vector || code == TypeCode::Struct || code == TypeCode::Object;
 }
 
-const ArgumentDescriptor* FindArgument(const FunctionDescriptor& function, std::string_view name,
-                                       size_t& index) {
-  for (index = 0; index < function.arguments.size(); ++index) {
-    if (function.arguments[index].name == name) return &function.arguments[index];
+// The position of the declared argument called name, if there is one.
+std::optional<size_t> FindArgument(const FunctionDescriptor& function, std::string_view name) {
+  for (size_t index = 0; index < function.arguments.size(); ++index) {
+    if (function.arguments[index].name == name) return index;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
-// The index of segment, or false after reporting why it is none.
-bool ParseIndex(ValueResult& result, const std::string& segment, size_t& index) {
+// The index a key segment addresses, or the message saying why it is none.
+Result<size_t, std::string> ParseIndex(const std::string& segment) {
   errno = 0;
   char* end = nullptr;
   const unsigned long long number = std::strtoull(segment.c_str(), &end, 0);
   if (end == nullptr || *end != '\0') {
-    result.SetError(FormatMessageTexts("Index %1 is in an incorrect format", {segment}));
-    return false;
+    return Fail(FormatMessageTexts("Index %1 is in an incorrect format", {segment}));
   }
   if (errno == ERANGE || number > kMaxArgumentIndex) {
-    result.SetError(FormatMessageTexts("Index %1 is out of range", {segment}));
-    return false;
+    return Fail(FormatMessageTexts("Index %1 is out of range", {segment}));
   }
-  index = static_cast<size_t>(number);
-  return true;
+  return static_cast<size_t>(number);
 }
 
 }  // namespace
@@ -87,18 +86,18 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
   if (!result.Ok()) return;
   const size_t dot = key.find('.');
   const std::string_view base = key.substr(0, dot);
-  size_t position = 0;
-  const ArgumentDescriptor* argument = FindArgument(function, base, position);
-  if (argument == nullptr || position >= values.size()) {
+  const std::optional<size_t> position = FindArgument(function, base);
+  if (!position || *position >= values.size()) {
     result.SetError(FormatMessageTexts("Unknown argument '%1' for '%2'.", {base, function.name}));
     return;
   }
+  const ArgumentDescriptor* argument = &function.arguments[*position];
   if (argument->location != kLocationAnywhere && argument->location != location) {
     result.SetError(FormatMessageTexts(
         "Argument '%1' for '%2' was specified in an invalid location.", {base, function.name}));
     return;
   }
-  Value& value = values[position];
+  Value& value = values[*position];
   if (dot == std::string_view::npos) {
     if (!text.empty()) {
       ArgumentFromText(result, value, text, IsComposite(argument->type.code), argument->name,
@@ -132,10 +131,13 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
       return;
     }
     if (!segment.empty() && segment[0] >= '0' && segment[0] <= '9') {
-      size_t index = 0;
-      if (!ParseIndex(result, segment, index)) return;
+      const Result<size_t, std::string> index = ParseIndex(segment);
+      if (!index) {
+        result.SetError(index.error());
+        return;
+      }
       if (current->Kind() != ValueKind::Collection) current->Reset();
-      current = &current->Element(index);
+      current = &current->Element(index.value());
     } else {
       if (current->Kind() != ValueKind::Structure) current->Reset();
       current = &current->Member(segment);
