@@ -52,5 +52,7 @@ expect usage-format 2 '' 'usage: qmx-value decode --from json|msgpack|yaml [--pr
 expect usage-no-format 2 '' 'usage:' -- decode
 expect usage-extra 2 '' 'usage:' -- decode --from json a b
 expect missing-file 1 '' 'cannot open' -- decode --from json "$work/absent"
+# A folder opens but cannot be read.
+expect unreadable-file 1 '' "qmx-value: cannot read $work" -- decode --from json "$work"
 
 exit $((failures != 0))

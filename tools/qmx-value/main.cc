@@ -21,6 +21,7 @@
 
 #include "../tool_options.h"
 #include "common/base64.h"
+#include "common/result.h"
 #include "entitlements/json_value.h"
 #include "entitlements/token_decoder.h"
 #include "serialization/body_formats.h"
@@ -48,20 +49,27 @@ int Usage() {
   return 2;
 }
 
-bool ReadAll(std::FILE* in, std::string& out) {
+// Everything in, or "cannot read NAME" (name says what in is).
+qmx::Result<std::string, std::string> ReadAll(std::FILE* in, std::string_view name) {
+  std::string out;
   char buffer[65536];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) out.append(buffer, got);
-  return std::ferror(in) == 0;
+  if (std::ferror(in) != 0) return qmx::Fail("cannot read " + std::string(name));
+  return out;
+}
+
+int Complain(const std::string& problem) {
+  std::fprintf(stderr, "qmx-value: %s\n", problem.c_str());
+  return 1;
 }
 
 int Token(const char* argument) {
   std::string token;
   if (std::string_view(argument) == "-") {
-    if (!ReadAll(stdin, token)) {
-      std::fputs("qmx-value: cannot read standard input\n", stderr);
-      return 1;
-    }
+    qmx::Result<std::string, std::string> read = ReadAll(stdin, "standard input");
+    if (!read) return Complain(read.error());
+    token = std::move(read).value();
     while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
   } else {
     token = argument;
@@ -108,19 +116,16 @@ int main(int argc, char** argv) {
   const qmx::BodyFormat* format = qmx::FindBodyFormatByName(formatName);
   if (format == nullptr) return Usage();
 
-  std::string input;
   bool useStdin = file == nullptr || std::string_view(file) == "-";
   std::FILE* in = useStdin ? stdin : std::fopen(file, "rb");
   if (in == nullptr) {
     std::fprintf(stderr, "qmx-value: cannot open %s: %s\n", file, std::strerror(errno));
     return 1;
   }
-  bool read = ReadAll(in, input);
+  qmx::Result<std::string, std::string> read = ReadAll(in, useStdin ? "standard input" : file);
   if (!useStdin) std::fclose(in);
-  if (!read) {
-    std::fprintf(stderr, "qmx-value: cannot read %s\n", useStdin ? "standard input" : file);
-    return 1;
-  }
+  if (!read) return Complain(read.error());
+  const std::string input = std::move(read).value();
 
   // One document; MessagePack bytes after the first item are ignored.
   qmx::ValueResult result = format->read(input);
