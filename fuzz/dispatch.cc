@@ -19,6 +19,7 @@
 #include "routing/arguments.h"
 #include "routing/endpoint.h"
 #include "routing/request_error.h"
+#include "serialization/body_formats.h"
 
 namespace qmx::fuzz {
 struct Filter {
@@ -108,18 +109,24 @@ struct Api {
   ApiDescriptor descriptor{};
 };
 
-const char* const kContentTypes[] = {nullptr,
-                                     "",
-                                     "application/json",
-                                     "application/vnd.api+json; charset=utf-8",
-                                     "application/x-msgpack",
-                                     "application/x-yaml",
-                                     "text/plain"};
+// The content types a request may carry: none, empty, one no format claims,
+// and every content type of the body-format table, bare and with a parameter.
+std::vector<std::string> ContentTypes() {
+  std::vector<std::string> types = {"", "text/plain"};
+  for (const qmx::BodyFormat& format : qmx::BodyFormats()) {
+    for (std::string_view type : format.contentTypes) {
+      types.emplace_back(type);
+      types.emplace_back(std::string(type) + "; charset=utf-8");
+    }
+  }
+  return types;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Api* api = new Api();  // lives for the process, like a loaded plugin
+  static const std::vector<std::string>* contentTypes = new std::vector<std::string>(ContentTypes());
   qmx::fuzz::GraphBuilder input(data, size);
 
   const auto* entries = static_cast<const ApiFunctionEntry*>(api->descriptor.functions);
@@ -150,7 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.argumentCount = static_cast<uint32_t>(arguments.size());
 
   const uint8_t type = input.Byte();
-  request.contentType = type % 8 < 7 ? kContentTypes[type % 8] : input.StoredText(24);
+  // Null, one of the types above, or a fuzzed text.
+  const size_t choice = type % (contentTypes->size() + 2);
+  request.contentType = choice == 0                        ? nullptr
+                        : choice <= contentTypes->size() ? (*contentTypes)[choice - 1].c_str()
+                                                         : input.StoredText(24);
   // The body sits in a buffer of exactly its length.
   const std::string rest = input.Rest();
   std::vector<uint8_t> body(rest.begin(), rest.end());

@@ -3,8 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "serialization/json.h"
-#include "serialization/yaml.h"
+#include "serialization/body_formats.h"
 
 namespace qmx::host {
 
@@ -16,7 +15,7 @@ Result<Value, std::string> ReadConfigFile(const std::string& path) {
   std::string content = text.str();
   size_t first = content.find_first_not_of(" \t\r\n");
   bool json = path.ends_with(".json") || (first != std::string::npos && content[first] == '{');
-  ValueResult parsed = json ? ReadJson(std::string_view(content)) : ReadYaml(content);
+  ValueResult parsed = FindBodyFormatByName(json ? "json" : "yaml")->read(content);
   if (!parsed.Ok()) return Fail(path + ": " + std::string(parsed.ErrorText()));
   return std::move(parsed.value());
 }

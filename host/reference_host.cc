@@ -51,15 +51,18 @@ ApiAnswer Failure(uint32_t status, std::string error) {
 }
 
 // Reads a streamed endpoint answer to its end.
-bool ReadStream(HostResponse& response, std::string& text) {
+Result<std::string, std::string> ReadStream(HostResponse& response) {
+  std::string text;
   bool more = true;
   uint8_t buffer[4096];
   while (more) {
     uint32_t size = sizeof buffer;
-    if (!response.streamRead(response.streamContext, buffer, &size, &more)) return false;
+    if (!response.streamRead(response.streamContext, buffer, &size, &more)) {
+      return Fail(std::string("the endpoint's stream failed"));
+    }
     text.append(reinterpret_cast<const char*>(buffer), std::min<uint32_t>(size, sizeof buffer));
   }
-  return true;
+  return text;
 }
 
 }  // namespace
@@ -216,15 +219,15 @@ ApiAnswer ReferenceHost::CallEndpoint(const ApiFunctionEntry& entry, uint32_t me
     answer.error = response.error;
     if (answer.error.empty()) answer.error = "error";
   } else if (response.streamRead != nullptr) {
-    std::string text;
-    if (!ReadStream(response, text)) {
-      answer = Failure(502, "the endpoint's stream failed");
+    Result<std::string, std::string> text = ReadStream(response);
+    if (!text) {
+      answer = Failure(502, text.error());
     } else {
-      ValueResult parsed = ReadJson(text);
+      ValueResult parsed = ReadJson(text.value());
       if (parsed.Ok()) {
         answer.body.Swap(parsed.value());
       } else {
-        answer.body.SetString(text);
+        answer.body.SetString(text.value());
       }
     }
   } else {

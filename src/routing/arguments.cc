@@ -2,15 +2,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <unordered_map>
 
+#include "common/result.h"
 #include "common/split_string.h"
 #include "messages/message_format.h"
-#include "routing/http.h"
 #include "routing/route.h"
-#include "serialization/json.h"
-#include "serialization/msgpack.h"
-#include "serialization/yaml.h"
+#include "serialization/body_formats.h"
 
 namespace qmx {
 namespace {
@@ -19,53 +18,26 @@ bool IsComposite(TypeCode code) {
   return code == TypeCode::Vector || code == TypeCode::Struct || code == TypeCode::Object;
 }
 
-std::string_view SkipSpaces(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && text[start] == ' ') ++start;
-  return text.substr(start);
-}
-
-void ReadInto(ValueResult& result, Value& out, ValueResult read, const char* failure,
-              std::string_view parameterName, std::string_view functionName) {
-  if (!read.Ok()) {
-    result.SetError(FormatMessageTexts(failure, {parameterName, functionName, read.ErrorText()}));
-    return;
+// The position of the declared argument called name, if there is one.
+std::optional<size_t> FindArgument(const FunctionDescriptor& function, std::string_view name) {
+  for (size_t index = 0; index < function.arguments.size(); ++index) {
+    if (function.arguments[index].name == name) return index;
   }
-  out.Swap(read.value());
+  return std::nullopt;
 }
 
-void ReadMessagePack(ValueResult& result, Value& out, std::string_view text,
-                     std::string_view parameterName, std::string_view functionName) {
-  size_t consumed = 0;
-  ReadInto(result, out,
-           DecodeMessagePack(reinterpret_cast<const uint8_t*>(text.data()), text.size(), consumed),
-           "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3", parameterName,
-           functionName);
-}
-
-const ArgumentDescriptor* FindArgument(const FunctionDescriptor& function, std::string_view name,
-                                       size_t& index) {
-  for (index = 0; index < function.arguments.size(); ++index) {
-    if (function.arguments[index].name == name) return &function.arguments[index];
-  }
-  return nullptr;
-}
-
-// The index of segment, or false after reporting why it is none.
-bool ParseIndex(ValueResult& result, const std::string& segment, size_t& index) {
+// The index a key segment addresses, or the message saying why it is none.
+Result<size_t, std::string> ParseIndex(const std::string& segment) {
   errno = 0;
   char* end = nullptr;
   const unsigned long long number = std::strtoull(segment.c_str(), &end, 0);
   if (end == nullptr || *end != '\0') {
-    result.SetError(FormatMessageTexts("Index %1 is in an incorrect format", {segment}));
-    return false;
+    return Fail(FormatMessageTexts("Index %1 is in an incorrect format", {segment}));
   }
   if (errno == ERANGE || number > kMaxArgumentIndex) {
-    result.SetError(FormatMessageTexts("Index %1 is out of range", {segment}));
-    return false;
+    return Fail(FormatMessageTexts("Index %1 is out of range", {segment}));
   }
-  index = static_cast<size_t>(number);
-  return true;
+  return static_cast<size_t>(number);
 }
 
 }  // namespace
@@ -92,31 +64,21 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view tar
   return pairs;
 }
 
-void ArgumentFromText(ValueResult& result, Value& out, std::string_view text,
-                      std::string_view contentType, bool composite, std::string_view parameterName,
-                      std::string_view functionName) {
+void ArgumentFromText(ValueResult& result, Value& out, std::string_view text, bool composite,
+                      std::string_view parameterName, std::string_view functionName) {
   if (!result.Ok()) return;
-  const bool sniff = composite && contentType.empty();
-  const std::string_view trimmed = SkipSpaces(text);
-  const auto first = text.empty() ? 0u : static_cast<uint8_t>(text[0]);
-  if (IsContentType(contentType, kContentTypeMsgpack) ||
-      (sniff && ((first >= 0x80 && first <= 0x9F) || (first >= 0xDC && first <= 0xDF)))) {
-    ReadMessagePack(result, out, text, parameterName, functionName);
-  } else if (IsContentType(contentType, kContentTypeJson) ||
-             (sniff && !trimmed.empty() && (trimmed[0] == '{' || trimmed[0] == '['))) {
-    ReadInto(result, out, ReadJson(text),
-             "Couldn't deserialize JSON value for parameter '%1' of '%2': %3", parameterName,
-             functionName);
-  } else if (IsContentType(contentType, kContentTypeTextYaml) ||
-             (sniff && trimmed.starts_with("---"))) {
-    ReadInto(result, out, ReadYaml(text),
-             "Couldn't deserialize YAML value for parameter '%1' of '%2': %3", parameterName,
-             functionName);
-  } else if (IsContentType(contentType, kContentTypeOctetStream)) {
-    out.SetBlob(text.data(), text.size());
-  } else {
+  const BodyFormat* format = composite ? SniffBodyFormat(text) : nullptr;
+  if (format == nullptr) {
     out.SetString(text);
+    return;
   }
+  ValueResult read = format->read(text);
+  if (!read.Ok()) {
+    result.SetError(
+        FormatMessageTexts(format->argumentFailure, {parameterName, functionName, read.ErrorText()}));
+    return;
+  }
+  out.Swap(read.value());
 }
 
 void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDescriptor& function,
@@ -124,21 +86,21 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
   if (!result.Ok()) return;
   const size_t dot = key.find('.');
   const std::string_view base = key.substr(0, dot);
-  size_t position = 0;
-  const ArgumentDescriptor* argument = FindArgument(function, base, position);
-  if (argument == nullptr || position >= values.size()) {
+  const std::optional<size_t> position = FindArgument(function, base);
+  if (!position || *position >= values.size()) {
     result.SetError(FormatMessageTexts("Unknown argument '%1' for '%2'.", {base, function.name}));
     return;
   }
+  const ArgumentDescriptor* argument = &function.arguments[*position];
   if (argument->location != kLocationAnywhere && argument->location != location) {
     result.SetError(FormatMessageTexts(
         "Argument '%1' for '%2' was specified in an invalid location.", {base, function.name}));
     return;
   }
-  Value& value = values[position];
+  Value& value = values[*position];
   if (dot == std::string_view::npos) {
     if (!text.empty()) {
-      ArgumentFromText(result, value, text, {}, IsComposite(argument->type.code), argument->name,
+      ArgumentFromText(result, value, text, IsComposite(argument->type.code), argument->name,
                        function.name);
       return;
     }
@@ -169,16 +131,19 @@ void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDe
       return;
     }
     if (!segment.empty() && segment[0] >= '0' && segment[0] <= '9') {
-      size_t index = 0;
-      if (!ParseIndex(result, segment, index)) return;
+      const Result<size_t, std::string> index = ParseIndex(segment);
+      if (!index) {
+        result.SetError(index.error());
+        return;
+      }
       if (current->Kind() != ValueKind::Collection) current->Reset();
-      current = &current->Element(index);
+      current = &current->Element(index.value());
     } else {
       if (current->Kind() != ValueKind::Structure) current->Reset();
       current = &current->Member(segment);
     }
   }
-  ArgumentFromText(result, *current, text, {}, false, rest, function.name);
+  ArgumentFromText(result, *current, text, false, rest, function.name);
 }
 
 }  // namespace qmx

@@ -33,12 +33,12 @@ inline constexpr uint32_t kMaxArgumentIndex = 65535;
 // keeps its last value, in first-occurrence order.
 std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view target);
 
-// Converts a text into a value by its content type, or by sniffing when the
-// content type is empty and composite is set. Reader failures are reported
-// with parameterName and functionName in result.
-void ArgumentFromText(ValueResult& result, Value& out, std::string_view text,
-                      std::string_view contentType, bool composite, std::string_view parameterName,
-                      std::string_view functionName);
+// Converts an argument text into a value: a composite argument's text that
+// looks like a MessagePack, JSON or YAML document is read as one, anything
+// else becomes a String. Reader failures are reported with parameterName and
+// functionName in result.
+void ArgumentFromText(ValueResult& result, Value& out, std::string_view text, bool composite,
+                      std::string_view parameterName, std::string_view functionName);
 
 // Assigns one (key, text) candidate from location to the argument values
 // (one per declared argument of function) by the key rule. Does nothing once

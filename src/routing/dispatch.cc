@@ -10,9 +10,7 @@
 #include "messages/message_format.h"
 #include "routing/arguments.h"
 #include "routing/http.h"
-#include "serialization/json.h"
-#include "serialization/msgpack.h"
-#include "serialization/yaml.h"
+#include "serialization/body_formats.h"
 
 namespace qmx {
 namespace {
@@ -29,31 +27,14 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-// The body as text: up to its first NUL, never beyond its stated length.
-std::string_view BodyText(const HostRequest& request) {
-  const auto* data = reinterpret_cast<const char*>(request.body);
-  const void* nul = std::memchr(data, '\0', request.bodyLength);
-  return std::string_view(data, nul != nullptr
-                                    ? static_cast<size_t>(static_cast<const char*>(nul) - data)
-                                    : request.bodyLength);
-}
-
 void ReadBody(ValueResult& result, Value& out, const HostRequest& request) {
-  const std::string_view contentType = TextOf(request.contentType);
-  ValueResult read;
-  if (IsContentType(contentType, kContentTypeMsgpack)) {
-    size_t consumed = 0;
-    read = DecodeMessagePack(request.body, request.bodyLength, consumed);
-    if (read.Ok() && consumed < request.bodyLength)
-      read.SetError("Extra MessgePack data found in body");
-  } else if (IsContentType(contentType, kContentTypeJson) ||
-             IsContentType(contentType, kContentTypeJsonApi)) {
-    read = ReadJson(BodyText(request));
-  } else if (IsContentType(contentType, kContentTypeYaml)) {
-    read = ReadYaml(BodyText(request));
-  } else {
-    read.SetError("Unsupported body content type");
+  const BodyFormat* format = FindBodyFormatByContentType(TextOf(request.contentType));
+  if (format == nullptr) {
+    result.SetError("Unsupported body content type");
+    return;
   }
+  ValueResult read = format->readBody(
+      std::string_view(reinterpret_cast<const char*>(request.body), request.bodyLength));
   if (!read.Ok()) {
     result.SetError(read.ErrorText());
     return;

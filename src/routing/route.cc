@@ -3,6 +3,7 @@
 #include "messages/message_format.h"
 
 #include <initializer_list>
+#include <optional>
 
 namespace qmx {
 namespace {
@@ -12,11 +13,11 @@ constexpr std::string_view kEscapedInLiteralText = "^$.*+?()[]|\\";
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-int HexDigit(char c) {
+std::optional<int> HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -114,9 +115,9 @@ std::string PercentDecode(std::string_view text) {
     char c = text[i];
     if (c == '%') {
       if (text.size() - i >= 3) {
-        int high = HexDigit(text[i + 1]);
-        int low = HexDigit(text[i + 2]);
-        out.push_back(high < 0 || low < 0 ? '?' : static_cast<char>(high << 4 | low));
+        const std::optional<int> high = HexDigit(text[i + 1]);
+        const std::optional<int> low = HexDigit(text[i + 2]);
+        out.push_back(high && low ? static_cast<char>(*high << 4 | *low) : '?');
         i += 2;
       }
       // A "%" too close to the end is dropped.

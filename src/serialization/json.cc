@@ -30,6 +30,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -46,12 +47,9 @@ namespace {
 // ---------------------------------------------------------------- writing
 
 // The enumerator's name when a registry is given and knows one.
-bool FindEnumName(const TypeRegistry* registry, const EnumRecord& record, std::string& name) {
-  if (registry == nullptr) return false;
-  std::optional<std::string> found = registry->FindEnumeratorName(TypeId(record.type), record.number);
-  if (!found) return false;
-  name = std::move(*found);
-  return true;
+std::optional<std::string> FindEnumName(const TypeRegistry* registry, const EnumRecord& record) {
+  if (registry == nullptr) return std::nullopt;
+  return registry->FindEnumeratorName(TypeId(record.type), record.number);
 }
 
 template <typename Writer>
@@ -90,9 +88,8 @@ class JsonWriteVisitor final : public ValueVisitor {
   void String(std::string_view text) override { WriteText(text); }
   void Blob(std::span<const uint8_t> bytes) override { WriteText(Base64Encode(bytes)); }
   void Enum(const EnumRecord& record) override {
-    std::string name;
-    if (FindEnumName(registry_, record, name)) {
-      WriteText(name);
+    if (const std::optional<std::string> name = FindEnumName(registry_, record)) {
+      WriteText(*name);
     } else {
       writer_.Int64(record.number);
     }
@@ -219,13 +216,13 @@ class BuildHandler {
   bool Double(double) {
     const char* start = stream_.src_;
     std::string_view rest(start, static_cast<size_t>(end_ - start));
-    double value;
-    if (!serialization_detail::FastDecimalToDouble(rest, value)) {
+    std::optional<double> value = serialization_detail::FastDecimalToDouble(rest);
+    if (!value) {
       const char* last = start;
       while (IsNumberCharacter(*last)) ++last;
       value = NearestDouble(std::string_view(start, static_cast<size_t>(last - start)));
     }
-    return Store([&](Value& v) { v.SetFloat(value); });
+    return Store([&](Value& v) { v.SetFloat(*value); });
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
   bool String(const char* text, rapidjson::SizeType length, bool) {

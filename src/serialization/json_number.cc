@@ -82,8 +82,9 @@ const PowerTable& Powers() {
 
 int LeadingZeros(uint64_t value) { return std::countl_zero(value); }
 
-// Eisel-Lemire for w != 0 and q within the table; false when undecided.
-bool EiselLemire(uint64_t w, int q, uint64_t& bits) {
+// Eisel-Lemire for w != 0 and q within the table: the bits of the double,
+// or nothing when undecided.
+std::optional<uint64_t> EiselLemire(uint64_t w, int q) {
   int zeros = LeadingZeros(w);
   w <<= zeros;
   const U128& power = Powers().entries[q - kMinExponent];
@@ -93,12 +94,12 @@ bool EiselLemire(uint64_t w, int q, uint64_t& bits) {
     product.low += second.high;
     if (second.high > product.low) ++product.high;
   }
-  if (product.low == UINT64_MAX) return false;
+  if (product.low == UINT64_MAX) return std::nullopt;
   int upper = static_cast<int>(product.high >> 63);
   int shift = upper + 64 - 52 - 3;
   uint64_t mantissa = product.high >> shift;
   int32_t power2 = static_cast<int32_t>((((152170 + 65536) * q) >> 16) + 63 + upper - zeros + 1023);
-  if (power2 <= 0 || power2 >= 0x7FF) return false;
+  if (power2 <= 0 || power2 >= 0x7FF) return std::nullopt;
   // An exact halfway case rounds to even instead of up.
   if (product.low <= 1 && q >= -4 && q <= 23 && (mantissa & 3) == 1 &&
       (mantissa << shift) == product.high) {
@@ -110,10 +111,9 @@ bool EiselLemire(uint64_t w, int q, uint64_t& bits) {
     mantissa = uint64_t{1} << 52;
     ++power2;
   }
-  if (power2 >= 0x7FF) return false;
+  if (power2 >= 0x7FF) return std::nullopt;
   mantissa &= ~(uint64_t{1} << 52);
-  bits = mantissa | (static_cast<uint64_t>(power2) << 52);
-  return true;
+  return mantissa | (static_cast<uint64_t>(power2) << 52);
 }
 
 constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -122,7 +122,7 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 
 }  // namespace
 
-bool FastDecimalToDouble(std::string_view text, double& out) {
+std::optional<double> FastDecimalToDouble(std::string_view text) {
   size_t i = 0;
   bool negative = i < text.size() && text[i] == '-';
   if (negative) ++i;
@@ -190,7 +190,7 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
       }
     }
   }
-  if (digits > 19) return false;
+  if (digits > 19) return std::nullopt;
   if (groupDigits != 0) w = w * kGroupScale[groupDigits] + group;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {  // the exponent part
     ++i;
@@ -199,10 +199,10 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
     int value = 0;
     // Checked first, so the product never overflows.
     for (; i < text.size() && isDigit(text[i]); ++i) {
-      if (value > 100000) return false;
+      if (value > 100000) return std::nullopt;
       value = value * 10 + (text[i] - '0');
     }
-    if (value > 100000) return false;
+    if (value > 100000) return std::nullopt;
     exponent += minus ? -value : value;
   }
   double result;
@@ -213,14 +213,13 @@ bool FastDecimalToDouble(std::string_view text, double& out) {
     double exact = static_cast<double>(w);
     result = exponent < 0 ? exact / kExactPowers[-exponent] : exact * kExactPowers[exponent];
   } else if (exponent >= kMinExponent && exponent <= kMaxExponent) {
-    uint64_t bits;
-    if (!EiselLemire(w, exponent, bits)) return false;
-    std::memcpy(&result, &bits, sizeof result);
+    const std::optional<uint64_t> bits = EiselLemire(w, exponent);
+    if (!bits) return std::nullopt;
+    std::memcpy(&result, &*bits, sizeof result);
   } else {
-    return false;
+    return std::nullopt;
   }
-  out = negative ? -result : result;
-  return true;
+  return negative ? -result : result;
 }
 
 }  // namespace qmx::serialization_detail

@@ -7,6 +7,7 @@
 // way.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace qmx::serialization_detail {
@@ -14,10 +15,9 @@ namespace qmx::serialization_detail {
 // text starts with a JSON number the parser has already accepted: an optional
 // "-", digits, an optional fraction and an optional exponent. The number ends
 // where the text does or at the first character that cannot continue it, so
-// a reader may pass the rest of its input. Returns true and the nearest
-// double in out when the number has at most 19 significant digits and a
-// decimal exponent in [-27, 55] once the digits are read as an integer; false
-// otherwise (out is then unchanged).
-bool FastDecimalToDouble(std::string_view text, double& out);
+// a reader may pass the rest of its input. Returns the nearest double when
+// the number has at most 19 significant digits and a decimal exponent in
+// [-27, 55] once the digits are read as an integer; nothing otherwise.
+std::optional<double> FastDecimalToDouble(std::string_view text);
 
 }  // namespace qmx::serialization_detail

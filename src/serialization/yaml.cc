@@ -241,10 +241,10 @@ class YamlReader {
     const auto& scalar = event.data.scalar;
     bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
                   scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-    std::string message = resolver_.Resolve(
+    Result<void, std::string> resolved = resolver_.Resolve(
         reinterpret_cast<const char*>(scalar.tag), reinterpret_cast<const char*>(scalar.value),
         scalar.length, quoted, target);
-    if (!message.empty()) return Fail(std::move(message));
+    if (!resolved) return Fail(std::move(resolved).error());
     return true;
   }
 

@@ -29,73 +29,76 @@ bool IsOneOf(std::string_view text, std::initializer_list<std::string_view> word
   return false;
 }
 
-// 1 for a true word, 0 for a false word, -1 for anything else.
-int BoolWord(std::string_view text) {
+// The truth of a true or false word; nothing for any other text.
+std::optional<bool> BoolWord(std::string_view text) {
   if (IsOneOf(text, {"true", "True", "TRUE", "y", "Y", "yes", "Yes", "YES", "on", "On", "ON"})) {
-    return 1;
+    return true;
   }
   if (IsOneOf(text, {"false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"})) {
-    return 0;
+    return false;
   }
-  return -1;
+  return std::nullopt;
 }
 
 // The !!int and !!float tags read their text the way a String converts into a
 // 64-bit or double native field, with the reader's own target name.
-std::string ConvertInteger(const char* text, size_t length, Value& out) {
+Result<void, std::string> ConvertInteger(const char* text, size_t length, Value& out) {
   std::string_view view(text, length);
   char* end = nullptr;
   errno = 0;
   if (length != 0 && text[0] == '-') {
     long long value = std::strtoll(text, &end, 0);
-    if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "int64_t"});
-    if (errno == ERANGE) return FormatMessageTexts(kOutOfRange, {view, kTarget, "int64_t"});
+    if (end != text + length) return Fail(FormatMessageTexts(kIncorrectFormat, {view, kTarget, "int64_t"}));
+    if (errno == ERANGE) return Fail(FormatMessageTexts(kOutOfRange, {view, kTarget, "int64_t"}));
     out.SetSigned(value);
-    return std::string();
+    return {};
   }
   unsigned long long value = std::strtoull(text, &end, 0);
-  if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "uint64_t"});
-  if (errno == ERANGE) return FormatMessageTexts(kOutOfRange, {view, kTarget, "uint64_t"});
+  if (end != text + length) return Fail(FormatMessageTexts(kIncorrectFormat, {view, kTarget, "uint64_t"}));
+  if (errno == ERANGE) return Fail(FormatMessageTexts(kOutOfRange, {view, kTarget, "uint64_t"}));
   out.SetUnsigned(value);
-  return std::string();
+  return {};
 }
 
-std::string ConvertReal(const char* text, size_t length, Value& out) {
+Result<void, std::string> ConvertReal(const char* text, size_t length, Value& out) {
   std::string_view view(text, length);
   char* end = nullptr;
   errno = 0;
   double value = std::strtod(text, &end);
-  if (end != text + length) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "double"});
+  if (end != text + length) return Fail(FormatMessageTexts(kIncorrectFormat, {view, kTarget, "double"}));
   if (errno == ERANGE || value < -1.7976931348623157e308 || value > 1.7976931348623157e308) {
-    return FormatMessageTexts(kOutOfRange, {view, kTarget, "double"});
+    return Fail(FormatMessageTexts(kOutOfRange, {view, kTarget, "double"}));
   }
   out.SetFloat(value);
-  return std::string();
+  return {};
 }
+
+enum class DecimalShape { kNone, kWhole, kFraction };
 
 // Whether text is a plain decimal: an optional "-", "0" or digits without a
 // leading zero, an optional fraction and an optional exponent. strtod reads
 // such a text completely when it has no fraction, and also with one when the
-// decimal point is ".". fraction tells whether it has one.
-bool IsPlainDecimal(std::string_view text, bool& fraction) {
+// decimal point is ".". kWhole and kFraction tell whether it has one.
+DecimalShape PlainDecimalShape(std::string_view text) {
   auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
   size_t i = text.size() != 0 && text[0] == '-' ? 1 : 0;
-  if (!digit(i)) return false;
+  if (!digit(i)) return DecimalShape::kNone;
   if (text[i++] != '0') {
     while (digit(i)) ++i;
   }
-  fraction = i < text.size() && text[i] == '.';
+  const bool fraction = i < text.size() && text[i] == '.';
   if (fraction) {
-    if (!digit(++i)) return false;
+    if (!digit(++i)) return DecimalShape::kNone;
     while (digit(i)) ++i;
   }
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (!digit(i)) return false;
+    if (!digit(i)) return DecimalShape::kNone;
     while (digit(i)) ++i;
   }
-  return i == text.size();
+  if (i != text.size()) return DecimalShape::kNone;
+  return fraction ? DecimalShape::kFraction : DecimalShape::kWhole;
 }
 
 bool DecimalPointIsDot() {
@@ -113,26 +116,9 @@ bool IsIntegral(double value) {
   return std::modf(value, &whole) == 0.0;
 }
 
-}  // namespace
-
-// An untagged plain scalar that strtod reads completely. Plain decimals take
-// the exact fast conversion where it applies, which gives strtod's (nearest)
-// double.
-bool YamlScalarResolver::ResolveNumber(const char* text, size_t length, Value& out) {
-  if (length == 0) return false;
-  double value;
-  std::string_view view(text, length);
-  bool fraction = false;
-  bool fast = IsPlainDecimal(view, fraction);
-  if (fast && fraction) {
-    if (decimalPointIsDot_ < 0) decimalPointIsDot_ = DecimalPointIsDot() ? 1 : 0;
-    fast = decimalPointIsDot_ == 1;
-  }
-  if (!(fast && FastDecimalToDouble(view, value))) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    if (end != text + length || value == HUGE_VAL) return false;
-  }
+// Stores a number read from an untagged scalar: integral values in the
+// 64-bit kinds, everything else as a Float.
+void SetNumber(double value, Value& out) {
   if (std::isnan(value) || !IsIntegral(value)) {
     out.SetFloat(value);
   } else if (value >= 0 && value < 18446744073709551616.0) {
@@ -143,11 +129,32 @@ bool YamlScalarResolver::ResolveNumber(const char* text, size_t length, Value& o
     // Integral but beyond 64 bits (or -inf): no integer holds it.
     out.SetFloat(value);
   }
-  return true;
 }
 
-std::string YamlScalarResolver::Resolve(const char* tag, const char* text, size_t length, bool quoted,
-                                       Value& out) {
+}  // namespace
+
+// Plain decimals take the exact fast conversion where it applies, which gives
+// strtod's (nearest) double.
+std::optional<double> YamlScalarResolver::PlainNumber(const char* text, size_t length) {
+  if (length == 0) return std::nullopt;
+  std::string_view view(text, length);
+  const DecimalShape shape = PlainDecimalShape(view);
+  bool fast = shape != DecimalShape::kNone;
+  if (shape == DecimalShape::kFraction) {
+    if (decimalPointIsDot_ < 0) decimalPointIsDot_ = DecimalPointIsDot() ? 1 : 0;
+    fast = decimalPointIsDot_ == 1;
+  }
+  if (fast) {
+    if (std::optional<double> value = FastDecimalToDouble(view)) return value;
+  }
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end != text + length || value == HUGE_VAL) return std::nullopt;
+  return value;
+}
+
+Result<void, std::string> YamlScalarResolver::Resolve(const char* tag, const char* text,
+                                                     size_t length, bool quoted, Value& out) {
   std::string_view view(text, length);
   if (tag != nullptr) {
     std::string_view name(tag);
@@ -158,30 +165,32 @@ std::string YamlScalarResolver::Resolve(const char* tag, const char* text, size_
     } else if (name == kFloatTag) {
       return ConvertReal(text, length, out);
     } else if (name == kBoolTag) {
-      int word = BoolWord(view);
-      if (word < 0) return FormatMessageTexts(kIncorrectFormat, {view, kTarget, "bool"});
-      out.SetBool(word == 1);
+      const std::optional<bool> word = BoolWord(view);
+      if (!word) return Fail(FormatMessageTexts(kIncorrectFormat, {view, kTarget, "bool"}));
+      out.SetBool(*word);
     } else {
-      return FormatMessageTexts("Unsupported YAML tag '%1'.", {name});
+      return Fail(FormatMessageTexts("Unsupported YAML tag '%1'.", {name}));
     }
-    return std::string();
+    return {};
   }
   if (quoted) {
     out.SetString(view);
-    return std::string();
+    return {};
   }
   if (IsOneOf(view, {"", "~", "null", "Null", "NULL"})) {
     out.Reset();
-    return std::string();
+    return {};
   }
-  if (ResolveNumber(text, length, out)) return std::string();
-  int word = BoolWord(view);
-  if (word >= 0) {
-    out.SetBool(word == 1);
+  if (const std::optional<double> number = PlainNumber(text, length)) {
+    SetNumber(*number, out);
+    return {};
+  }
+  if (const std::optional<bool> word = BoolWord(view)) {
+    out.SetBool(*word);
   } else {
     out.SetString(view);
   }
-  return std::string();
+  return {};
 }
 
 }  // namespace qmx::serialization_detail

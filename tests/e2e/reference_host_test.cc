@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <latch>
 #include <string>
@@ -14,6 +15,7 @@
 #include "interface/host_value.h"
 #include "plugin_module.h"
 #include "reference_host.h"
+#include "serialization/json.h"
 #include "serialization/yaml.h"
 #include "work_queue.h"
 
@@ -51,12 +53,27 @@ struct Probe {
     std::function<void()> call = std::move(onCall);
     onCall = nullptr;
     if (call) call();
+    response->status = 200;
+    response->release = &ReleaseResponse;
+    const std::string_view path(target);
+    if (path.ends_with("/streamed") || path.ends_with("/broken-stream")) {
+      response->streamRead = path.ends_with("/streamed") ? &StreamJson : &StreamFailure;
+      return;
+    }
     Value body;
     body.SetString(request->target);
     FromValue(body, response->body);
-    response->status = 200;
-    response->release = &ReleaseResponse;
   }
+  // A streamed answer in two pieces, and one that fails on its first read.
+  static bool StreamJson(void*, uint8_t* buffer, uint32_t* size, bool* more) {
+    static int piece = 0;
+    const std::string_view text = piece++ % 2 == 0 ? "[1," : "true]";
+    std::memcpy(buffer, text.data(), text.size());
+    *size = static_cast<uint32_t>(text.size());
+    *more = piece % 2 == 1;
+    return true;
+  }
+  static bool StreamFailure(void*, uint8_t*, uint32_t*, bool*) { return false; }
   static void Load(PluginLoadRecord* record) {
     static const PluginCallbacks callbacks{&Initialize, &Shutdown, &Memory};
     static ApiFunctionEntry function{};
@@ -138,6 +155,15 @@ TEST_F(ReferenceHostTest, EndpointsAreRoutedByMethodAndTemplate) {
   EXPECT_TRUE(RouteMatches("/files/{+rest}", "/files/a/b/c"));
   EXPECT_TRUE(RouteMatches("/plain", "/plain"));
   EXPECT_FALSE(RouteMatches("/plain", "/plain/"));
+}
+
+TEST_F(ReferenceHostTest, StreamedAnswersAreReadToTheirEndOrRefused) {
+  ApiAnswer streamed = host.Get("/probe/items/streamed");
+  ASSERT_TRUE(streamed.Ok()) << streamed.error;
+  EXPECT_EQ(WriteJson(streamed.body, nullptr, nullptr), "[1,true]");
+  ApiAnswer broken = host.Get("/probe/items/broken-stream");
+  EXPECT_EQ(broken.status, 502u);
+  EXPECT_EQ(broken.error, "the endpoint's stream failed");
 }
 
 TEST_F(ReferenceHostTest, ThePluginsOwnRequestsReachTheStoreAndItsEndpoints) {

@@ -30,6 +30,8 @@ printf '\x82\xa1b\x01\xa1a\xc3' >"$work/in"
 cp "$work/in" "$work/body.msgpack"
 : >"$work/in"
 expect msgpack-ok 0 '{"a":true,"b":1}' '' -- decode --from msgpack "$work/body.msgpack"
+printf '\x81\xa1x\x01\xc0' >"$work/in"
+expect msgpack-trailing 0 '{"x":1}' '' -- decode --from msgpack
 printf '\x81\x01\x02' >"$work/in"
 expect msgpack-bad 1 '' 'Invalid MessagePack data at position 2. Map keys must be strings.' -- decode --from msgpack
 
@@ -46,8 +48,11 @@ printf 'abc\n' >"$work/in"
 expect token-unreadable 0 '{"claims":{"error":true},"header":{"error":true},"signature":"NO_VALID_CRYPTO_SEGMENT_FOUND_IN_TOKEN"}' '' -- token -
 : >"$work/in"
 expect usage-none 2 '' 'usage:' --
-expect usage-format 2 '' 'usage:' -- decode --from xml
+expect usage-format 2 '' 'usage: qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]' -- decode --from xml
+expect usage-no-format 2 '' 'usage:' -- decode
 expect usage-extra 2 '' 'usage:' -- decode --from json a b
 expect missing-file 1 '' 'cannot open' -- decode --from json "$work/absent"
+# A folder opens but cannot be read.
+expect unreadable-file 1 '' "qmx-value: cannot read $work" -- decode --from json "$work"
 
 exit $((failures != 0))

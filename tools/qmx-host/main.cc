@@ -71,7 +71,9 @@ std::string DefaultPlugin() {
   return (folder / name).string();
 }
 
-bool Parse(int argc, char** argv, Arguments& arguments, std::string& problem) {
+// The options of the command line, or the problem with them.
+qmx::Result<Arguments, std::string> Parse(int argc, char** argv) {
+  Arguments arguments;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -79,42 +81,37 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& problem) {
     if (option == "--help" || option == "--version") {
       // The first of the two wins; the rest of the line is not looked at.
       (option == "--help" ? arguments.help : arguments.version) = true;
-      return true;
+      return arguments;
     } else if (option == "--demo") {
       arguments.demo = true;
     } else if (option == "--plugin" || option == "--config" || option == "--listen" ||
                option == "--interface-version" || option == "--timeout") {
       if ((text = value()) == nullptr) {
-        problem = option + " wants a value";
-        return false;
+        return qmx::Fail(option + " wants a value");
       }
       if (option == "--plugin") arguments.plugin = text;
       if (option == "--config") arguments.config = text;
       if (option == "--listen") arguments.listen = text;
       if (option == "--interface-version" &&
           std::sscanf(text, "%u.%u.%u", &arguments.major, &arguments.minor, &arguments.patch) != 3) {
-        problem = "--interface-version wants MAJOR.MINOR.PATCH";
-        return false;
+        return qmx::Fail("--interface-version wants MAJOR.MINOR.PATCH");
       }
       if (option == "--timeout") {
         char* end = nullptr;
         arguments.timeout = std::strtod(text, &end);
         if (end == text || *end != '\0' || !(arguments.timeout > 0) || arguments.timeout > 3600) {
-          problem = "--timeout wants seconds between 0 and 3600";
-          return false;
+          return qmx::Fail("--timeout wants seconds between 0 and 3600");
         }
       }
     } else {
-      problem = "unknown argument '" + option + "'";
-      return false;
+      return qmx::Fail("unknown argument '" + option + "'");
     }
   }
   if (arguments.demo && (!arguments.config.empty() || !arguments.listen.empty())) {
-    problem = "--demo brings its own configuration and serves no HTTP";
-    return false;
+    return qmx::Fail("--demo brings its own configuration and serves no HTTP");
   }
   if (arguments.plugin.empty()) arguments.plugin = DefaultPlugin();
-  return true;
+  return arguments;
 }
 
 int RunDemo(const Arguments& arguments) {
@@ -194,9 +191,9 @@ int RunHost(const Arguments& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Arguments arguments;
-  std::string problem;
-  if (!Parse(argc, argv, arguments, problem)) return Usage(problem);
+  qmx::Result<Arguments, std::string> parsed = Parse(argc, argv);
+  if (!parsed) return Usage(parsed.error());
+  const Arguments& arguments = parsed.value();
   if (arguments.help || arguments.version) {
     if (arguments.help) {
       std::fputs(kUsage, stdout);

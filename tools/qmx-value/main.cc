@@ -21,40 +21,55 @@
 
 #include "../tool_options.h"
 #include "common/base64.h"
+#include "common/result.h"
 #include "entitlements/json_value.h"
 #include "entitlements/token_decoder.h"
+#include "serialization/body_formats.h"
 #include "serialization/json.h"
-#include "serialization/msgpack.h"
-#include "serialization/yaml.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: qmx-value decode --from json|msgpack|yaml [--pretty] [FILE]\n"
-    "       qmx-value token TOKEN|-\n"
-    "       qmx-value --help | --version\n"
-    "Decodes FILE (standard input when absent or -) and prints it as JSON;\n"
-    "token prints the header, claims and signature of a token.\n";
+// The usage text, naming every format of the body-format table.
+std::string UsageText() {
+  std::string formats;
+  for (const qmx::BodyFormat& format : qmx::BodyFormats()) {
+    if (!formats.empty()) formats += '|';
+    formats += format.name;
+  }
+  return "usage: qmx-value decode --from " + formats +
+         " [--pretty] [FILE]\n"
+         "       qmx-value token TOKEN|-\n"
+         "       qmx-value --help | --version\n"
+         "Decodes FILE (standard input when absent or -) and prints it as JSON;\n"
+         "token prints the header, claims and signature of a token.\n";
+}
 
 int Usage() {
-  std::fputs(kUsage, stderr);
+  std::fputs(UsageText().c_str(), stderr);
   return 2;
 }
 
-bool ReadAll(std::FILE* in, std::string& out) {
+// Everything in, or "cannot read NAME" (name says what in is).
+qmx::Result<std::string, std::string> ReadAll(std::FILE* in, std::string_view name) {
+  std::string out;
   char buffer[65536];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) out.append(buffer, got);
-  return std::ferror(in) == 0;
+  if (std::ferror(in) != 0) return qmx::Fail("cannot read " + std::string(name));
+  return out;
+}
+
+int Complain(const std::string& problem) {
+  std::fprintf(stderr, "qmx-value: %s\n", problem.c_str());
+  return 1;
 }
 
 int Token(const char* argument) {
   std::string token;
   if (std::string_view(argument) == "-") {
-    if (!ReadAll(stdin, token)) {
-      std::fputs("qmx-value: cannot read standard input\n", stderr);
-      return 1;
-    }
+    qmx::Result<std::string, std::string> read = ReadAll(stdin, "standard input");
+    if (!read) return Complain(read.error());
+    token = std::move(read).value();
     while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
   } else {
     token = argument;
@@ -76,19 +91,20 @@ int Token(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-value", kUsage); status >= 0)
+  if (int status = qmx::tools::AnswerHelpOrVersion(argc, argv, "qmx-value", UsageText().c_str());
+      status >= 0)
     return status;
   if (argc == 3 && std::string_view(argv[1]) == "token") return Token(argv[2]);
   if (argc < 2 || std::string_view(argv[1]) != "decode") return Usage();
-  std::string_view format;
+  std::string_view formatName;
   bool pretty = false;
   const char* file = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--from" && i + 1 < argc) {
-      format = argv[++i];
+      formatName = argv[++i];
     } else if (arg.starts_with("--from=")) {
-      format = arg.substr(7);
+      formatName = arg.substr(7);
     } else if (arg == "--pretty") {
       pretty = true;
     } else if ((arg == "-" || !arg.starts_with("-")) && file == nullptr) {
@@ -97,32 +113,22 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (format != "json" && format != "msgpack" && format != "yaml") return Usage();
+  const qmx::BodyFormat* format = qmx::FindBodyFormatByName(formatName);
+  if (format == nullptr) return Usage();
 
-  std::string input;
   bool useStdin = file == nullptr || std::string_view(file) == "-";
   std::FILE* in = useStdin ? stdin : std::fopen(file, "rb");
   if (in == nullptr) {
     std::fprintf(stderr, "qmx-value: cannot open %s: %s\n", file, std::strerror(errno));
     return 1;
   }
-  bool read = ReadAll(in, input);
+  qmx::Result<std::string, std::string> read = ReadAll(in, useStdin ? "standard input" : file);
   if (!useStdin) std::fclose(in);
-  if (!read) {
-    std::fprintf(stderr, "qmx-value: cannot read %s\n", useStdin ? "standard input" : file);
-    return 1;
-  }
+  if (!read) return Complain(read.error());
+  const std::string input = std::move(read).value();
 
-  qmx::ValueResult result;
-  if (format == "json") {
-    result = qmx::ReadJson(input);
-  } else if (format == "yaml") {
-    result = qmx::ReadYaml(input);
-  } else {
-    size_t consumed = 0;
-    result = qmx::DecodeMessagePack(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
-                                    consumed);
-  }
+  // One document; MessagePack bytes after the first item are ignored.
+  qmx::ValueResult result = format->read(input);
   if (!result.Ok()) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(result.ErrorText().size()),
                  result.ErrorText().data());
