@@ -158,11 +158,7 @@ void TokenEndpointInProcess(benchmark::State& state) {
   BenchHost host;
   // The load sequence of the shared object's export.
   auto* plugin = new EntitlementsPlugin();
-  plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
-  plugin->SetUpNaming();
-  plugin->RegisterRuntimeTypes();
-  plugin->RegisterApi();
-  plugin->BuildApiDescriptor();
+  plugin->Load(ApiVersion{18, 0, 0, {}, {}});
   if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
     state.SkipWithError("the plugin did not start");
     return;
@@ -200,9 +196,7 @@ void TokenEndpointInProcess(benchmark::State& state) {
 void FetchToken(benchmark::State& state) {
   BenchHost host;
   auto* plugin = new EntitlementsPlugin();
-  plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
-  plugin->RegisterRuntimeTypes();
-  plugin->RegisterApi();
+  plugin->Load(ApiVersion{18, 0, 0, {}, {}});
   if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
     state.SkipWithError("the plugin did not start");
     return;

@@ -2,7 +2,6 @@
 
 #include "routing/endpoint.h"
 
-#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -16,13 +15,6 @@ namespace {
 
 constexpr int32_t kLevelError = 2;
 constexpr uint64_t kCategories = 1;
-
-// A generator state in 1 .. 2^31-2 from a non-deterministic source.
-uint32_t RandomSeed() {
-  std::random_device device;
-  uint32_t state = static_cast<uint32_t>(device() % 2147483647u);
-  return state == 0 ? 1 : state;
-}
 
 // The text form of a member of an event's data.
 std::string DataText(const PluginResourceEvent& event, const char* name) {
@@ -43,8 +35,10 @@ std::string RequestBody() {
 
 }  // namespace
 
-EntitlementsPlugin::EntitlementsPlugin()
-    : Plugin("entitlements"), rng_(RandomSeed()), clock_(&SteadyNanoseconds) {}
+EntitlementsPlugin::EntitlementsPlugin() : EntitlementsPlugin(RetryPolicy()) {}
+
+EntitlementsPlugin::EntitlementsPlugin(RetryPolicy retry)
+    : Plugin("entitlements"), retry_(std::move(retry)) {}
 
 EntitlementsPlugin::~EntitlementsPlugin() = default;
 
@@ -138,7 +132,7 @@ void EntitlementsPlugin::FetchToken() {
   }
   resource_ = std::move(updated);
 
-  retryDelay_ = initialRetryDelay_;
+  retry_.Reset();
   tokenReady_ = true;
   if (timerActive_) {
     Timers().RemoveTimer(kTimerName);
@@ -182,11 +176,7 @@ void EntitlementsPlugin::PublishToken(bool wasReady) {
 }
 
 void EntitlementsPlugin::ScheduleRetry() {
-  retryDelay_ *= 10;
-  int64_t bound = retryDelay_ / 4;
-  std::uniform_int_distribution<int64_t> jitter(-bound, bound);
-  retryDelay_ = std::min(retryDelay_ + jitter(rng_), maxRetryDelay_);
-  nextRetryTime_ = clock_() + retryDelay_ * 1000000;
+  retry_.Backoff();
   if (!timerActive_) {
     Timers().AddTimer(kTimerName, kTickSeconds, [this] { OnTick(); });
     timerActive_ = true;
@@ -195,7 +185,7 @@ void EntitlementsPlugin::ScheduleRetry() {
 
 void EntitlementsPlugin::OnTick() {
   if (!timerActive_) return;
-  if (clock_() >= nextRetryTime_) FetchToken();
+  if (retry_.Due()) FetchToken();
 }
 
 void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
