@@ -1,20 +1,19 @@
 #include "entitlements/entitlements_plugin.h"
 
-#include "routing/endpoint.h"
-
 #include <exception>
 #include <utility>
 
 #include "entitlements/service_url.h"
 #include "entitlements/token_decoder.h"
+#include "logging/categories.h"
+#include "logging/log_record.h"
 #include "logging/logger.h"
+#include "routing/endpoint.h"
+#include "routing/http.h"
 #include "serialization/json.h"
 
 namespace qmx {
 namespace {
-
-constexpr int32_t kLevelError = 2;
-constexpr uint64_t kCategories = 1;
 
 // The text form of a member of an event's data.
 std::string DataText(const PluginResourceEvent& event, const char* name) {
@@ -104,15 +103,13 @@ void EntitlementsPlugin::FetchToken() {
   ExternalRequestSpec request;
   request.method = HostMethodPost;
   request.url = entitlementsUrl_;
-  request.headers["Authorization"] = "Bearer " + accessToken_;
-  request.headers["Accept"] = "application/json";
-  request.headers["Content-Type"] = "application/json";
+  request.headers[std::string(kHeaderAuthorization)] = "Bearer " + accessToken_;
+  request.headers[std::string(kHeaderAccept)] = kContentTypeJson;
+  request.headers[std::string(kHeaderContentType)] = kContentTypeJson;
   request.body = RequestBody();
   ExternalAnswer answer = External().SendRequest(request);
 
-  bool succeeded = answer.resultCode == 0 && answer.message.empty() && answer.status >= 200 &&
-                   answer.status <= 299 && answer.conversionFailed == 0;
-  if (!succeeded) {
+  if (!answer.Succeeded()) {
     // The failure is not logged: the answer may echo the credentials.
     ScheduleRetry();
     return;
@@ -193,7 +190,7 @@ void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
   std::string region = DataText(event, "region");
   std::string previous = entitlementsUrl_;
   if (!ResolveServiceUrl(region))
-    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+    Log(kLogError, kCategoryDbg, "Unsupported region '%s'.", region.c_str());
   if (entitlementsUrl_ != previous) FetchToken();
 }
 

@@ -32,6 +32,13 @@ struct ExternalAnswer {
   std::string message;  // empty on success; the failure text otherwise
   std::map<std::string, std::string> headers;
   std::string body;
+
+  // Whether the service answered with a 2xx status that was taken over
+  // whole: result code 0, no failure message, 200 <= status <= 299 and no
+  // conversion failure.
+  bool Succeeded() const {
+    return resultCode == 0 && message.empty() && status >= 200 && status <= 299 && conversionFailed == 0;
+  }
 };
 
 class ExternalRequestClient {

@@ -59,6 +59,7 @@ class JsonApiClient {
   void SetRegistry(const TypeRegistry* registry) { registry_ = registry; }
   const TypeRegistry* Registry() const { return registry_; }
 
+  // method is the host record's code (HostMethodGet, HostMethodPost, ...).
   // A call without an argument; the answer's body is not read.
   RequestResult<> Request(uint32_t method, const std::string& path);
   // parameters: a Structure with one member per parameter (Empty: none); it

@@ -125,7 +125,7 @@ class Plugin : public HostOperations {
         MakeEndpointFrom(*typeRegistry_, EndpointFunctionName(HttpMethod::kGet, path),
                          std::move(argumentNames), std::move(handler));
     function.path = path;
-    function.method = static_cast<uint32_t>(HttpMethod::kGet);
+    function.method = HostMethodGet;
     function.tags = tags_;
     return typeRegistry_->RegisterFunction(std::move(function), FunctionListing::Listed);
   }
