@@ -119,15 +119,15 @@ void EntitlementsPlugin::FetchToken() {
   // The new record is built aside and replaces the served one only once it
   // is complete: an answer too large to decode (the allocation fails) is as
   // unusable as one that does not parse, and leaves the served record whole.
-  EntitlementsTokenResource updated;
-  if (!DecodeAnswer(answer.body, updated)) {
+  Result<EntitlementsTokenResource, UnusableAnswer> updated = DecodeAnswer(answer.body);
+  if (!updated) {
     // Once the deadline has passed every tick fetches again; an unusable
     // answer must move the deadline or the ticks turn into a request storm.
     // Without an armed timer nothing is scheduled.
     if (timerActive_) ScheduleRetry();
     return;
   }
-  resource_ = std::move(updated);
+  resource_ = std::move(updated).value();
 
   retry_.Reset();
   tokenReady_ = true;
@@ -138,14 +138,17 @@ void EntitlementsPlugin::FetchToken() {
   PublishToken(wasReady);
 }
 
-bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
-                                      EntitlementsTokenResource& updated) const {
+Result<EntitlementsTokenResource, EntitlementsPlugin::UnusableAnswer>
+EntitlementsPlugin::DecodeAnswer(const std::string& body) const {
   try {
     ValueResult parsed = ReadJson(body);
-    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return false;
+    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure)
+      return Fail(UnusableAnswer::kNotAnObject);
     const Value& tokenValue = parsed.value().FindMember("entitlements_token");
-    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return false;
+    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty())
+      return Fail(UnusableAnswer::kNoToken);
 
+    EntitlementsTokenResource updated;
     updated.accessToken = accessToken_;
     updated.token = std::string(tokenValue.GetString());
     json::Object claims = TokenDecoder(updated.token).GetClaims();
@@ -160,10 +163,10 @@ bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
     }
     updated.subject = claims["sub"].Text();
     updated.issuer = claims["iss"].Text();
+    return updated;
   } catch (const std::exception&) {
-    return false;
+    return Fail(UnusableAnswer::kUndecodable);
   }
-  return true;
 }
 
 void EntitlementsPlugin::PublishToken(bool wasReady) {

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "binding/value.h"
+#include "common/result.h"
 #include "entitlements/retry_policy.h"
 #include "entitlements/token_resource.h"
 #include "plugin/plugin.h"
@@ -91,10 +92,14 @@ class EntitlementsPlugin : public Plugin {
   // The typed subscription for path, delivering the event to handler.
   void SubscribeHandler(const std::string& path,
                         void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
-  // Reads a 2xx answer body into updated: false when it holds no usable
-  // token (not JSON, no non-empty "entitlements_token", or too large to
-  // decode).
-  bool DecodeAnswer(const std::string& body, EntitlementsTokenResource& updated) const;
+  // Why a 2xx answer gave no token.
+  enum class UnusableAnswer {
+    kNotAnObject,  // not JSON, or not a JSON object
+    kNoToken,      // no non-empty string "entitlements_token"
+    kUndecodable,  // the decoding threw (an answer too large for memory)
+  };
+  // The record a 2xx answer body gives, built aside from the served one.
+  Result<EntitlementsTokenResource, UnusableAnswer> DecodeAnswer(const std::string& body) const;
   void PublishToken(bool wasReady);
 
   std::string entitlementsUrl_;

@@ -41,8 +41,8 @@ class RetryPolicy {
   // Whether the clock has reached the deadline.
   bool Due() const { return clock_() >= nextRetryTime_; }
 
-  int64_t RetryDelay() const { return retryDelay_; }          // milliseconds
-  int64_t NextRetryTime() const { return nextRetryTime_; }    // clock nanoseconds
+  int64_t RetryDelay() const { return retryDelay_; }        // milliseconds
+  int64_t NextRetryTime() const { return nextRetryTime_; }  // clock nanoseconds
   int64_t InitialRetryDelay() const { return initialRetryDelay_; }
   int64_t MaxRetryDelay() const { return maxRetryDelay_; }
 

@@ -125,7 +125,7 @@ void EventSubscriptions::Subscribe(const std::string& path,
     typed.eventType = event.eventType;
     // A Delete carries no data: the handler gets a default T.
     if (event.eventType != PluginResourceEventType::Delete &&
-        !ConvertFromValue(jsonApi_.Registry(), event.data, typed.data, "<value>").empty()) {
+        !ConvertFromValue(jsonApi_.Registry(), event.data, typed.data, "<value>")) {
       return;
     }
     handler(typed);

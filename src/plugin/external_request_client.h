@@ -37,7 +37,8 @@ struct ExternalAnswer {
   // whole: result code 0, no failure message, 200 <= status <= 299 and no
   // conversion failure.
   bool Succeeded() const {
-    return resultCode == 0 && message.empty() && status >= 200 && status <= 299 && conversionFailed == 0;
+    return resultCode == 0 && message.empty() && status >= 200 && status <= 299 &&
+           conversionFailed == 0;
   }
 };
 
