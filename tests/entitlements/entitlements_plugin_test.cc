@@ -449,6 +449,11 @@ TEST(EntitlementsDescriptorTest, TheTokenTypeCarriesThePluginsDefaultTags) {
   ASSERT_TRUE(harness.Start());
   const ApiDescriptor* descriptor = harness.Record().descriptor;
   ASSERT_NE(descriptor, nullptr);
+  // The plugin's endpoints, all of them: a new one is added here.
+  const auto* functions = static_cast<const ApiFunctionEntry*>(descriptor->functions);
+  std::vector<std::string> functionNames;
+  for (uint32_t i = 0; i < descriptor->functionCount; ++i) functionNames.emplace_back(functions[i].name);
+  EXPECT_EQ(functionNames, (std::vector<std::string>{"GetEntitlementsV1Token"}));
   const auto* types = static_cast<const ApiTypeEntry*>(descriptor->types);
   const ApiTypeEntry* token = nullptr;
   for (uint32_t i = 0; i < descriptor->typeCount; ++i) {
