@@ -156,7 +156,7 @@ void RouteMatchBase(benchmark::State& state) {
 // and the pages in use after the run less those before it (flat: 0).
 void TokenEndpointInProcess(benchmark::State& state) {
   BenchHost host;
-  // The load sequence of the shared object's export.
+  // The load the shared object's export runs after its version check.
   auto* plugin = new EntitlementsPlugin();
   plugin->Load(ApiVersion{18, 0, 0, {}, {}});
   if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
