@@ -50,12 +50,13 @@ class Plugin : public HostOperations {
 
   // The virtual operations keep one order: Subscribe, Unsubscribe, the
   // destructor, Shutdown, the host's nine operations (HostOperations, in the
-  // order of the HostApi table), RegisterApi, OnStart. Nothing at run time
-  // depends on it: the host reaches the object only as the opaque context of
+  // order of the HostApi table), RegisterApi, OnStart. Nothing depends on it
+  // at run time: the host reaches the object only as the opaque context of
   // the PluginCallbacks entries, and every virtual call is made inside this
-  // library. It is the object layout the platform's plugins share, held by
-  // PluginSlotOrderTest, so it changes only on purpose; a new virtual
-  // operation goes after OnStart.
+  // library. The order is the one the platform's plugin objects have, and
+  // PluginSlotOrderTest holds it so that it changes only on purpose; a new
+  // virtual operation goes after OnStart, and the retry policy and the load
+  // steps are no virtual operations at all.
 
   // Reference-counted subscription to the events of a resource path
   // (Events() has the typed form).
