@@ -156,13 +156,9 @@ void RouteMatchBase(benchmark::State& state) {
 // and the pages in use after the run less those before it (flat: 0).
 void TokenEndpointInProcess(benchmark::State& state) {
   BenchHost host;
-  // The load sequence of the shared object's export.
+  // The load the shared object's export runs after its version check.
   auto* plugin = new EntitlementsPlugin();
-  plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
-  plugin->SetUpNaming();
-  plugin->RegisterRuntimeTypes();
-  plugin->RegisterApi();
-  plugin->BuildApiDescriptor();
+  plugin->Load(ApiVersion{18, 0, 0, {}, {}});
   if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
     state.SkipWithError("the plugin did not start");
     return;
@@ -200,9 +196,7 @@ void TokenEndpointInProcess(benchmark::State& state) {
 void FetchToken(benchmark::State& state) {
   BenchHost host;
   auto* plugin = new EntitlementsPlugin();
-  plugin->SetHostVersion(ApiVersion{18, 0, 0, {}, {}});
-  plugin->RegisterRuntimeTypes();
-  plugin->RegisterApi();
+  plugin->Load(ApiVersion{18, 0, 0, {}, {}});
   if (!plugin->Callbacks()->Initialize(plugin, host.Handle())) {
     state.SkipWithError("the plugin did not start");
     return;

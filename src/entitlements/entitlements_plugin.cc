@@ -1,28 +1,19 @@
 #include "entitlements/entitlements_plugin.h"
 
-#include "routing/endpoint.h"
-
-#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "entitlements/service_url.h"
 #include "entitlements/token_decoder.h"
+#include "logging/categories.h"
+#include "logging/log_record.h"
 #include "logging/logger.h"
+#include "routing/endpoint.h"
+#include "routing/http.h"
 #include "serialization/json.h"
 
 namespace qmx {
 namespace {
-
-constexpr int32_t kLevelError = 2;
-constexpr uint64_t kCategories = 1;
-
-// A generator state in 1 .. 2^31-2 from a non-deterministic source.
-uint32_t RandomSeed() {
-  std::random_device device;
-  uint32_t state = static_cast<uint32_t>(device() % 2147483647u);
-  return state == 0 ? 1 : state;
-}
 
 // The text form of a member of an event's data.
 std::string DataText(const PluginResourceEvent& event, const char* name) {
@@ -43,8 +34,10 @@ std::string RequestBody() {
 
 }  // namespace
 
-EntitlementsPlugin::EntitlementsPlugin()
-    : Plugin("entitlements"), rng_(RandomSeed()), clock_(&SteadyNanoseconds) {}
+EntitlementsPlugin::EntitlementsPlugin() : EntitlementsPlugin(RetryPolicy()) {}
+
+EntitlementsPlugin::EntitlementsPlugin(RetryPolicy retry)
+    : Plugin("entitlements"), retry_(std::move(retry)) {}
 
 EntitlementsPlugin::~EntitlementsPlugin() = default;
 
@@ -110,15 +103,13 @@ void EntitlementsPlugin::FetchToken() {
   ExternalRequestSpec request;
   request.method = HostMethodPost;
   request.url = entitlementsUrl_;
-  request.headers["Authorization"] = "Bearer " + accessToken_;
-  request.headers["Accept"] = "application/json";
-  request.headers["Content-Type"] = "application/json";
+  request.headers[std::string(kHeaderAuthorization)] = "Bearer " + accessToken_;
+  request.headers[std::string(kHeaderAccept)] = kContentTypeJson;
+  request.headers[std::string(kHeaderContentType)] = kContentTypeJson;
   request.body = RequestBody();
   ExternalAnswer answer = External().SendRequest(request);
 
-  bool succeeded = answer.resultCode == 0 && answer.message.empty() && answer.status >= 200 &&
-                   answer.status <= 299 && answer.conversionFailed == 0;
-  if (!succeeded) {
+  if (!answer.Succeeded()) {
     // The failure is not logged: the answer may echo the credentials.
     ScheduleRetry();
     return;
@@ -128,17 +119,17 @@ void EntitlementsPlugin::FetchToken() {
   // The new record is built aside and replaces the served one only once it
   // is complete: an answer too large to decode (the allocation fails) is as
   // unusable as one that does not parse, and leaves the served record whole.
-  EntitlementsTokenResource updated;
-  if (!DecodeAnswer(answer.body, updated)) {
+  Result<EntitlementsTokenResource, UnusableAnswer> updated = DecodeAnswer(answer.body);
+  if (!updated) {
     // Once the deadline has passed every tick fetches again; an unusable
     // answer must move the deadline or the ticks turn into a request storm.
     // Without an armed timer nothing is scheduled.
     if (timerActive_) ScheduleRetry();
     return;
   }
-  resource_ = std::move(updated);
+  resource_ = std::move(updated).value();
 
-  retryDelay_ = initialRetryDelay_;
+  retry_.Reset();
   tokenReady_ = true;
   if (timerActive_) {
     Timers().RemoveTimer(kTimerName);
@@ -147,14 +138,17 @@ void EntitlementsPlugin::FetchToken() {
   PublishToken(wasReady);
 }
 
-bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
-                                      EntitlementsTokenResource& updated) const {
+Result<EntitlementsTokenResource, EntitlementsPlugin::UnusableAnswer>
+EntitlementsPlugin::DecodeAnswer(const std::string& body) const {
   try {
     ValueResult parsed = ReadJson(body);
-    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure) return false;
+    if (!parsed.Ok() || parsed.value().Kind() != ValueKind::Structure)
+      return Fail(UnusableAnswer::kNotAnObject);
     const Value& tokenValue = parsed.value().FindMember("entitlements_token");
-    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty()) return false;
+    if (tokenValue.Kind() != ValueKind::String || tokenValue.GetString().empty())
+      return Fail(UnusableAnswer::kNoToken);
 
+    EntitlementsTokenResource updated;
     updated.accessToken = accessToken_;
     updated.token = std::string(tokenValue.GetString());
     json::Object claims = TokenDecoder(updated.token).GetClaims();
@@ -169,10 +163,10 @@ bool EntitlementsPlugin::DecodeAnswer(const std::string& body,
     }
     updated.subject = claims["sub"].Text();
     updated.issuer = claims["iss"].Text();
+    return updated;
   } catch (const std::exception&) {
-    return false;
+    return Fail(UnusableAnswer::kUndecodable);
   }
-  return true;
 }
 
 void EntitlementsPlugin::PublishToken(bool wasReady) {
@@ -182,11 +176,7 @@ void EntitlementsPlugin::PublishToken(bool wasReady) {
 }
 
 void EntitlementsPlugin::ScheduleRetry() {
-  retryDelay_ *= 10;
-  int64_t bound = retryDelay_ / 4;
-  std::uniform_int_distribution<int64_t> jitter(-bound, bound);
-  retryDelay_ = std::min(retryDelay_ + jitter(rng_), maxRetryDelay_);
-  nextRetryTime_ = clock_() + retryDelay_ * 1000000;
+  retry_.Backoff();
   if (!timerActive_) {
     Timers().AddTimer(kTimerName, kTickSeconds, [this] { OnTick(); });
     timerActive_ = true;
@@ -195,7 +185,7 @@ void EntitlementsPlugin::ScheduleRetry() {
 
 void EntitlementsPlugin::OnTick() {
   if (!timerActive_) return;
-  if (clock_() >= nextRetryTime_) FetchToken();
+  if (retry_.Due()) FetchToken();
 }
 
 void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
@@ -203,7 +193,7 @@ void EntitlementsPlugin::OnRegionLocale(const PluginResourceEvent& event) {
   std::string region = DataText(event, "region");
   std::string previous = entitlementsUrl_;
   if (!ResolveServiceUrl(region))
-    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+    Log(kLogError, kCategoryDbg, "Unsupported region '%s'.", region.c_str());
   if (entitlementsUrl_ != previous) FetchToken();
 }
 

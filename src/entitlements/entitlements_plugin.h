@@ -15,12 +15,12 @@
 // never in a log line.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <random>
 #include <string>
 
 #include "binding/value.h"
+#include "common/result.h"
+#include "entitlements/retry_policy.h"
 #include "entitlements/token_resource.h"
 #include "plugin/plugin.h"
 #include "routing/request_error.h"
@@ -34,19 +34,16 @@ class EntitlementsPlugin : public Plugin {
   static constexpr const char* kTimerName = "entitlements.tick";
   static constexpr double kTickSeconds = 0.2;
 
+  // The retry policy on the steady clock with a random seed.
   EntitlementsPlugin();
+  // The retry policy given, with its own clock and seed.
+  explicit EntitlementsPlugin(RetryPolicy retry);
   ~EntitlementsPlugin() override;
 
   static Plugin* Create();
 
   // Removes the retry timer if it runs, then unsubscribes everything.
   void Shutdown() override;
-  // Registers the record as the struct type TypePrefix() + "Token" with the
-  // plugin's tags, then the endpoint.
-  void RegisterApi() override;
-  // Resolves the service URL and subscribes; never fails.
-  bool OnStart() override;
-
   // The installation's region; empty on failure (logged).
   std::string GetGlobalRegion();
   // Sets entitlementsUrl to the region's service URL, or to "" on failure.
@@ -57,7 +54,10 @@ class EntitlementsPlugin : public Plugin {
   // One synchronous fetch; a transport or HTTP failure schedules a retry, and
   // so does an unusable 2xx answer while a retry is already armed.
   void FetchToken();
+  // Draws the next delay from the retry policy and arms the timer if it is
+  // not running yet.
   void ScheduleRetry();
+  // The timer's callback: fetches once the policy's deadline is reached.
   void OnTick();
 
   void OnRegionLocale(const PluginResourceEvent& event);
@@ -73,33 +73,41 @@ class EntitlementsPlugin : public Plugin {
   // into its response, which is the caller's copy.
   RequestResult<std::reference_wrapper<const EntitlementsTokenResource>> CurrentToken() const;
 
+  // The state the handlers move, read-only: the service URL ("" while
+  // unresolved), whether the retry timer runs, whether a token is served, and
+  // the retry delay and deadline.
+  const std::string& EntitlementsUrl() const { return entitlementsUrl_; }
+  bool TimerActive() const { return timerActive_; }
+  bool TokenReady() const { return tokenReady_; }
+  const RetryPolicy& Retry() const { return retry_; }
+
  protected:
-  // Test seams: a fixed generator seed and a replaceable monotonic clock.
-  void SeedRandom(uint32_t seed) { rng_.seed(seed); }
-  void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+  // Registers the record as the struct type TypePrefix() + "Token" with the
+  // plugin's tags, then the endpoint.
+  void RegisterApi() override;
+  // Resolves the service URL and subscribes; never fails.
+  bool OnStart() override;
+
+ private:
+  // The typed subscription for path, delivering the event to handler.
+  void SubscribeHandler(const std::string& path,
+                        void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
+  // Why a 2xx answer gave no token.
+  enum class UnusableAnswer {
+    kNotAnObject,  // not JSON, or not a JSON object
+    kNoToken,      // no non-empty string "entitlements_token"
+    kUndecodable,  // the decoding threw (an answer too large for memory)
+  };
+  // The record a 2xx answer body gives, built aside from the served one.
+  Result<EntitlementsTokenResource, UnusableAnswer> DecodeAnswer(const std::string& body) const;
+  void PublishToken(bool wasReady);
 
   std::string entitlementsUrl_;
   bool timerActive_ = false;
   bool tokenReady_ = false;
   std::string accessToken_;
   EntitlementsTokenResource resource_;
-  std::minstd_rand rng_;
-  int64_t initialRetryDelay_ = 100;  // milliseconds
-  int64_t maxRetryDelay_ = 60000;    // milliseconds
-  int64_t retryDelay_ = initialRetryDelay_;
-  int64_t nextRetryTime_ = 0;  // steady-clock nanoseconds
-
- private:
-  // The typed subscription for path, delivering the event to handler.
-  void SubscribeHandler(const std::string& path,
-                        void (EntitlementsPlugin::*handler)(const PluginResourceEvent&));
-  // Reads a 2xx answer body into updated: false when it holds no usable
-  // token (not JSON, no non-empty "entitlements_token", or too large to
-  // decode).
-  bool DecodeAnswer(const std::string& body, EntitlementsTokenResource& updated) const;
-  void PublishToken(bool wasReady);
-
-  std::function<int64_t()> clock_;
+  RetryPolicy retry_;
 };
 
 }  // namespace qmx

@@ -1,12 +1,11 @@
 #include "entitlements/service_url.h"
 
+#include "logging/categories.h"
+#include "logging/log_record.h"
 #include "logging/logger.h"
 
 namespace qmx {
 namespace {
-
-constexpr int32_t kLevelError = 2;
-constexpr uint64_t kCategories = 1;
 
 // The member called name of a structure; nullptr when absent or when value
 // is not a structure.
@@ -20,12 +19,12 @@ const Value* Child(const Value& value, const char* name) {
 std::string GetGlobalRegion(JsonApiClient& client) {
   RequestResult<Value> globals = client.GetInstallSetting("globals");
   if (!globals) {
-    Log(kLevelError, kCategories, "Failed to get global install settings.");
+    Log(kLogError, kCategoryDbg, "Failed to get global install settings.");
     return {};
   }
   const Value* region = Child(globals.value(), "region");
   if (region == nullptr) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from global install settings.", "region");
+    Log(kLogError, kCategoryDbg, "Failed to get '%s' from global install settings.", "region");
     return {};
   }
   if (region->Kind() != ValueKind::String) return {};
@@ -34,37 +33,37 @@ std::string GetGlobalRegion(JsonApiClient& client) {
 
 std::string ResolveServiceUrl(JsonApiClient& client, const std::string& region) {
   if (region.empty()) {
-    Log(kLevelError, kCategories, "No region provided.");
+    Log(kLogError, kCategoryDbg, "No region provided.");
     return {};
   }
   RequestResult<Value> regionData = client.GetSystemSetting("region_data");
   if (!regionData) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from system settings.", "region_data");
+    Log(kLogError, kCategoryDbg, "Failed to get '%s' from system settings.", "region_data");
     return {};
   }
   const Value* settings = Child(regionData.value(), region.c_str());
   if (settings == nullptr) {
-    Log(kLevelError, kCategories, "Unsupported region '%s'.", region.c_str());
+    Log(kLogError, kCategoryDbg, "Unsupported region '%s'.", region.c_str());
     return {};
   }
   const Value* servers = Child(*settings, "servers");
   if (servers == nullptr) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from region settings.", "servers");
+    Log(kLogError, kCategoryDbg, "Failed to get '%s' from region settings.", "servers");
     return {};
   }
   const Value* service = Child(*servers, "entitlements");
   if (service == nullptr) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from servers settings.", "entitlements");
+    Log(kLogError, kCategoryDbg, "Failed to get '%s' from servers settings.", "entitlements");
     return {};
   }
   const Value* url = Child(*service, "entitlements_url");
   if (url == nullptr) {
-    Log(kLevelError, kCategories, "Failed to get '%s' from entitlements settings.",
+    Log(kLogError, kCategoryDbg, "Failed to get '%s' from entitlements settings.",
         "entitlements_url");
     return {};
   }
   std::string text = url->ToString();
-  if (text.empty()) Log(kLevelError, kCategories, "Entitlements Url was empty.");
+  if (text.empty()) Log(kLogError, kCategoryDbg, "Entitlements Url was empty.");
   return text;
 }
 

@@ -12,8 +12,9 @@
 
 namespace qmx {
 
-EventSubscriptions::EventSubscriptions(HostOperations& host, JsonApiClient& requests, std::string shortName)
-    : host_(host), requests_(requests), shortName_(std::move(shortName)) {}
+EventSubscriptions::EventSubscriptions(HostOperations& host, JsonApiClient& jsonApi,
+                                       std::string shortName)
+    : host_(host), jsonApi_(jsonApi), shortName_(std::move(shortName)) {}
 
 EventSubscriptions::~EventSubscriptions() = default;
 
@@ -27,7 +28,7 @@ void EventSubscriptions::Subscribe(const std::string& path) {
   if (++subscriptionCounts_[name] != 1) return;
   RegisterHandler(name, [this](const Value& payload) {
     PluginResourceEvent event;
-    if (!ConvertFromValue(requests_.Registry(), payload, event, "<value>").empty()) return;
+    if (!ConvertFromValue(jsonApi_.Registry(), payload, event, "<value>")) return;
     DispatchPath(event);
   }, 0);
 }
@@ -84,7 +85,7 @@ void EventSubscriptions::DispatchPath(const PluginResourceEvent& incoming) {
 }
 
 RequestResult<> EventSubscriptions::SendEvent(const std::string& name, const PluginResourceEvent& event) {
-  const TypeRegistry* registry = requests_.Registry();
+  const TypeRegistry* registry = jsonApi_.Registry();
   if (registry == nullptr) return NotFound("no type registry");
   Result<Value, std::string> converted = ConvertToValue(registry, event);
   if (!converted) {
@@ -143,7 +144,7 @@ void EventSubscriptions::SubscribeServiceProxy() {
 
 void EventSubscriptions::OnServiceProxyResponse(const Value& payload, ProxyKind kind) {
   PluginServiceProxyResponse response;
-  if (!ConvertFromValue(requests_.Registry(), payload, response, "<value>").empty()) return;
+  if (!ConvertFromValue(jsonApi_.Registry(), payload, response, "<value>")) return;
   std::string methodKey = FormatMessage("%1.%2", response.serviceName, response.methodName);
   if (kind == ProxyKind::kAsync) {
     std::lock_guard<std::mutex> lock(serviceProxyLock_);

@@ -47,10 +47,10 @@ class EventSubscriptions {
   using PathHandler = std::function<void(const PluginResourceEvent& event)>;
 
   // host carries the subscriptions and publications and is told of every
-  // typed subscription through its Subscribe; requests fetches a resource's
+  // typed subscription through its Subscribe; jsonApi fetches a resource's
   // current state and lends its registry to the conversions. Both must
   // outlive this object. shortName prefixes the log lines.
-  EventSubscriptions(HostOperations& host, JsonApiClient& requests, std::string shortName);
+  EventSubscriptions(HostOperations& host, JsonApiClient& jsonApi, std::string shortName);
   ~EventSubscriptions();
   EventSubscriptions(const EventSubscriptions&) = delete;
   EventSubscriptions& operator=(const EventSubscriptions&) = delete;
@@ -104,7 +104,7 @@ class EventSubscriptions {
   void OnServiceProxyResponse(const Value& payload, ProxyKind kind);
 
   HostOperations& host_;
-  JsonApiClient& requests_;
+  JsonApiClient& jsonApi_;
   std::string shortName_;
   std::unordered_map<std::string, PathHandler> exactPathHandlers_;
   std::unordered_map<std::string, PathHandler> wildcardPathHandlers_;
@@ -125,7 +125,7 @@ void EventSubscriptions::Subscribe(const std::string& path,
     typed.eventType = event.eventType;
     // A Delete carries no data: the handler gets a default T.
     if (event.eventType != PluginResourceEventType::Delete &&
-        !ConvertFromValue(requests_.Registry(), event.data, typed.data, "<value>").empty()) {
+        !ConvertFromValue(jsonApi_.Registry(), event.data, typed.data, "<value>")) {
       return;
     }
     handler(typed);
@@ -133,7 +133,7 @@ void EventSubscriptions::Subscribe(const std::string& path,
   StorePathHandler(path, wrapped);
   host_.Subscribe(path);
   if (path.find('*') != std::string::npos) return;
-  RequestResult<Value> state = requests_.RequestValue(HostMethodGet, path);
+  RequestResult<Value> state = jsonApi_.RequestValue(HostMethodGet, path);
   if (!state) return;
   auto found = exactPathHandlers_.find(path);
   if (found == exactPathHandlers_.end()) return;
@@ -148,7 +148,7 @@ void EventSubscriptions::Subscribe(const std::string& path,
 template <typename T>
 void EventSubscriptions::PublishResourceEvent(PluginResourceEventType type, const std::string& uri,
                                               const T& record) {
-  Result<Value, std::string> converted = ConvertToValue(requests_.Registry(), record);
+  Result<Value, std::string> converted = ConvertToValue(jsonApi_.Registry(), record);
   if (!converted) return;
   PluginResourceEvent event;
   event.uri = uri;

@@ -13,7 +13,8 @@ namespace qmx {
 namespace {
 
 bool NamesUserAgent(const std::string& name) {
-  return name.size() == 10 && strncasecmp(name.c_str(), "user-agent", 10) == 0;
+  return name.size() == kHeaderUserAgent.size() &&
+         strncasecmp(name.c_str(), kHeaderUserAgent.data(), kHeaderUserAgent.size()) == 0;
 }
 
 // Takes the answer of a service that was reached over into answer.
@@ -43,7 +44,7 @@ ExternalAnswer ExternalRequestClient::SendRequest(const ExternalRequestSpec& spe
   std::vector<HostHeader> headers;
   bool hasUserAgent = std::any_of(spec.headers.begin(), spec.headers.end(),
                                   [](const auto& header) { return NamesUserAgent(header.first); });
-  if (!hasUserAgent) headers.push_back({"user-agent", userAgent_.c_str()});
+  if (!hasUserAgent) headers.push_back({kHeaderUserAgent.data(), userAgent_.c_str()});
   for (const auto& [name, value] : spec.headers) headers.push_back({name.c_str(), value.c_str()});
 
   ExternalRequest request{};

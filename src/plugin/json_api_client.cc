@@ -47,15 +47,18 @@ void ReleaseHostResponse(HostResponse& response) {
 }
 
 // Reads a streamed body to its end, yielding to the host after every short
-// chunk that leaves more to come. False when the host's reader fails.
-bool ReadStream(HostOperations& host, const HostResponse& response, std::string& text) {
+// chunk that leaves more to come; fails with "Stream read error" when the
+// host's reader fails.
+Result<std::string, std::string> ReadStream(HostOperations& host, const HostResponse& response) {
+  std::string text;
   uint64_t hint = response.totalLength & 0xFFFFFFFFu;
   text.reserve(static_cast<size_t>(std::min(hint, kMaxReserve)));
   bool more = true;
   std::vector<uint8_t> buffer(kStreamChunk);
   while (more) {
     uint32_t size = kStreamChunk;
-    if (!response.streamRead(response.streamContext, buffer.data(), &size, &more)) return false;
+    if (!response.streamRead(response.streamContext, buffer.data(), &size, &more))
+      return Fail(std::string("Stream read error"));
     size = std::min(size, kStreamChunk);  // never read past what we handed over
     text.append(reinterpret_cast<const char*>(buffer.data()), size);
     if (size < kStreamChunk && more) {
@@ -64,7 +67,7 @@ bool ReadStream(HostOperations& host, const HostResponse& response, std::string&
       host.EndWait();
     }
   }
-  return true;
+  return text;
 }
 
 }  // namespace
@@ -128,11 +131,9 @@ RequestResult<Value> JsonApiClient::RequestValue(uint32_t method, const std::str
   RequestResult<> sent = Send(method, path, nullptr, {}, &response);
   if (!sent) return Fail(std::move(sent).error());
   if (response.streamRead != nullptr) {
-    std::string text;
-    if (!ReadStream(host_, response, text)) {
-      return Fail(NamedError(0, kStreamError, method, path, "Stream read error"));
-    }
-    ValueResult parsed = ReadJson(text);
+    Result<std::string, std::string> text = ReadStream(host_, response);
+    if (!text) return Fail(NamedError(0, kStreamError, method, path, text.error()));
+    ValueResult parsed = ReadJson(text.value());
     if (!parsed.Ok()) return Fail(NamedError(0, kStreamError, method, path, parsed.ErrorText()));
     return std::move(parsed.value());
   }

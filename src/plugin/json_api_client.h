@@ -28,15 +28,16 @@
 namespace qmx {
 
 // Converts data into out under the name given in messages, with registry's
-// descriptor of T. The failure's message, or "" on success.
+// descriptor of T; a failure carries the conversion's message.
 template <typename T>
-std::string ConvertFromValue(const TypeRegistry* registry, const Value& data, T& out,
-                             const char* name) {
-  if (registry == nullptr) return "no type registry";
+Result<void, std::string> ConvertFromValue(const TypeRegistry* registry, const Value& data, T& out,
+                                           const char* name) {
+  if (registry == nullptr) return Fail(std::string("no type registry"));
   ValueResult result;
   NativeCodec<T>().NativeFromValue(result, &out, data, name, registry->FindType(TypeIdOf<T>()),
                                    *registry, 0);
-  return std::string(result.ErrorText());
+  if (!result.Ok()) return Fail(std::string(result.ErrorText()));
+  return {};
 }
 
 // record as a Value, or the conversion's message.
@@ -59,6 +60,7 @@ class JsonApiClient {
   void SetRegistry(const TypeRegistry* registry) { registry_ = registry; }
   const TypeRegistry* Registry() const { return registry_; }
 
+  // method is the host record's code (HostMethodGet, HostMethodPost, ...).
   // A call without an argument; the answer's body is not read.
   RequestResult<> Request(uint32_t method, const std::string& path);
   // parameters: a Structure with one member per parameter (Empty: none); it
@@ -105,8 +107,9 @@ RequestResult<T> JsonApiClient::RequestTyped(uint32_t method, const std::string&
   RequestResult<Value> answer = RequestValue(method, path);
   if (!answer) return Fail(std::move(answer).error());
   T native{};
-  std::string error = ConvertFromValue(registry_, answer.value(), native, "<result>");
-  if (!error.empty()) return Fail(ConversionError(method, path, error));
+  Result<void, std::string> converted =
+      ConvertFromValue(registry_, answer.value(), native, "<result>");
+  if (!converted) return Fail(ConversionError(method, path, converted.error()));
   return native;
 }
 

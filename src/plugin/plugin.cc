@@ -19,9 +19,9 @@ Plugin::Plugin(std::string shortName)
     : shortName_(std::move(shortName)),
       typeRegistry_(std::make_unique<TypeRegistry>()),
       callbacks_{&Plugin::InitializeEntry, &Plugin::ShutdownEntry, &Plugin::GetMemoryStatsEntry},
-      requests_(*this),
+      jsonApi_(*this),
       external_(*this),
-      events_(*this, requests_, shortName_),
+      events_(*this, jsonApi_, shortName_),
       timers_(*this, shortName_) {
   // The plugin holds the process-wide logger from construction to destruction.
   AcquireLogger();
@@ -48,6 +48,14 @@ void* Plugin::operator new(size_t size) {
 
 void Plugin::operator delete(void* block) { CountedFree(block); }
 
+void Plugin::Load(const ApiVersion& hostVersion) {
+  hostVersion_ = hostVersion;
+  SetUpNaming();
+  RegisterRuntimeTypes();
+  RegisterApi();
+  BuildApiDescriptor();
+}
+
 void Plugin::SetUpNaming() {
   name_ = GetFullNameFromShortNameAndType(shortName_, PluginKind{"backend", ""});
   tags_ = {"Plugins", "Plugin " + shortName_};
@@ -56,7 +64,7 @@ void Plugin::SetUpNaming() {
 
 void Plugin::RegisterRuntimeTypes() {
   RegisterHostTypes(*typeRegistry_);
-  requests_.SetRegistry(typeRegistry_.get());
+  jsonApi_.SetRegistry(typeRegistry_.get());
 }
 
 bool Plugin::Start(HostHandle* handle) {
@@ -86,7 +94,6 @@ void Plugin::Shutdown() {
   events_.Clear();
   timers_.Clear();
 }
-
 
 void Plugin::BuildApiDescriptor() {
   // Built once: the host may already hold pointers into the arrays.

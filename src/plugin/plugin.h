@@ -48,6 +48,16 @@ class Plugin : public HostOperations {
   static void* operator new(size_t size);
   static void operator delete(void* block);
 
+  // The virtual operations keep one order: Subscribe, Unsubscribe, the
+  // destructor, Shutdown, the host's nine operations (HostOperations, in the
+  // order of the HostApi table), RegisterApi, OnStart. Nothing depends on it
+  // at run time: the host reaches the object only as the opaque context of
+  // the PluginCallbacks entries, and every virtual call is made inside this
+  // library. The order is the one the platform's plugin objects have, and
+  // PluginSlotOrderTest holds it so that it changes only on purpose; a new
+  // virtual operation goes after OnStart, and the retry policy and the load
+  // steps are no virtual operations at all.
+
   // Reference-counted subscription to the events of a resource path
   // (Events() has the typed form).
   void Subscribe(const std::string& path) override { events_.Subscribe(path); }
@@ -55,15 +65,23 @@ class Plugin : public HostOperations {
   // Unsubscribes every event name at the host and clears the handler, timer
   // and path tables. A derived plugin that overrides it calls this last.
   void Shutdown() override;
-  // Registers the plugin's types and endpoints; called once by the load.
-  virtual void RegisterApi() {}
-  // Starts the plugin's work; its result is Initialize's.
-  virtual bool OnStart() { return true; }
+  // The load of a newly made plugin, once, before the host's Initialize; the
+  // steps depend on each other in this order:
+  //   1. keep hostVersion (the user agent is formed from it at Initialize);
+  //   2. the naming record (short name, kind "backend"), the tags "Plugins"
+  //      and "Plugin <short name>" and the type prefix, which RegisterApi's
+  //      types and endpoints carry;
+  //   3. the runtime's host types, which the conversions of RegisterApi's
+  //      endpoints and of the host clients look up;
+  //   4. RegisterApi;
+  //   5. the ApiDescriptor of what is now registered (built once: the host
+  //      may hold pointers into it).
+  // The version check against the host comes before it (LoadPlugin).
+  void Load(const ApiVersion& hostVersion);
 
   const std::string& ShortName() const { return shortName_; }
   const ApiVersion& HostVersion() const { return hostVersion_; }
-  void SetHostVersion(const ApiVersion& version) { hostVersion_ = version; }
-  JsonApiClient& JsonApi() { return requests_; }
+  JsonApiClient& JsonApi() { return jsonApi_; }
   ExternalRequestClient& External() { return external_; }
   EventSubscriptions& Events() { return events_; }
   TimerTable& Timers() { return timers_; }
@@ -72,17 +90,7 @@ class Plugin : public HostOperations {
   TypeRegistry& Registry() { return *typeRegistry_; }
   const TypeRegistry& Registry() const { return *typeRegistry_; }
 
-  // Load sequence, steps 5-7: the naming record from the short name and the
-  // kind "backend", the default tags "Plugins" and "Plugin <short name>", and
-  // the type prefix (the identifier form of the short name).
-  void SetUpNaming();
   const PluginName& Name() const { return name_; }
-
-  // Registers the runtime's host types in the registry and makes it the one
-  // every conversion uses; part of the load sequence, before RegisterApi.
-  void RegisterRuntimeTypes();
-  // Builds the ApiDescriptor from the registry once RegisterApi has run.
-  void BuildApiDescriptor();
   // "Plugins" and "Plugin <short name>": attached to every type and function
   // the plugin registers.
   const std::vector<std::string>& Tags() const { return tags_; }
@@ -118,15 +126,28 @@ class Plugin : public HostOperations {
         MakeEndpointFrom(*typeRegistry_, EndpointFunctionName(HttpMethod::kGet, path),
                          std::move(argumentNames), std::move(handler));
     function.path = path;
-    function.method = static_cast<uint32_t>(HttpMethod::kGet);
+    function.method = HostMethodGet;
     function.tags = tags_;
     return typeRegistry_->RegisterFunction(std::move(function), FunctionListing::Listed);
   }
 
+ protected:
+  // The two hooks of a concrete plugin, called by the runtime alone.
+  // RegisterApi registers the plugin's types and endpoints; Load calls it
+  // once, after the naming and the runtime's types and before the descriptor
+  // is built. OnStart starts the plugin's work at Initialize; its result is
+  // Initialize's.
+  virtual void RegisterApi() {}
+  virtual bool OnStart() { return true; }
+
+ private:
+  // Load's steps 2, 3 and 5.
+  void SetUpNaming();
+  void RegisterRuntimeTypes();
+  void BuildApiDescriptor();
   // Initialize's work: keeps the handle, attaches to the host and starts.
   bool Start(HostHandle* handle);
 
- private:
   static bool InitializeEntry(void* context, HostHandle* handle);
   static void ShutdownEntry(void* context);
   static void GetMemoryStatsEntry(void* context, MemoryStats* out);
@@ -141,7 +162,7 @@ class Plugin : public HostOperations {
   PluginCallbacks callbacks_;
   ApiDescriptor apiDescriptor_{};
   std::unique_ptr<ApiDescriptorStorage> descriptorStorage_;
-  JsonApiClient requests_;
+  JsonApiClient jsonApi_;
   ExternalRequestClient external_;
   EventSubscriptions events_;
   TimerTable timers_;

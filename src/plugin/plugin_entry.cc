@@ -30,11 +30,7 @@ void LoadPlugin(PluginLoadRecord* record, Plugin* (*create)()) {
       delete plugin;
       return;
     }
-    plugin->SetHostVersion(host);
-    plugin->SetUpNaming();
-    plugin->RegisterRuntimeTypes();
-    plugin->RegisterApi();
-    plugin->BuildApiDescriptor();
+    plugin->Load(host);
 
     record->major = own.major;
     record->minor = own.minor;

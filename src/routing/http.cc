@@ -1,7 +1,20 @@
 #include "routing/http.h"
 
+#include "interface/host_api.h"
+
 namespace qmx {
 namespace {
+
+// The router's methods and the host records' codes are one numbering.
+static_assert(static_cast<int32_t>(HttpMethod::kNone) == HostMethodNone);
+static_assert(static_cast<int32_t>(HttpMethod::kDelete) == HostMethodDelete);
+static_assert(static_cast<int32_t>(HttpMethod::kGet) == HostMethodGet);
+static_assert(static_cast<int32_t>(HttpMethod::kHead) == HostMethodHead);
+static_assert(static_cast<int32_t>(HttpMethod::kOptions) == HostMethodOptions);
+static_assert(static_cast<int32_t>(HttpMethod::kPatch) == HostMethodPatch);
+static_assert(static_cast<int32_t>(HttpMethod::kPost) == HostMethodPost);
+static_assert(static_cast<int32_t>(HttpMethod::kPut) == HostMethodPut);
+static_assert(static_cast<int32_t>(HttpMethod::kCall) == HostMethodCall);
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -7,7 +7,11 @@
 
 namespace qmx {
 
-// A 32-bit method code that travels unchanged between host and plugin.
+// The router's method: what routes match on and endpoint names are made
+// from. The host's records carry the same codes as the C enumeration
+// HostMethod (interface/host_api.h: HostMethodGet is 2, and so on); code that
+// fills or reads a host record uses HostMethod, and HttpMethodFromHost turns a
+// record's code into the router's method.
 enum class HttpMethod : int32_t {
   kNone = 0,
   kDelete = 1,
@@ -35,9 +39,11 @@ inline constexpr std::string_view kContentTypeMsgpack = "application/x-msgpack";
 inline constexpr std::string_view kContentTypeMsgpackExt = "application/x-msgpack-ext";
 inline constexpr std::string_view kContentTypeOctetStream = "application/octet-stream";
 
+// Header names as the plugin sends them (each a NUL-terminated literal).
 inline constexpr std::string_view kHeaderUserAgent = "user-agent";
 inline constexpr std::string_view kHeaderAccept = "Accept";
 inline constexpr std::string_view kHeaderContentType = "Content-Type";
+inline constexpr std::string_view kHeaderAuthorization = "Authorization";
 
 // True when the first type.size() characters of text equal type, ignoring
 // ASCII case. Parameters after the type ("; charset=utf-8") are thereby

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -33,35 +32,16 @@ constexpr int64_t kMs = 1000000;
 using test::TokenBody;
 using test::TokenWithClaims;
 
+// Notes whether the retry timer still existed when the runtime's shutdown
+// made its first unsubscription at the host.
 class TestPlugin : public EntitlementsPlugin {
  public:
-  using EntitlementsPlugin::SeedRandom;
-  using EntitlementsPlugin::SetClock;
+  using EntitlementsPlugin::EntitlementsPlugin;
   void UnsubscribeEvent(const char* name, uint32_t cookie) override {
     if (timerAtFirstUnsubscribe != nullptr && *timerAtFirstUnsubscribe == -1) {
       *timerAtFirstUnsubscribe = Timers().HasTimer(kTimerName) ? 1 : 0;
     }
     EntitlementsPlugin::UnsubscribeEvent(name, cookie);
-  }
-  int64_t retryDelay() const { return retryDelay_; }
-  int64_t nextRetryTime() const { return nextRetryTime_; }
-  bool timerActive() const { return timerActive_; }
-  bool tokenReady() const { return tokenReady_; }
-  const std::string& url() const { return entitlementsUrl_; }
-  // Skips the timer so that ScheduleRetry only draws a delay.
-  int64_t DrawFirstDelay() {
-    timerActive_ = true;
-    retryDelay_ = initialRetryDelay_;
-    ScheduleRetry();
-    timerActive_ = false;
-    return retryDelay_;
-  }
-  // The delay that follows the current one, drawn the same way.
-  int64_t DrawNextDelay() {
-    timerActive_ = true;
-    ScheduleRetry();
-    timerActive_ = false;
-    return retryDelay_;
   }
   int* timerAtFirstUnsubscribe = nullptr;
 };
@@ -75,13 +55,8 @@ class EntitlementsPluginTest : public ::testing::Test {
   void TearDown() override { Stop(); }
 
   bool Start() {
-    plugin = new TestPlugin();
-    plugin->SeedRandom(12345);
-    plugin->SetClock([this] { return now; });
-    plugin->SetHostVersion(ApiVersion{18, 2, 1, {}, {}});
-    plugin->SetUpNaming();
-    plugin->RegisterRuntimeTypes();
-    plugin->RegisterApi();
+    plugin = new TestPlugin(RetryPolicy([this] { return now; }, 12345));
+    plugin->Load(ApiVersion{18, 2, 1, {}, {}});
     return plugin->Callbacks()->Initialize(plugin, host.Handle());
   }
   void Stop() {
@@ -140,7 +115,7 @@ class EntitlementsPluginTest : public ::testing::Test {
 TEST_F(EntitlementsPluginTest, StartWithoutAccessTokenSendsNothing) {
   ASSERT_TRUE(Start());
   EXPECT_TRUE(host.externalCalls.empty());
-  EXPECT_EQ(plugin->url(), "https://eu.example/token");
+  EXPECT_EQ(plugin->EntitlementsUrl(), "https://eu.example/token");
   EXPECT_EQ(JsonTargets(HostMethodGet),
             (std::vector<std::string>{kGlobals, kRegionData, kRegionPath, kAccessPath, kMessagePath,
                                       kOutOfSyncPath}));
@@ -275,14 +250,14 @@ TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
     host.service.body = c.body;
     Deliver(kAccessPath, "Create", R"({"token":"t"})");
     ASSERT_EQ(host.externalCalls.size(), 1u);
-    EXPECT_EQ(plugin->tokenReady(), c.published);
+    EXPECT_EQ(plugin->TokenReady(), c.published);
     EXPECT_EQ(TokenEvents().size(), c.published ? 1u : 0u);
-    EXPECT_EQ(plugin->timerActive(), c.retry);
+    EXPECT_EQ(plugin->TimerActive(), c.retry);
     EXPECT_EQ(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName), c.retry);
     if (c.retry) {
-      EXPECT_GE(plugin->retryDelay(), 750);
-      EXPECT_LE(plugin->retryDelay(), 1250);
-      EXPECT_EQ(plugin->nextRetryTime(), now + plugin->retryDelay() * kMs);
+      EXPECT_GE(plugin->Retry().RetryDelay(), 750);
+      EXPECT_LE(plugin->Retry().RetryDelay(), 1250);
+      EXPECT_EQ(plugin->Retry().NextRetryTime(), now + plugin->Retry().RetryDelay() * kMs);
     }
     Stop();
     host.externalCalls.clear();
@@ -293,19 +268,19 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
   Fail();
   ASSERT_TRUE(Start());
   Deliver(kAccessPath, "Create", R"({"token":"t"})");
-  std::vector<int64_t> delays{plugin->retryDelay()};
+  std::vector<int64_t> delays{plugin->Retry().RetryDelay()};
   for (int i = 0; i < 4; ++i) {
     // The tick before the deadline only reads the clock.
-    now = plugin->nextRetryTime() - 1;
+    now = plugin->Retry().NextRetryTime() - 1;
     plugin->OnTick();
     EXPECT_EQ(host.externalCalls.size(), delays.size());
-    now = plugin->nextRetryTime();
+    now = plugin->Retry().NextRetryTime();
     plugin->OnTick();
     EXPECT_EQ(host.externalCalls.size(), delays.size() + 1);
-    delays.push_back(plugin->retryDelay());
+    delays.push_back(plugin->Retry().RetryDelay());
   }
   // Each delay is ten times the one before, +-25 %, capped at 60 s (the
-  // ranges over every seed are checked below).
+  // ranges over every seed are RetryPolicyTest's).
   for (size_t i = 1; i < delays.size(); ++i) {
     EXPECT_GE(delays[i], std::min<int64_t>(10 * delays[i - 1] - 10 * delays[i - 1] / 4, 60000))
         << i;
@@ -319,12 +294,12 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
             1);
 
   Succeed();
-  now = plugin->nextRetryTime();
+  now = plugin->Retry().NextRetryTime();
   plugin->OnTick();
-  EXPECT_TRUE(plugin->tokenReady());
-  EXPECT_FALSE(plugin->timerActive());
+  EXPECT_TRUE(plugin->TokenReady());
+  EXPECT_FALSE(plugin->TimerActive());
   EXPECT_FALSE(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName));
-  EXPECT_EQ(plugin->retryDelay(), 100);
+  EXPECT_EQ(plugin->Retry().RetryDelay(), 100);
   // A tick that was already due does nothing once the timer is gone.
   plugin->OnTick();
   EXPECT_EQ(host.externalCalls.size(), 6u);
@@ -334,12 +309,12 @@ TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEver
   Fail();
   ASSERT_TRUE(Start());
   Deliver(kAccessPath, "Create", R"({"token":"t"})");
-  ASSERT_TRUE(plugin->timerActive());
+  ASSERT_TRUE(plugin->TimerActive());
   for (const char* body : {"not json", R"({"entitlements_token":""})"}) {
     SCOPED_TRACE(body);
     host.service.status = 200;
     host.service.body = body;
-    now = plugin->nextRetryTime();
+    now = plugin->Retry().NextRetryTime();
     const size_t before = host.externalCalls.size();
     // Thirty ticks of 0.2 s from the deadline: one fetch, then the deadline
     // has moved past them (the next delay is at least 7.5 s).
@@ -348,8 +323,8 @@ TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEver
       now += 200 * kMs;
     }
     EXPECT_EQ(host.externalCalls.size(), before + 1);
-    EXPECT_TRUE(plugin->timerActive());
-    EXPECT_FALSE(plugin->tokenReady());
+    EXPECT_TRUE(plugin->TimerActive());
+    EXPECT_FALSE(plugin->TokenReady());
   }
   EXPECT_EQ(std::count_if(host.scheduled.begin(), host.scheduled.end(),
                           [](const auto& s) { return s.label == "Timer: entitlements.tick"; }),
@@ -388,7 +363,7 @@ TEST_F(EntitlementsPluginTest, RegionEvents) {
   // An unknown region is logged twice and leaves no URL to fetch from.
   Deliver(kRegionPath, "Update", R"({"region":"mars"})");
   EXPECT_EQ(LogCount("Unsupported region 'mars'."), 2u);
-  EXPECT_EQ(plugin->url(), "");
+  EXPECT_EQ(plugin->EntitlementsUrl(), "");
   EXPECT_EQ(host.externalCalls.size(), 2u);
   // A walk that breaks halfway logs its own line and one more.
   Deliver(kRegionPath, "Create", R"({"region":"bare"})");
@@ -396,7 +371,7 @@ TEST_F(EntitlementsPluginTest, RegionEvents) {
   EXPECT_EQ(LogCount("Unsupported region 'bare'."), 1u);
   // A Delete is ignored.
   Deliver(kRegionPath, "Delete");
-  EXPECT_EQ(plugin->url(), "");
+  EXPECT_EQ(plugin->EntitlementsUrl(), "");
 }
 
 TEST_F(EntitlementsPluginTest, SettingsFailuresAreLogged) {
@@ -425,7 +400,7 @@ TEST_F(EntitlementsPluginTest, SettingsFailuresAreLogged) {
     if (c.regionData != nullptr) host.states[kRegionData] = c.regionData;
     host.logLines.clear();
     ASSERT_TRUE(Start());
-    EXPECT_EQ(plugin->url(), "");
+    EXPECT_EQ(plugin->EntitlementsUrl(), "");
     EXPECT_EQ(LogCount(c.line), 1u);
     EXPECT_EQ(host.logLines.size(), c.lines);
     Stop();
@@ -474,6 +449,11 @@ TEST(EntitlementsDescriptorTest, TheTokenTypeCarriesThePluginsDefaultTags) {
   ASSERT_TRUE(harness.Start());
   const ApiDescriptor* descriptor = harness.Record().descriptor;
   ASSERT_NE(descriptor, nullptr);
+  // The plugin's endpoints, all of them: a new one is added here.
+  const auto* functions = static_cast<const ApiFunctionEntry*>(descriptor->functions);
+  std::vector<std::string> functionNames;
+  for (uint32_t i = 0; i < descriptor->functionCount; ++i) functionNames.emplace_back(functions[i].name);
+  EXPECT_EQ(functionNames, (std::vector<std::string>{"GetEntitlementsV1Token"}));
   const auto* types = static_cast<const ApiTypeEntry*>(descriptor->types);
   const ApiTypeEntry* token = nullptr;
   for (uint32_t i = 0; i < descriptor->typeCount; ++i) {
@@ -486,59 +466,6 @@ TEST(EntitlementsDescriptorTest, TheTokenTypeCarriesThePluginsDefaultTags) {
   EXPECT_EQ(tags, (std::vector<std::string>{"Plugins", "Plugin entitlements"}));
   const uint32_t fieldCount = token->fieldCount;
   EXPECT_EQ(fieldCount, 5u);
-}
-
-// The jitter of one delay is multiplied into the next: the second delay is
-// ten times the first +-25 %, so it lies anywhere in 5625..15625 ms, not
-// only in ten times the first one's range; the third is capped at 60 s from
-// 42188 ms up, the fourth is always the cap. Checked for many seeds, on the
-// arithmetic alone (no clock).
-TEST_F(EntitlementsPluginTest, RetryDelaysFollowTheRuleForEverySeed) {
-  ASSERT_TRUE(Start());
-  int64_t lowest[4] = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
-  int64_t highest[4] = {0, 0, 0, 0};
-  // Seeds drawn at random: the plugin's generator gives small first numbers
-  // for small seeds, so counting seeds up would cover only part of the range.
-  std::mt19937 seeds(2027);
-  for (int round = 0; round < 20000; ++round) {
-    const uint32_t seed = static_cast<uint32_t>(seeds());
-    plugin->SeedRandom(seed);
-    int64_t delays[4] = {plugin->DrawFirstDelay()};
-    for (int i = 1; i < 4; ++i) delays[i] = plugin->DrawNextDelay();
-    ASSERT_GE(delays[0], 750) << seed;
-    ASSERT_LE(delays[0], 1250) << seed;
-    for (int i = 1; i < 4; ++i) {
-      const int64_t tenfold = 10 * delays[i - 1];
-      ASSERT_GE(delays[i], std::min<int64_t>(tenfold - tenfold / 4, 60000)) << seed << " " << i;
-      ASSERT_LE(delays[i], std::min<int64_t>(tenfold + tenfold / 4, 60000)) << seed << " " << i;
-    }
-    for (int i = 0; i < 4; ++i) {
-      lowest[i] = std::min(lowest[i], delays[i]);
-      highest[i] = std::max(highest[i], delays[i]);
-    }
-  }
-  // The second delay leaves ten times the first one's range on both sides.
-  EXPECT_GE(lowest[1], 5625);
-  EXPECT_LT(lowest[1], 7500);
-  EXPECT_GT(highest[1], 12500);
-  EXPECT_LE(highest[1], 15625);
-  EXPECT_GE(lowest[2], 42188);
-  EXPECT_LT(lowest[2], 48000);
-  EXPECT_EQ(highest[2], 60000);
-  EXPECT_EQ(lowest[3], 60000);
-  EXPECT_EQ(highest[3], 60000);
-}
-
-TEST_F(EntitlementsPluginTest, FirstRetryDelaysCoverTheJitterRange) {
-  ASSERT_TRUE(Start());
-  std::vector<int> hits(501);
-  for (int i = 0; i < 20000; ++i) {
-    int64_t delay = plugin->DrawFirstDelay();
-    ASSERT_GE(delay, 750);
-    ASSERT_LE(delay, 1250);
-    ++hits[delay - 750];
-  }
-  EXPECT_EQ(std::count(hits.begin(), hits.end(), 0), 0);
 }
 
 }  // namespace

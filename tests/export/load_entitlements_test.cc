@@ -167,7 +167,7 @@ TEST(LoadTest, TheTokenEndpointAnswersThroughItsDescriptorEntry) {
     PluginLoadRecord record{};
     record.major = 18;
     loaded.load(&record);
-    if (record.context == nullptr || record.descriptor->functionCount != 1) return 11;
+    if (record.context == nullptr || record.descriptor->functionCount == 0) return 11;
     if (!record.callbacks->Initialize(record.context, host.Handle())) return 12;
     const ApiFunctionEntry* entry = test::FindTokenEntry(record.descriptor);
     if (entry == nullptr) return 13;

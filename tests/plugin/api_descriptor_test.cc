@@ -115,10 +115,7 @@ class ApiDescriptorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     plugin = new ItemsPlugin();
-    plugin->SetUpNaming();
-    plugin->RegisterRuntimeTypes();
-    plugin->RegisterApi();
-    plugin->BuildApiDescriptor();
+    plugin->Load(ApiVersion{});
     ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
   }
   void TearDown() override { plugin->Callbacks()->Shutdown(plugin); }

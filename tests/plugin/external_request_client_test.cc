@@ -92,5 +92,31 @@ TEST_F(ExternalRequestClientTest, SucceedsOnlyForA2xxAnswerTakenOverWhole) {
   }
 }
 
+// Each of the four conditions fails the answer on its own.
+TEST(ExternalAnswerTest, SucceededNeedsAllFourConditions) {
+  ExternalAnswer answer;
+  answer.status = 200;
+  answer.conversionFailed = 0;
+  EXPECT_TRUE(answer.Succeeded());
+  for (int32_t status : {199, 200, 299, 300}) {
+    ExternalAnswer probe = answer;
+    probe.status = status;
+    EXPECT_EQ(probe.Succeeded(), status == 200 || status == 299) << status;
+  }
+  for (int32_t code : {-1, 1, 2}) {
+    ExternalAnswer probe = answer;
+    probe.resultCode = code;
+    EXPECT_FALSE(probe.Succeeded()) << code;
+  }
+  ExternalAnswer withMessage = answer;
+  withMessage.message = "Error converting response";
+  EXPECT_FALSE(withMessage.Succeeded());
+  for (int32_t flag : {-1, 1}) {
+    ExternalAnswer probe = answer;
+    probe.conversionFailed = flag;
+    EXPECT_FALSE(probe.Succeeded()) << flag;
+  }
+}
+
 }  // namespace
 }  // namespace qmx::test

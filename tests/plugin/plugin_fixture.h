@@ -22,8 +22,7 @@ class PluginFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     plugin = new ProbePlugin();
-    plugin->SetHostVersion(ApiVersion{18, 2, 1, {}, {}});
-    plugin->RegisterRuntimeTypes();
+    plugin->Load(ApiVersion{18, 2, 1, {}, {}});
     ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
   }
   void TearDown() override {

@@ -28,7 +28,7 @@ bool HostGotLine(const test::TestHost& host, const std::string& text) {
 TEST(PluginLoggingTest, InitializeDetachesEachConsoleSoItCanBeAttachedAgain) {
   test::TestHost host;
   auto* plugin = new QuietPlugin();
-  plugin->RegisterRuntimeTypes();
+  plugin->Load(ApiVersion{});
   LogSink* stdErr = StdErrTarget();
   ASSERT_NE(stdErr, nullptr);
   ASSERT_TRUE(stdErr->isAttached(stdErr));
@@ -60,7 +60,7 @@ TEST(PluginLoggingTest, InitializeDetachesEachConsoleSoItCanBeAttachedAgain) {
 TEST(PluginLoggingTest, FindTargetFindsTheHostForwardingTargetOnceAttached) {
   test::TestHost host;
   auto* plugin = new QuietPlugin();
-  plugin->RegisterRuntimeTypes();
+  plugin->Load(ApiVersion{});
   EXPECT_EQ(FindTarget("PluginLogTarget"), nullptr);  // not before Initialize
   ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
 

@@ -32,7 +32,7 @@ TEST_F(PluginTest, LogLinesGoToTheHostOnceInitialized) {
   // A second plugin in the same process finds the target and leaves logging alone.
   TestHost other;
   auto* second = new ProbePlugin();
-  second->RegisterRuntimeTypes();
+  second->Load(ApiVersion{});
   second->Callbacks()->Initialize(second, other.Handle());
   second->Timers().AddTimer("gone", 0, [] {});
   second->Timers().RemoveTimer("gone");
@@ -45,7 +45,7 @@ TEST_F(PluginTest, OnStartDecidesInitialize) {
   TestHost other;
   auto* failing = new ProbePlugin();
   failing->startResult = false;
-  failing->RegisterRuntimeTypes();
+  failing->Load(ApiVersion{});
   EXPECT_FALSE(failing->Callbacks()->Initialize(failing, other.Handle()));
   failing->Callbacks()->Shutdown(failing);
 }
@@ -86,7 +86,7 @@ class RecordingPlugin : public ProbePlugin {
 TEST(PluginPartsTest, EveryPartReachesTheHostThroughThePluginObject) {
   TestHost host;
   auto* plugin = new RecordingPlugin();
-  plugin->RegisterRuntimeTypes();
+  plugin->Load(ApiVersion{});
   ASSERT_TRUE(plugin->Callbacks()->Initialize(plugin, host.Handle()));
   EXPECT_EQ(plugin->seen, (std::vector<std::string>{"SubscribeEvent OnServiceProxyUuidEvent",
                                                     "SubscribeEvent OnServiceProxyMethodEvent",
@@ -125,6 +125,13 @@ std::ptrdiff_t SlotOf(Member member) {
 // The object's virtual operations keep their order: Subscribe, Unsubscribe,
 // the destructor, Shutdown, the host's nine operations in table order,
 // RegisterApi, OnStart. The destructor takes two slots under this ABI.
+// The runtime's two hooks are protected; this names them for the test.
+class HookNames : public Plugin {
+ public:
+  using Plugin::OnStart;
+  using Plugin::RegisterApi;
+};
+
 TEST(PluginSlotOrderTest, VirtualOperationsKeepTheirSlots) {
   using Path = void (Plugin::*)(const std::string&);
   const std::ptrdiff_t slots[] = {
@@ -140,8 +147,8 @@ TEST(PluginSlotOrderTest, VirtualOperationsKeepTheirSlots) {
       SlotOf(&Plugin::YieldThread),
       SlotOf(&Plugin::BeginWait),
       SlotOf(&Plugin::EndWait),
-      SlotOf(&Plugin::RegisterApi),
-      SlotOf(&Plugin::OnStart),
+      SlotOf(&HookNames::RegisterApi),
+      SlotOf(&HookNames::OnStart),
   };
   EXPECT_EQ(slots[0], 0);
   EXPECT_EQ(slots[1], 1);
@@ -153,7 +160,7 @@ TEST(PluginLifetimeTest, DestroyingThePluginReturnsItsMemory) {
   TestHost host;
   unsigned long long before = BytesInUse();
   auto* plugin = new ProbePlugin();
-  plugin->RegisterRuntimeTypes();
+  plugin->Load(ApiVersion{});
   plugin->Callbacks()->Initialize(plugin, host.Handle());
   plugin->Subscribe(std::string("/a"));
   EXPECT_GT(BytesInUse(), before);
@@ -171,7 +178,7 @@ TEST(PluginNameTest, KindsGivePrefixes) {
 
 TEST(PluginNameTest, LoadSequenceNamesTheEntitlementsPlugin) {
   auto* plugin = new ProbePlugin();
-  plugin->SetUpNaming();
+  plugin->Load(ApiVersion{});
   EXPECT_EQ(plugin->Name().fullName, "qmx-be-probe");
   EXPECT_EQ(plugin->TypePrefix(), "Probe");
   EXPECT_EQ(plugin->Tags(), (std::vector<std::string>{"Plugins", "Plugin probe"}));
