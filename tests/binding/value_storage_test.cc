@@ -28,7 +28,7 @@ void Fill(Value& doc, size_t scale) {
   doc.Member("bytes").SetBlob(bytes.data(), bytes.size());
 }
 
-TEST(ValueStorage, SmallAndLargeContentsReadBackAndCopy) {
+TEST(ValueStorageTest, SmallAndLargeContentsReadBackAndCopy) {
   for (size_t scale : {1u, 10u, 200u}) {
     Value doc;
     Fill(doc, scale);
@@ -49,7 +49,7 @@ TEST(ValueStorage, SmallAndLargeContentsReadBackAndCopy) {
   }
 }
 
-TEST(ValueStorage, DestroyingADocumentReturnsEveryPage) {
+TEST(ValueStorageTest, DestroyingADocumentReturnsEveryPage) {
   size_t before = PagesInUse();
   {
     Value doc;
@@ -63,7 +63,7 @@ TEST(ValueStorage, DestroyingADocumentReturnsEveryPage) {
 
 // A long-lived document whose parts are replaced over and over reuses the
 // blocks it freed instead of taking more pages.
-TEST(ValueStorage, RewritingADocumentKeepsItsPageCountFlat) {
+TEST(ValueStorageTest, RewritingADocumentKeepsItsPageCountFlat) {
   Value doc;
   auto rewrite = [&doc](int round) {
     for (int i = 0; i < 20; ++i) {
@@ -88,7 +88,7 @@ TEST(ValueStorage, RewritingADocumentKeepsItsPageCountFlat) {
 // A repeated key folded away by FinishMembers must leave the surviving
 // member and its storage intact, in a map large enough to be sorted through
 // the heap-free index as well as the local one.
-TEST(ValueStorage, FinishMembersKeepsLargeMapsIntactAcrossRepeats) {
+TEST(ValueStorageTest, FinishMembersKeepsLargeMapsIntactAcrossRepeats) {
   for (size_t count : {5u, 64u, 65u, 500u}) {
     Value doc;
     for (size_t i = count; i-- > 0;) doc.AppendMember("key" + std::to_string(i)).SetUnsigned(i);
@@ -103,7 +103,7 @@ TEST(ValueStorage, FinishMembersKeepsLargeMapsIntactAcrossRepeats) {
 
 // Records of one shape reuse the order found for the first; records that
 // differ only inside, or repeat a name, must still get their own.
-TEST(ValueStorage, RecordsOfOneShapeSortAlikeAndKeepTheirValues) {
+TEST(ValueStorageTest, RecordsOfOneShapeSortAlikeAndKeepTheirValues) {
   Value doc;
   Value& list = doc.Member("list");
   for (int i = 0; i < 60; ++i) {
@@ -130,7 +130,7 @@ TEST(ValueStorage, RecordsOfOneShapeSortAlikeAndKeepTheirValues) {
   }
 }
 
-TEST(ValueStorage, NamesThatShareALongPrefixSortByTheirFullText) {
+TEST(ValueStorageTest, NamesThatShareALongPrefixSortByTheirFullText) {
   Value doc;
   for (const char* name : {"abcdefghZ", "abcdefgh", "abcdefghA", "abcdefg"}) doc.AppendMember(name).SetBool(true);
   doc.AppendMember(std::string("abcdefgh\0", 9)).SetBool(false);
@@ -144,7 +144,7 @@ TEST(ValueStorage, NamesThatShareALongPrefixSortByTheirFullText) {
   EXPECT_FALSE(doc.FindMember(std::string("abcdefgh\0", 9)).GetBool());
 }
 
-TEST(ValueStorage, Fnv1aMatchesTheByteWiseDefinition) {
+TEST(ValueStorageTest, Fnv1aMatchesTheByteWiseDefinition) {
   std::string text = "The quick brown fox jumps";
   for (size_t length = 0; length <= text.size(); ++length) {
     uint32_t expected = 0x811C9DC5u;
@@ -156,7 +156,7 @@ TEST(ValueStorage, Fnv1aMatchesTheByteWiseDefinition) {
   EXPECT_EQ(Fnv1a("\xFF\x80"), (((0x811C9DC5u ^ 0xFFu) * 16777619u) ^ 0x80u) * 16777619u);
 }
 
-TEST(PageLedger, ReturnsEveryPageItRecorded) {
+TEST(PageLedgerTest, ReturnsEveryPageItRecorded) {
   size_t before = PagesInUse();
   {
     PageLedger ledger;

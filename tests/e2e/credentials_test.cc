@@ -19,7 +19,7 @@ namespace {
 
 void LoadInProcess(PluginLoadRecord* record) { LoadPlugin(record, &EntitlementsPlugin::Create); }
 
-TEST(Credentials, NoTokenReachesAnyLogLineAtTheLowestLevelWithEveryCategoryUnmuted) {
+TEST(CredentialsTest, NoTokenReachesAnyLogLineAtTheLowestLevelWithEveryCategoryUnmuted) {
   test::ChildResult child = test::RunInChild([] {
     AcquireLogger();  // the levels belong to a logger, which must exist first
     SetMinLevel(0);

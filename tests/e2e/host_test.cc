@@ -113,7 +113,7 @@ bool Eventually(ReferenceHost& host, double seconds, Predicate done) {
     }                                                                      \
   } while (0)
 
-TEST(EndToEnd, TheDemoSessionPassesAndShowsNoCredential) {
+TEST(EndToEndTest, TheDemoSessionPassesAndShowsNoCredential) {
   test::ChildResult child = test::RunInChild([] {
     DemoOptions options;
     options.pluginPath = test::PluginPath();
@@ -139,7 +139,7 @@ TEST(EndToEnd, TheDemoSessionPassesAndShowsNoCredential) {
   EXPECT_NE(child.out.find("demo passed"), std::string::npos) << child.out;
 }
 
-TEST(EndToEnd, APluginRefusesHostsOfAnotherMajorOrAnOlderMinor) {
+TEST(EndToEndTest, APluginRefusesHostsOfAnotherMajorOrAnOlderMinor) {
   test::ChildResult child = test::RunInChild([] {
     std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);
@@ -161,7 +161,7 @@ TEST(EndToEnd, APluginRefusesHostsOfAnotherMajorOrAnOlderMinor) {
   EXPECT_NE(child.err.find("Assertion failed!"), std::string::npos) << child.err;
 }
 
-TEST(EndToEnd, AServiceThatNeverAnswersTimesOutAndTheFetchIsRetried) {
+TEST(EndToEndTest, AServiceThatNeverAnswersTimesOutAndTheFetchIsRetried) {
   test::ChildResult child = test::RunInChild([] {
     Live live;
     std::string problem = live.Start(0.5);
@@ -187,7 +187,7 @@ TEST(EndToEnd, AServiceThatNeverAnswersTimesOutAndTheFetchIsRetried) {
   EXPECT_EQ(child.exitCode, 0) << child.err;
 }
 
-TEST(EndToEnd, MemoryInUseReturnsToItsLevelAfterShutdown) {
+TEST(EndToEndTest, MemoryInUseReturnsToItsLevelAfterShutdown) {
   test::ChildResult child = test::RunInChild([] {
     std::unique_ptr<PluginModule> plugin = OpenPlugin();
     CHILD_EXPECT(plugin != nullptr, 10);

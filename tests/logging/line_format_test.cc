@@ -103,43 +103,5 @@ TEST(TimestampTest, BothFormatsAndNow) {
   EXPECT_GE(SecondsSinceStart(), first);
 }
 
-TEST(CategoryTest, NamesOfMasks) {
-  char buffer[64];
-  const struct {
-    uint64_t mask;
-    const char* names;
-  } cases[] = {{0, ""}, {0x41, "DBG;NET"}, {0xFF, "DBG;GEN;XTR;PRF;MEM;DSK;NET;TST"}, {1ull << 8, "LOC"},
-               {1ull << 63, "???"}};
-  for (const auto& c : cases) {
-    CategoryNames(buffer, sizeof buffer, c.mask);
-    EXPECT_STREQ(buffer, c.names) << c.mask;
-  }
-  EXPECT_EQ(CategoryNames(buffer, 8, 0x43), 7u);  // "DBG;GEN" fits, ";XTR" does not
-  EXPECT_STREQ(buffer, "DBG;GEN");
-}
-
-// In a child of its own: registration changes the process-wide table.
-TEST(CategoryTest, RegistrationFillsTheTableAndStopsAtItsEnd) {
-  test::ChildResult child = test::RunInChild([] {
-    if (CategoryMask("NETWORK") != kCategoryNet) return 1;
-    if (CategoryMask("DBG") != kCategoryDbg) return 2;
-    if (CategoryMask("LOC") != (1ull << 8)) return 3;
-    if (CategoryMask("ABC") != (1ull << 9)) return 4;
-    if (CategoryMask("ABCDEF") != (1ull << 9)) return 5;
-    if (CategoryMask(nullptr) != 0) return 6;
-    for (int i = 10; i < 64; ++i) {
-      char code[4] = {'Q', static_cast<char>('A' + i / 26), static_cast<char>('A' + i % 26), '\0'};
-      if (CategoryMask(code) != (1ull << i)) return 7;
-    }
-    if (CategoryMask("ZZZ") != 0) return 8;  // the 65th code
-    if (CategoryMask("ZZY") != 0) return 9;
-    if (CategoryMask("QCL") != (1ull << 63)) return 10;  // the last entry was left intact
-    char buffer[16];
-    CategoryNames(buffer, sizeof buffer, 1ull << 63);
-    return std::string(buffer) == "QCL" ? 0 : 11;
-  });
-  EXPECT_EQ(child.exitCode, 0) << child.err;
-}
-
 }  // namespace
 }  // namespace qmx

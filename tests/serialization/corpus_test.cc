@@ -26,7 +26,7 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
-TEST(JsonCorpus, ParsingSuite) {
+TEST(JsonCorpusTest, ParsingSuite) {
   std::string corpora = test::CorporaDir();
   fs::path dir = fs::path(corpora) / "json-test-suite" / "test_parsing";
   if (corpora.empty() || !fs::is_directory(dir)) GTEST_SKIP() << "no json-test-suite corpus";
@@ -110,7 +110,7 @@ bool SameData(const Value& a, const Value& b) {
   }
 }
 
-TEST(MessagePackCorpus, EveryEncoding) {
+TEST(MessagePackCorpusTest, EveryEncoding) {
   std::string corpora = test::CorporaDir();
   fs::path file = fs::path(corpora) / "msgpack-test-suite" / "dist" / "msgpack-test-suite.json";
   if (corpora.empty() || !fs::is_regular_file(file)) GTEST_SKIP() << "no msgpack-test-suite corpus";

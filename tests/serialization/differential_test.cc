@@ -155,7 +155,7 @@ std::vector<uint8_t> FromHex(std::string_view text) {
 
 // Every JSON document of the corpora: the JSONTestSuite inputs (accepted or
 // refused), the benchmark documents and the MessagePack suite's own file.
-TEST(DifferentialCorpus, EveryJsonDocumentReadsAsTheReferenceReadsIt) {
+TEST(DifferentialCorpusTest, EveryJsonDocumentReadsAsTheReferenceReadsIt) {
   std::vector<fs::path> files = CorpusFiles("");
   if (files.empty()) GTEST_SKIP() << "no corpora beside the project";
   Disagreements json(Reader::Json);
@@ -164,7 +164,7 @@ TEST(DifferentialCorpus, EveryJsonDocumentReadsAsTheReferenceReadsIt) {
   QMX_SKIP_IF_KNOWN(json);
 }
 
-TEST(DifferentialCorpus, EveryJsonDocumentReadsAsFlowYamlAsJsonReadsIt) {
+TEST(DifferentialCorpusTest, EveryJsonDocumentReadsAsFlowYamlAsJsonReadsIt) {
   std::vector<fs::path> files = CorpusFiles("");
   if (files.empty()) GTEST_SKIP() << "no corpora beside the project";
   Disagreements yaml(Reader::Yaml);
@@ -175,7 +175,7 @@ TEST(DifferentialCorpus, EveryJsonDocumentReadsAsFlowYamlAsJsonReadsIt) {
 // Every encoding of every msgpack-test-suite case, whole and cut short at
 // every byte (a cut inside an item fails, one between items keeps what was
 // read).
-TEST(DifferentialCorpus, EveryMessagePackSuiteCaseDecodesAsTheReferenceDecodesIt) {
+TEST(DifferentialCorpusTest, EveryMessagePackSuiteCaseDecodesAsTheReferenceDecodesIt) {
   if (!reference::HaveMessagePack()) GTEST_SKIP() << "built without msgpack-cxx";
   std::string corpora = test::CorporaDir();
   fs::path file = fs::path(corpora) / "msgpack-test-suite" / "dist" / "msgpack-test-suite.json";
@@ -205,7 +205,7 @@ TEST(DifferentialCorpus, EveryMessagePackSuiteCaseDecodesAsTheReferenceDecodesIt
 // A string whose content puts one special byte or escape at every offset of
 // the first three 16-byte blocks, with the string itself starting at every
 // offset of a block: the fast reader scans string runs 16 bytes at a time.
-TEST(DifferentialStrings, EveryControlByteAndEscapeAtEveryOffset) {
+TEST(DifferentialStringsTest, EveryControlByteAndEscapeAtEveryOffset) {
   std::vector<std::string> specials;
   for (int c = 0; c < 0x20; ++c) specials.push_back(std::string(1, static_cast<char>(c)));
   for (const char* escape : {"\\\"", "\\\\", "\\/", "\\b", "\\f", "\\n", "\\r", "\\t", "\\u0000", "\\u001f",
@@ -547,7 +547,7 @@ class DocumentChecks {
   GTEST_SKIP() << (checks).json_.KnownSummary() << "\n" << (checks).msgpack_.KnownSummary() << "\n" \
                << (checks).yaml_.KnownSummary()
 
-TEST(DifferentialDocuments, RepeatedKeysAtEveryDepth) {
+TEST(DifferentialDocumentsTest, RepeatedKeysAtEveryDepth) {
   TreeMaker maker(20270001);
   DocumentChecks checks(maker.Random());
   for (int i = 0; i < 1200; ++i) {
@@ -560,7 +560,7 @@ TEST(DifferentialDocuments, RepeatedKeysAtEveryDepth) {
 // The same record shape many times, then one record that changes a key (or
 // drops, adds or moves one): the MessagePack reader predicts each key from the
 // name before it, the JSON reader reuses the order of maps it has sorted.
-TEST(DifferentialDocuments, SameShapeManyTimesThenOneKeyChanges) {
+TEST(DifferentialDocumentsTest, SameShapeManyTimesThenOneKeyChanges) {
   TreeMaker maker(20270002);
   DocumentChecks checks(maker.Random());
   const std::vector<std::string> shape = {"id", "name", "kind", "tags", "zone", "b", "a"};
@@ -592,7 +592,7 @@ TEST(DifferentialDocuments, SameShapeManyTimesThenOneKeyChanges) {
 // Arrays and maps around the sizes where the readers change how they make
 // room (batches of 256 elements, 16-bit counts), with the input cut short at
 // every byte for the smaller ones.
-TEST(DifferentialDocuments, ArraysAndMapsAroundTheirBatchSizes) {
+TEST(DifferentialDocumentsTest, ArraysAndMapsAroundTheirBatchSizes) {
   TreeMaker maker(20270003);
   DocumentChecks checks(maker.Random());
   for (size_t size : {15u, 16u, 17u, 255u, 256u, 257u, 511u, 512u, 513u, 1000u, 2049u}) {
@@ -630,7 +630,7 @@ TEST(DifferentialDocuments, ArraysAndMapsAroundTheirBatchSizes) {
 }
 
 // The repeated-key cases whose later writes must win, at several depths.
-TEST(DifferentialDocuments, LaterWritesOfARepeatedKeyWin) {
+TEST(DifferentialDocumentsTest, LaterWritesOfARepeatedKeyWin) {
   Disagreements json(Reader::Json);
   Disagreements msgpack(Reader::MessagePack);
   for (const char* text : {
@@ -655,7 +655,7 @@ TEST(DifferentialDocuments, LaterWritesOfARepeatedKeyWin) {
 // Nesting is bounded by the readers' own rule (kMaxNestingDepth), which
 // neither format has: the references keep the same bound, so a document one
 // level too deep fails in both, at the same offset for JSON.
-TEST(DifferentialDocuments, NestingAroundTheReadersBound) {
+TEST(DifferentialDocumentsTest, NestingAroundTheReadersBound) {
   Disagreements json(Reader::Json);
   Disagreements msgpack(Reader::MessagePack);
   for (size_t depth : {kMaxNestingDepth - 1, kMaxNestingDepth, kMaxNestingDepth + 1}) {
@@ -679,7 +679,7 @@ TEST(DifferentialDocuments, NestingAroundTheReadersBound) {
 
 // Documents of every reader, one after another in one process: a reader must
 // not carry anything from one document into the next.
-TEST(DifferentialDocuments, DocumentsReadOneAfterAnother) {
+TEST(DifferentialDocumentsTest, DocumentsReadOneAfterAnother) {
   TreeMaker maker(20270004);
   DocumentChecks checks(maker.Random());
   std::vector<Node> documents;
@@ -695,7 +695,7 @@ TEST(DifferentialDocuments, DocumentsReadOneAfterAnother) {
 
 // ---------------------------------------------------------------- YAML aliases
 
-TEST(DifferentialYaml, AliasesIntoMappingsStillBeingRead) {
+TEST(DifferentialYamlTest, AliasesIntoMappingsStillBeingRead) {
   std::mt19937 random(20270005);
   reference::YamlDocuments maker([&random] { return static_cast<uint32_t>(random()); });
   Disagreements yaml(Reader::Yaml);

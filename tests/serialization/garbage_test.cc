@@ -28,7 +28,7 @@ void ReadWithAll(const std::vector<char>& bytes) {
   EXPECT_LE(consumed, bytes.size());
 }
 
-TEST(Readers, EveryPrefixOfValidInput) {
+TEST(ReadersTest, EveryPrefixOfValidInput) {
   const std::string_view inputs[] = {
       "{\"a\":[1,-2.5e3,\"\\u00e9\\ud83d\\ude00\",true,null,{\"b\":{}}]}",
       "a: &x [1, 'q', \"d\\n\", {k: v}]\nb: *x\nc: |\n  block\n",
@@ -42,7 +42,7 @@ TEST(Readers, EveryPrefixOfValidInput) {
   }
 }
 
-TEST(Readers, RandomBytes) {
+TEST(ReadersTest, RandomBytes) {
   std::mt19937 random(12345);
   // Bytes biased toward the readers' structural characters.
   const std::string_view alphabet = "[]{}:,\"\\-01e.&*!|>#'\n \x91\x81\xa1\xc4\xdb\xdd\xdf\xcb\x00";

@@ -16,7 +16,7 @@
 namespace qmx {
 namespace {
 
-TEST(WriteJson, Layouts) {
+TEST(WriteJsonTest, Layouts) {
   Value empty;
   EXPECT_EQ(WriteJson(empty, nullptr, nullptr), "");
   EXPECT_EQ(WriteJson(empty, nullptr, "\r\n"), "");
@@ -41,7 +41,7 @@ TEST(WriteJson, Layouts) {
   for (const Value* v : {&one, &urn, &nested}) EXPECT_TRUE(test::JsonRoundTrips(*v));
 }
 
-TEST(WriteJson, Scalars) {
+TEST(WriteJsonTest, Scalars) {
   struct Case {
     void (*build)(Value&);
     const char* expected;
@@ -80,7 +80,7 @@ TEST(WriteJson, Scalars) {
 
 // Values at the edges of what the writer and the reader handle, read back
 // from both layouts (see json_round_trip.h for what JSON cannot carry).
-TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
+TEST(WriteJsonTest, ReadingBackGivesTheValueAtTheEdges) {
   std::vector<Value> values(12);
   // Member names that sort by unsigned bytes, hold NULs and escapes, or are
   // proper prefixes of one another; and many members (the larger sort).
@@ -148,7 +148,7 @@ TEST(WriteJson, ReadingBackGivesTheValueAtTheEdges) {
   for (size_t i = 0; i < values.size(); ++i) EXPECT_TRUE(test::JsonRoundTrips(values[i])) << i;
 }
 
-TEST(ReadJson, Failures) {
+TEST(ReadJsonTest, Failures) {
   struct Case {
     std::string text;
     const char* message;
@@ -175,7 +175,7 @@ TEST(ReadJson, Failures) {
   }
 }
 
-TEST(ReadJson, NumberKinds) {
+TEST(ReadJsonTest, NumberKinds) {
   ValueResult result = ReadJson("[1,-1,1.0,1e2,18446744073709551616,-0,18446744073709551615,"
                                 "-9223372036854775808,4294967296]");
   ASSERT_TRUE(result.Ok()) << result.ErrorText();
@@ -198,7 +198,7 @@ TEST(ReadJson, NumberKinds) {
   EXPECT_TRUE(test::JsonRoundTrips(v));
 }
 
-TEST(ReadJson, NumbersReadAsNearestDouble) {
+TEST(ReadJsonTest, NumbersReadAsNearestDouble) {
   const char* numbers[] = {"43.41805299999999", "43.513054000000078", "0.1",
                            "2.2250738585072011e-308", "1.7976931348623157e308",
                            "123456789012345678901234567890", "4.9e-324", "-0.0"};
@@ -217,7 +217,7 @@ TEST(ReadJson, NumbersReadAsNearestDouble) {
 // parser's full-precision conversion otherwise; both must give the nearest
 // double (strtod's answer) bit for bit, including halfway cases, long
 // mantissas and the edges of each path.
-TEST(ReadJson, EveryNumberShapeReadsAsNearestDouble) {
+TEST(ReadJsonTest, EveryNumberShapeReadsAsNearestDouble) {
   auto check = [](const std::string& text) {
     ValueResult result = ReadJson(text);
     ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
@@ -260,7 +260,7 @@ TEST(ReadJson, EveryNumberShapeReadsAsNearestDouble) {
 
 // A zero with a far exponent once reached the parser's full-precision
 // conversion, which normalises a zero significand (undefined behaviour).
-TEST(ReadJson, ZeroWithAFarExponentReadsAsZero) {
+TEST(ReadJsonTest, ZeroWithAFarExponentReadsAsZero) {
   for (const char* text : {"0e-30", "-0.000e-60", "0e300", "0.0E-99999", "-0e+100"}) {
     ValueResult result = ReadJson(text);
     ASSERT_TRUE(result.Ok()) << text << ": " << result.ErrorText();
@@ -273,7 +273,7 @@ TEST(ReadJson, ZeroWithAFarExponentReadsAsZero) {
 // Long runs of zeros once went through RapidJSON's full-precision path, which
 // read outside its table of cached powers: 340 zeros gave -4.99e291, 385
 // crashed. Results that round to zero or infinity keep their sign.
-TEST(ReadJson, LongRunsOfZerosReadAsNearestDouble) {
+TEST(ReadJsonTest, LongRunsOfZerosReadAsNearestDouble) {
   const std::string zeros340 = "0." + std::string(340, '0') + "20302";
   const std::string zeros385 = "-0." + std::string(385, '0') + "20302";
   const std::string wide = "1" + std::string(300, '0') + ".5e-300";
@@ -309,7 +309,7 @@ TEST(ReadJson, LongRunsOfZerosReadAsNearestDouble) {
 }
 
 // Exponents of ten digits once overflowed the fast path's exponent counter.
-TEST(ReadJson, HugeExponentsDoNotOverflowTheFastPath) {
+TEST(ReadJsonTest, HugeExponentsDoNotOverflowTheFastPath) {
   for (const char* text : {"1.5e-10001100470", "2.5e99999999999", "-0.1E+4294967296"}) {
     ValueResult result = ReadJson(text);
     if (result.Ok()) {
@@ -318,7 +318,7 @@ TEST(ReadJson, HugeExponentsDoNotOverflowTheFastPath) {
   }
 }
 
-TEST(ReadJson, StructureAndRoundTrip) {
+TEST(ReadJsonTest, StructureAndRoundTrip) {
   ValueResult dup = ReadJson("{\"a\":1,\"a\":2}");
   ASSERT_TRUE(dup.Ok());
   ASSERT_EQ(dup.value().Size(), 1u);
@@ -351,7 +351,7 @@ TEST(ReadJson, StructureAndRoundTrip) {
 // heap for long ones. Every string must come out whole wherever its escapes
 // and its end fall relative to those blocks, and so must the member names
 // and the numbers that follow them.
-TEST(ReadJson, StringsAndNumbersAroundInPlaceDecoding) {
+TEST(ReadJsonTest, StringsAndNumbersAroundInPlaceDecoding) {
   for (size_t filler : {size_t{0}, size_t{3000}}) {  // the stack copy, then the heap copy
     for (size_t length = 0; length < 48; ++length) {
       for (size_t at = 0; at <= length; ++at) {
@@ -385,7 +385,7 @@ TEST(ReadJson, StringsAndNumbersAroundInPlaceDecoding) {
 // A number read again from the text ends at whatever follows it: a
 // delimiter, white space or the end of the text, also when the text is a
 // bounded view of a longer one.
-TEST(ReadJson, NumbersEndWhereTheTextSaysSo) {
+TEST(ReadJsonTest, NumbersEndWhereTheTextSaysSo) {
   const std::string longSpace(3000, ' ');
   for (const std::string& pad : {std::string(), longSpace}) {
     for (const char* number : {"0.5", "-2.5e3", "1E+2", "123456789012345678901234.5", "1e-400"}) {
@@ -411,7 +411,7 @@ TEST(ReadJson, NumbersEndWhereTheTextSaysSo) {
 }
 
 // Errors keep their offsets in texts long enough to be copied to the heap.
-TEST(ReadJson, FailuresInLongTexts) {
+TEST(ReadJsonTest, FailuresInLongTexts) {
   const std::string pad(5000, ' ');
   struct Case {
     std::string text;
@@ -441,7 +441,7 @@ TEST(ReadJson, FailuresInLongTexts) {
 // strings start at every alignment, as values (read in place), as values
 // after an escape (copied down as they are read) and as member names, in
 // texts copied to the stack and to the heap.
-TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
+TEST(ReadJsonTest, ControlCharactersAreRefusedAtEveryOffset) {
   struct Shape {
     const char* name;
     std::string before;  // up to the string's first character
@@ -496,7 +496,7 @@ TEST(ReadJson, ControlCharactersAreRefusedAtEveryOffset) {
             "Error: The document root must not be followed by other values. at offset 24.");
 }
 
-TEST(ReadJson, NestingLimit) {
+TEST(ReadJsonTest, NestingLimit) {
   std::string deep(kMaxNestingDepth, '[');
   deep += std::string(kMaxNestingDepth, ']');
   ValueResult ok = ReadJson(deep);

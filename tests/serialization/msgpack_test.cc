@@ -15,7 +15,7 @@ ValueResult Decode(const std::vector<uint8_t>& bytes, size_t& consumed) {
   return DecodeMessagePack(bytes.data(), bytes.size(), consumed);
 }
 
-TEST(DecodeMessagePack, Items) {
+TEST(DecodeMessagePackTest, Items) {
   struct Case {
     std::vector<uint8_t> bytes;
     const char* json;  // the decoded value written as compact JSON
@@ -71,7 +71,7 @@ TEST(DecodeMessagePack, Items) {
 // Small maps find a repeated key by scanning, larger ones through an index
 // built once they pass eight members: both must land on the earlier member,
 // whether it repeats before or after the switch.
-TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
+TEST(DecodeMessagePackTest, RepeatedKeysInLargeMaps) {
   for (size_t count : {3u, 8u, 9u, 16u, 17u, 40u, 200u}) {
     std::vector<uint8_t> bytes = {0xDE, 0x00, static_cast<uint8_t>(count + 2)};
     auto key = [&](const std::string& name) {
@@ -100,7 +100,7 @@ TEST(DecodeMessagePack, RepeatedKeysInLargeMaps) {
 
 // Maps that close hand their index to the next map: a later sibling and a
 // map nested in a large one each see only their own members.
-TEST(DecodeMessagePack, EachMapFindsOnlyItsOwnRepeatedKeys) {
+TEST(DecodeMessagePackTest, EachMapFindsOnlyItsOwnRepeatedKeys) {
   std::vector<uint8_t> bytes = {0x93};
   auto key = [&](const std::string& name) {
     bytes.push_back(static_cast<uint8_t>(0xA0 | name.size()));
@@ -142,7 +142,7 @@ TEST(DecodeMessagePack, EachMapFindsOnlyItsOwnRepeatedKeys) {
 
 // Nested maps holding the names of the maps around them, at several depths,
 // repeating names before and after each inner map closes.
-TEST(DecodeMessagePack, NestedMapsSharingNames) {
+TEST(DecodeMessagePackTest, NestedMapsSharingNames) {
   // {"a":1,"m":{"a":2,"n":{"a":3,"b":4,"a":5},"a":6},"b":7,"a":8}
   std::vector<uint8_t> bytes = {0x84, 0xA1, 'a', 0x01, 0xA1, 'm', 0x83, 0xA1, 'a', 0x02,
                                 0xA1, 'n', 0x83, 0xA1, 'a', 0x03, 0xA1, 'b', 0x04, 0xA1,
@@ -172,7 +172,7 @@ TEST(DecodeMessagePack, NestedMapsSharingNames) {
 // New arrays take their elements in batches of the announced count; arrays
 // longer than a batch, and arrays the input ends inside (also nested ones,
 // which leave the outer array's batch short), keep exactly what was read.
-TEST(DecodeMessagePack, ArraysInBatches) {
+TEST(DecodeMessagePackTest, ArraysInBatches) {
   for (size_t count : {255u, 256u, 257u, 600u}) {
     std::vector<uint8_t> bytes = {0xDC, static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
     for (size_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(i % 128));
@@ -206,7 +206,7 @@ TEST(DecodeMessagePack, ArraysInBatches) {
   }
 }
 
-TEST(DecodeMessagePack, Failures) {
+TEST(DecodeMessagePackTest, Failures) {
   struct Case {
     std::vector<uint8_t> bytes;
     const char* message;
@@ -243,7 +243,7 @@ TEST(DecodeMessagePack, Failures) {
   }
 }
 
-TEST(DecodeMessagePack, NestingLimit) {
+TEST(DecodeMessagePackTest, NestingLimit) {
   std::vector<uint8_t> ok(kMaxNestingDepth, 0x91);
   ok.push_back(0x01);
   size_t consumed = 0;

@@ -220,7 +220,7 @@ ValueResult Read(const Node& node, Reader reader) {
   return ::testing::AssertionSuccess();
 }
 
-TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
+TEST(RepeatedKeysTest, EveryReaderWritesThemInSequenceAtEveryDepth) {
   // The two documents of the report first: a later occurrence's own repeats
   // must not be folded before the occurrence merges into the earlier one.
   struct Case {
@@ -270,7 +270,7 @@ TEST(RepeatedKeys, EveryReaderWritesThemInSequenceAtEveryDepth) {
 // An object that a repeated key opens again, with many new names in any
 // order among names it holds already, some repeating in it, and values that
 // merge again one level down.
-TEST(RepeatedKeys, ObjectsOpenedAgainTakeManyNames) {
+TEST(RepeatedKeysTest, ObjectsOpenedAgainTakeManyNames) {
   std::mt19937 random(5);
   for (size_t earlier : {size_t{1}, size_t{40}, size_t{300}}) {
     for (size_t later : {size_t{31}, size_t{32}, size_t{33}, size_t{200}, size_t{1500}}) {
@@ -308,7 +308,7 @@ TEST(RepeatedKeys, ObjectsOpenedAgainTakeManyNames) {
 }
 
 // The block form of YAML takes the same way as the flow form.
-TEST(RepeatedKeys, YamlBlockMappingsReplaceAtEveryDepth) {
+TEST(RepeatedKeysTest, YamlBlockMappingsReplaceAtEveryDepth) {
   ValueResult read = ReadYaml("a:\n  b: [1]\na:\n  b: 2\n  b:\n    c: 3\n    c: [4]\n");
   ASSERT_TRUE(read.Ok()) << read.ErrorText();
   EXPECT_EQ(WriteJson(read.value(), nullptr, nullptr), R"({"a":{"b":{"c":[4]}}})");

@@ -18,7 +18,7 @@ namespace {
 
 std::string AsJson(const ValueResult& result) { return WriteJson(result.value(), nullptr, nullptr); }
 
-TEST(ReadYaml, Values) {
+TEST(ReadYamlTest, Values) {
   struct Case {
     std::string text;
     const char* json;
@@ -76,7 +76,7 @@ TEST(ReadYaml, Values) {
 // Small mappings find a repeated key by scanning, larger ones through an
 // index built once they pass eight members; an anchor inside a large open
 // mapping is found again by its member's name.
-TEST(ReadYaml, RepeatedKeysInLargeMappings) {
+TEST(ReadYamlTest, RepeatedKeysInLargeMappings) {
   for (size_t count : {3u, 8u, 9u, 16u, 17u, 40u, 200u}) {
     std::string text;
     for (size_t i = 0; i < count; ++i) text += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
@@ -105,7 +105,7 @@ TEST(ReadYaml, RepeatedKeysInLargeMappings) {
 
 // Plain decimals take a fast exact conversion, every other number shape
 // strtod: the kinds and doubles must be strtod's either way.
-TEST(ReadYaml, NumbersReadAsStrtodReadsThem) {
+TEST(ReadYamlTest, NumbersReadAsStrtodReadsThem) {
   struct Case {
     const char* text;
     const char* json;
@@ -139,7 +139,7 @@ TEST(ReadYaml, NumbersReadAsStrtodReadsThem) {
 
 // A number without a fractional part becomes an integer while one holds it;
 // the test for a fractional part is cheaper below 2^63, so check both sides.
-TEST(ReadYaml, IntegralNumbersAtTheEdgesOfEachTest) {
+TEST(ReadYamlTest, IntegralNumbersAtTheEdgesOfEachTest) {
   struct Case {
     const char* text;
     ValueKind kind;
@@ -173,7 +173,7 @@ TEST(ReadYaml, IntegralNumbersAtTheEdgesOfEachTest) {
 // A mapping key waits for its value: keys longer than a short string's
 // inline storage before scalars, containers, aliases and repeated keys,
 // anchored keys, and documents that fail while a key waits.
-TEST(ReadYaml, LongKeysBeforeEveryKindOfValue) {
+TEST(ReadYamlTest, LongKeysBeforeEveryKindOfValue) {
   const std::string longKey(40, 'k');
   const std::string text = longKey + ": 1\n" + longKey + "x: [a, {" + longKey + "y: &v 2}]\n" +
                            "&n " + longKey + "z: *v\n" + longKey + ": {" + longKey + ": 3}\n" +
@@ -189,7 +189,7 @@ TEST(ReadYaml, LongKeysBeforeEveryKindOfValue) {
   }
 }
 
-TEST(ReadYaml, Kinds) {
+TEST(ReadYamlTest, Kinds) {
   ValueResult result = ReadYaml("[1, -1, 1.5, nan, 5]");
   ASSERT_TRUE(result.Ok());
   const Value& v = result.value();
@@ -201,7 +201,7 @@ TEST(ReadYaml, Kinds) {
   EXPECT_EQ(ReadYaml("!!int -5").value().Kind(), ValueKind::Signed);
 }
 
-TEST(ReadYaml, Failures) {
+TEST(ReadYamlTest, Failures) {
   struct Case {
     std::string text;
     std::string message;
@@ -260,7 +260,7 @@ bool SortedByName(const Value& v) {
 // repeated key has put a new mapping where the anchored node was. The alias
 // copies that mapping as far as it has been read (its own slot, still Empty,
 // included); the copy is a Structure like any other, in name order.
-TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
+TEST(ReadYamlTest, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
   struct Case {
     const char* text;
     const char* json;
@@ -294,7 +294,7 @@ TEST(ReadYaml, AliasIntoAMappingBeingReadKeepsMembersInNameOrder) {
   }
 }
 
-TEST(ReadYaml, Limits) {
+TEST(ReadYamlTest, Limits) {
   std::string ok(kMaxNestingDepth, '[');
   ok += std::string(kMaxNestingDepth, ']');
   EXPECT_TRUE(ReadYaml(ok).Ok()) << ReadYaml(ok).ErrorText();
