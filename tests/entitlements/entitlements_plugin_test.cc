@@ -54,8 +54,10 @@ class EntitlementsPluginTest : public ::testing::Test {
   }
   void TearDown() override { Stop(); }
 
+  // The plugin's retry policy: the test's clock and a fixed seed.
+  RetryPolicy Twin() { return RetryPolicy([this] { return now; }, 12345); }
   bool Start() {
-    plugin = new TestPlugin(RetryPolicy([this] { return now; }, 12345));
+    plugin = new TestPlugin(Twin());
     plugin->Load(ApiVersion{18, 2, 1, {}, {}});
     return plugin->Callbacks()->Initialize(plugin, host.Handle());
   }
@@ -255,8 +257,8 @@ TEST_F(EntitlementsPluginTest, SuccessBoundariesAndUnusableBodies) {
     EXPECT_EQ(plugin->TimerActive(), c.retry);
     EXPECT_EQ(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName), c.retry);
     if (c.retry) {
-      EXPECT_GE(plugin->Retry().RetryDelay(), 750);
-      EXPECT_LE(plugin->Retry().RetryDelay(), 1250);
+      // The first failure's delay, as the plugin's policy gives it.
+      EXPECT_EQ(plugin->Retry().RetryDelay(), Twin().Backoff());
       EXPECT_EQ(plugin->Retry().NextRetryTime(), now + plugin->Retry().RetryDelay() * kMs);
     }
     Stop();
@@ -279,16 +281,12 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
     EXPECT_EQ(host.externalCalls.size(), delays.size() + 1);
     delays.push_back(plugin->Retry().RetryDelay());
   }
-  // Each delay is ten times the one before, +-25 %, capped at 60 s (the
-  // ranges over every seed are RetryPolicyTest's).
-  for (size_t i = 1; i < delays.size(); ++i) {
-    EXPECT_GE(delays[i], std::min<int64_t>(10 * delays[i - 1] - 10 * delays[i - 1] / 4, 60000))
-        << i;
-    EXPECT_LE(delays[i], std::min<int64_t>(10 * delays[i - 1] + 10 * delays[i - 1] / 4, 60000))
-        << i;
-  }
-  EXPECT_EQ(delays[3], 60000);
-  EXPECT_EQ(delays[4], 60000);
+  // Each failure takes the policy's next delay (its arithmetic is
+  // RetryPolicyTest's): a policy of the same clock and seed gives them all.
+  RetryPolicy twin = Twin();
+  std::vector<int64_t> expected;
+  for (size_t i = 0; i < delays.size(); ++i) expected.push_back(twin.Backoff());
+  EXPECT_EQ(delays, expected);
   EXPECT_EQ(std::count_if(host.scheduled.begin(), host.scheduled.end(),
                           [](const auto& s) { return s.label == "Timer: entitlements.tick"; }),
             1);
@@ -299,7 +297,7 @@ TEST_F(EntitlementsPluginTest, RetriesGrowToTheCapOnOneTimerUntilSuccess) {
   EXPECT_TRUE(plugin->TokenReady());
   EXPECT_FALSE(plugin->TimerActive());
   EXPECT_FALSE(plugin->Timers().HasTimer(EntitlementsPlugin::kTimerName));
-  EXPECT_EQ(plugin->Retry().RetryDelay(), 100);
+  EXPECT_EQ(plugin->Retry().RetryDelay(), plugin->Retry().InitialRetryDelay());
   // A tick that was already due does nothing once the timer is gone.
   plugin->OnTick();
   EXPECT_EQ(host.externalCalls.size(), 6u);
@@ -316,12 +314,12 @@ TEST_F(EntitlementsPluginTest, UnusableAnswersWhileARetryIsArmedDoNotFetchOnEver
     host.service.body = body;
     now = plugin->Retry().NextRetryTime();
     const size_t before = host.externalCalls.size();
-    // Thirty ticks of 0.2 s from the deadline: one fetch, then the deadline
-    // has moved past them (the next delay is at least 7.5 s).
-    for (int tick = 0; tick < 30; ++tick) {
-      plugin->OnTick();
-      now += 200 * kMs;
-    }
+    // The tick at the deadline fetches once; the ticks of 0.2 s after it,
+    // up to the deadline that failure set, do not.
+    plugin->OnTick();
+    const int64_t next = plugin->Retry().NextRetryTime();
+    ASSERT_GT(next, now);
+    for (now += 200 * kMs; now < next; now += 200 * kMs) plugin->OnTick();
     EXPECT_EQ(host.externalCalls.size(), before + 1);
     EXPECT_TRUE(plugin->TimerActive());
     EXPECT_FALSE(plugin->TokenReady());
