@@ -10,6 +10,7 @@
 #include "logging/logger.h"
 #include "routing/endpoint.h"
 #include "routing/http.h"
+#include "serialization/body_formats.h"
 #include "serialization/json.h"
 
 namespace qmx {

@@ -16,8 +16,6 @@ static_assert(static_cast<int32_t>(HttpMethod::kPost) == HostMethodPost);
 static_assert(static_cast<int32_t>(HttpMethod::kPut) == HostMethodPut);
 static_assert(static_cast<int32_t>(HttpMethod::kCall) == HostMethodCall);
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::string_view HttpMethodName(HttpMethod method) {
@@ -35,14 +33,6 @@ std::string_view HttpMethodName(HttpMethod method) {
 
 HttpMethod HttpMethodFromHost(int32_t code) {
   return code >= 1 && code <= 8 ? static_cast<HttpMethod>(code) : HttpMethod::kNone;
-}
-
-bool IsContentType(std::string_view text, std::string_view type) {
-  if (text.size() < type.size()) return false;
-  for (size_t i = 0; i < type.size(); ++i) {
-    if (AsciiLower(text[i]) != AsciiLower(type[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace qmx

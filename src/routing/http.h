@@ -1,5 +1,6 @@
-// The HTTP vocabulary shared by routing, argument binding and the plugin's
-// outgoing requests: method codes, recognised content types, header names.
+// The HTTP vocabulary shared by routing and the plugin's outgoing requests:
+// method codes and header names. The content types are the body formats'
+// (serialization/body_formats.h).
 #pragma once
 
 #include <cstdint>
@@ -31,24 +32,10 @@ std::string_view HttpMethodName(HttpMethod method);
 // for 1..8, kNone for anything else.
 HttpMethod HttpMethodFromHost(int32_t code);
 
-inline constexpr std::string_view kContentTypeJson = "application/json";
-inline constexpr std::string_view kContentTypeJsonApi = "application/vnd.api+json";
-inline constexpr std::string_view kContentTypeYaml = "application/x-yaml";
-inline constexpr std::string_view kContentTypeTextYaml = "text/x-yaml";
-inline constexpr std::string_view kContentTypeMsgpack = "application/x-msgpack";
-inline constexpr std::string_view kContentTypeMsgpackExt = "application/x-msgpack-ext";
-inline constexpr std::string_view kContentTypeOctetStream = "application/octet-stream";
-
 // Header names as the plugin sends them (each a NUL-terminated literal).
 inline constexpr std::string_view kHeaderUserAgent = "user-agent";
 inline constexpr std::string_view kHeaderAccept = "Accept";
 inline constexpr std::string_view kHeaderContentType = "Content-Type";
 inline constexpr std::string_view kHeaderAuthorization = "Authorization";
-
-// True when the first type.size() characters of text equal type, ignoring
-// ASCII case. Parameters after the type ("; charset=utf-8") are thereby
-// ignored; note that the test for kContentTypeMsgpack also accepts
-// kContentTypeMsgpackExt.
-bool IsContentType(std::string_view text, std::string_view type);
 
 }  // namespace qmx

@@ -13,14 +13,6 @@ namespace {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
-  }
-  return true;
-}
-
 std::string_view SkipSpaces(std::string_view text) {
   size_t start = 0;
   while (start < text.size() && text[start] == ' ') ++start;
@@ -67,10 +59,9 @@ ValueResult ReadYamlBody(std::string_view body) { return ReadYaml(UpToNul(body))
 
 bool LooksLikeYaml(std::string_view text) { return SkipSpaces(text).starts_with("---"); }
 
-constexpr std::array<std::string_view, 2> kJsonTypes = {"application/json",
-                                                        "application/vnd.api+json"};
-constexpr std::array<std::string_view, 1> kMessagePackTypes = {"application/x-msgpack"};
-constexpr std::array<std::string_view, 1> kYamlTypes = {"application/x-yaml"};
+constexpr std::array<std::string_view, 2> kJsonTypes = {kContentTypeJson, kContentTypeJsonApi};
+constexpr std::array<std::string_view, 1> kMessagePackTypes = {kContentTypeMsgpack};
+constexpr std::array<std::string_view, 1> kYamlTypes = {kContentTypeYaml};
 
 constexpr std::array<BodyFormat, 3> kBodyFormats = {{
     {"json", kJsonTypes, &ReadJsonText, &ReadJsonBody, &LooksLikeJson,
@@ -84,6 +75,14 @@ constexpr std::array<BodyFormat, 3> kBodyFormats = {{
 
 }  // namespace
 
+bool IsContentType(std::string_view text, std::string_view type) {
+  if (text.size() < type.size()) return false;
+  for (size_t i = 0; i < type.size(); ++i) {
+    if (AsciiLower(text[i]) != AsciiLower(type[i])) return false;
+  }
+  return true;
+}
+
 std::span<const BodyFormat> BodyFormats() { return kBodyFormats; }
 
 const BodyFormat* FindBodyFormatByName(std::string_view name) {
@@ -96,7 +95,7 @@ const BodyFormat* FindBodyFormatByName(std::string_view name) {
 const BodyFormat* FindBodyFormatByContentType(std::string_view contentType) {
   for (const BodyFormat& format : kBodyFormats) {
     for (std::string_view type : format.contentTypes) {
-      if (StartsWithIgnoringCase(contentType, type)) return &format;
+      if (IsContentType(contentType, type)) return &format;
     }
   }
   return nullptr;

@@ -10,6 +10,18 @@
 
 namespace qmx {
 
+// The content types the table knows.
+inline constexpr std::string_view kContentTypeJson = "application/json";
+inline constexpr std::string_view kContentTypeJsonApi = "application/vnd.api+json";
+inline constexpr std::string_view kContentTypeYaml = "application/x-yaml";
+inline constexpr std::string_view kContentTypeMsgpack = "application/x-msgpack";
+
+// True when the first type.size() characters of text equal type, ignoring
+// ASCII case. Parameters after the type ("; charset=utf-8") are thereby
+// ignored, and so is the rest of a longer type: the test for
+// kContentTypeMsgpack also accepts "application/x-msgpack-ext".
+bool IsContentType(std::string_view text, std::string_view type);
+
 struct BodyFormat {
   // The short name the tools take ("json", "msgpack", "yaml").
   std::string_view name;

@@ -155,5 +155,25 @@ TEST(BodyFormatsTest, EntriesNeverClaimEachOthersInput) {
   }
 }
 
+TEST(ContentTypeTest, CaseInsensitivePrefix) {
+  struct Case {
+    const char* text;
+    std::string_view type;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"Application/JSON; charset=utf-8", kContentTypeJson, true},
+      {"application/json", kContentTypeJson, true},
+      {"application/jso", kContentTypeJson, false},
+      {"", kContentTypeJson, false},
+      {"application/xjson", kContentTypeJson, false},
+      {"application/x-msgpack-ext", kContentTypeMsgpack, true},
+      {"application/x-msgpack", "application/x-msgpack-ext", false},
+      {"APPLICATION/X-YAML", kContentTypeYaml, true},
+      {"application/vnd.api+json", kContentTypeJsonApi, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsContentType(c.text, c.type), c.expected) << c.text << " / " << c.type;
+}
+
 }  // namespace
 }  // namespace qmx
