@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -42,9 +43,9 @@ long ReadNumber(const char*& p) {
 }
 
 // Parses flags, width, precision, length and the conversion character starting
-// at p. Returns the number of characters taken (conversion included), or 0
-// when the template ends before a conversion character.
-size_t ParseSpec(const char* start, Spec& spec) {
+// at p. Returns the number of characters taken (conversion included), or
+// nothing when the template ends before a conversion character.
+std::optional<size_t> ParseSpec(const char* start, Spec& spec) {
   const char* p = start;
   for (;; ++p) {
     if (*p == '-') spec.minus = true;
@@ -78,7 +79,7 @@ size_t ParseSpec(const char* start, Spec& spec) {
   } else if (*p == 'L' || *p == 'j' || *p == 't' || *p == 'z') {
     ++p;
   }
-  if (*p == '\0') return 0;
+  if (*p == '\0') return std::nullopt;
   spec.conversion = *p++;
   return static_cast<size_t>(p - start);
 }
@@ -226,9 +227,9 @@ size_t FormatInto(char* buffer, size_t size, const char* format, std::span<const
     if (plain) {
       spec.conversion = AcceptedConversions(args[index - 1].type)[0];
     } else {
-      size_t length = ParseSpec(q, spec);
-      if (length == 0 || length > kMaxSpecLength) break;
-      p = q + length;
+      std::optional<size_t> length = ParseSpec(q, spec);
+      if (!length || *length > kMaxSpecLength) break;
+      p = q + *length;
       if (spec.widthStar) {
         if (sequence > count) break;
         long long value = IntegerOf(args[sequence++ - 1]);
@@ -262,7 +263,7 @@ size_t FormatInto(char* buffer, size_t size, const char* format, std::span<const
   return pos;
 }
 
-size_t SpecificationLength(const char* spec) {
+std::optional<size_t> SpecificationLength(const char* spec) {
   Spec parsed;
   return ParseSpec(spec, parsed);
 }

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,9 +83,9 @@ struct FormatArg {
 size_t FormatInto(char* buffer, size_t size, const char* format, std::span<const FormatArg> args);
 
 // The length of the printf specification that starts at spec (the character
-// after '%'), conversion character included, or 0 when the text ends before
-// a conversion character.
-size_t SpecificationLength(const char* spec);
+// after '%'), conversion character included, or nothing when the text ends
+// before a conversion character.
+std::optional<size_t> SpecificationLength(const char* spec);
 
 // Formats into a kMessageBufferSize stack buffer and returns the text.
 std::string FormatMessageArgs(const char* format, std::span<const FormatArg> args);

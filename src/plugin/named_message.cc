@@ -116,15 +116,15 @@ std::string NumberNamedTemplate(const char* format, std::span<const Value> value
       out += "%%";
       p += 2;
     } else if (p[0] == '%') {
-      size_t length = SpecificationLength(p + 1);
-      if (length == 0) {
+      std::optional<size_t> length = SpecificationLength(p + 1);
+      if (!length) {
         out += *p++;
         continue;
       }
       Placeholder placeholder;
       placeholder.isRaw = true;
-      placeholder.raw.assign(p, length + 1);
-      p += length + 1;
+      placeholder.raw.assign(p, *length + 1);
+      p += *length + 1;
       Render(placeholder, ++number, converted, fields, out);
     } else if (p[0] == '{') {
       Placeholder placeholder;
