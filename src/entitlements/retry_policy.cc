@@ -8,6 +8,12 @@
 namespace qmx {
 namespace {
 
+// Each failure multiplies the delay by ten, moves it by a random amount of up
+// to a quarter either way and caps it at the largest delay; from the initial
+// 100 ms that gives about 1 s, 10 s, 42..60 s, then 60 s every time.
+constexpr int64_t kInitialRetryDelay = 100;  // milliseconds
+constexpr int64_t kMaxRetryDelay = 60000;    // milliseconds
+
 // A generator state in 1 .. 2^31-2 from a non-deterministic source.
 uint32_t RandomSeed() {
   std::random_device device;
@@ -19,7 +25,14 @@ uint32_t RandomSeed() {
 
 RetryPolicy::RetryPolicy() : RetryPolicy(&SteadyNanoseconds, RandomSeed()) {}
 
-RetryPolicy::RetryPolicy(Clock clock, uint32_t seed) : clock_(std::move(clock)), rng_(seed) {}
+RetryPolicy::RetryPolicy(Clock clock, uint32_t seed)
+    : clock_(std::move(clock)),
+      rng_(seed),
+      initialRetryDelay_(kInitialRetryDelay),
+      maxRetryDelay_(kMaxRetryDelay),
+      retryDelay_(kInitialRetryDelay) {}
+
+void RetryPolicy::Reset() { retryDelay_ = initialRetryDelay_; }
 
 int64_t RetryPolicy::Backoff() {
   retryDelay_ *= 10;

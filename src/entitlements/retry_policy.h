@@ -1,11 +1,9 @@
 // RetryPolicy: when the entitlements plugin fetches again after a failed
-// fetch.
-//
-// Each failure multiplies the delay by ten, moves it by a random amount of up
-// to a quarter either way and caps it at maxRetryDelay; from the initial
-// 100 ms that gives about 1 s, 10 s, 42..60 s, then 60 s every time. The
-// deadline is the clock's time of the failure plus the delay. A success puts
-// the delay back to the initial one and leaves the deadline where it was.
+// fetch. Each failure gives a new delay and the deadline that goes with it (the
+// clock's time of the failure plus the delay); a success puts the delay back
+// to the initial one and leaves the deadline where it was. The rule that
+// draws the delays, and the initial and largest delay, are in
+// retry_policy.cc: a new rule changes that file and its test.
 //
 // The clock (monotonic nanoseconds) and the generator's seed come from the
 // caller, so the arithmetic runs with any time and any seed. The object holds
@@ -23,9 +21,6 @@ class RetryPolicy {
   // Monotonic time in nanoseconds.
   using Clock = std::function<int64_t()>;
 
-  static constexpr int64_t kInitialRetryDelay = 100;  // milliseconds
-  static constexpr int64_t kMaxRetryDelay = 60000;    // milliseconds
-
   // The steady clock and a generator seeded from a non-deterministic source.
   RetryPolicy();
   // clock must be callable for the life of the policy. The generator takes
@@ -37,7 +32,7 @@ class RetryPolicy {
   int64_t Backoff();
   // After a successful fetch: the next failure starts again from the
   // initial delay. The deadline is not touched.
-  void Reset() { retryDelay_ = initialRetryDelay_; }
+  void Reset();
   // Whether the clock has reached the deadline.
   bool Due() const { return clock_() >= nextRetryTime_; }
 
@@ -49,10 +44,10 @@ class RetryPolicy {
  private:
   Clock clock_;
   std::minstd_rand rng_;
-  int64_t initialRetryDelay_ = kInitialRetryDelay;
-  int64_t maxRetryDelay_ = kMaxRetryDelay;
-  int64_t retryDelay_ = initialRetryDelay_;
-  int64_t nextRetryTime_ = 0;
+  int64_t initialRetryDelay_;  // milliseconds
+  int64_t maxRetryDelay_;      // milliseconds
+  int64_t retryDelay_;         // milliseconds
+  int64_t nextRetryTime_ = 0;  // clock nanoseconds
 };
 
 }  // namespace qmx
