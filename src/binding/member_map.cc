@@ -23,11 +23,18 @@ struct SortKey {
 // The first eight bytes of a name as a big-endian number, zero-padded: two
 // names whose prefixes differ compare as their prefixes do (a name that ends
 // early is a proper prefix of the other, or differs before it ends).
+//
+// An interned entry's block holds at least eight bytes from the start of its
+// text (header and text share a block of 32 bytes or more), so the prefix is
+// one load with the bytes past the text masked off. The shared empty entry
+// is shorter; its prefix is 0.
 uint64_t NamePrefix(const InternedString* name) {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, name->Text(), name->length < 8 ? name->length : 8);
+  if (name->length == 0) return 0;
+  unsigned char bytes[8];
+  std::memcpy(bytes, name->Text(), 8);
   uint64_t prefix = 0;
   for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+  if (name->length < 8) prefix &= ~uint64_t{0} << (8 * (8 - name->length));
   return prefix;
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/inline_stack.h"
 #include "binding/member_marks.h"
 #include "messages/message_format.h"
 #include "serialization/member_index.h"
@@ -144,7 +145,6 @@ class Decoder {
   Decoder(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
   ValueResult Run(size_t& consumed) {
-    stack_.reserve(16);
     // Only open containers have frames: the item being read is target.
     Value* target = &result_.value();
     bool rootRead = false;
@@ -169,11 +169,12 @@ class Decoder {
       // Containers left open by the end of the input keep what was read:
       // arrays drop the elements made for items that never came, maps still
       // need their order.
-      for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
-        if (it->next != it->stop) {
-          it->target->TruncateElements(it->target->Size() - static_cast<size_t>(it->stop - it->next));
+      for (size_t i = stack_.size(); i-- > 0;) {
+        Frame& open = stack_[i];
+        if (open.next != open.stop) {
+          open.target->TruncateElements(open.target->Size() - static_cast<size_t>(open.stop - open.next));
         }
-        if (it->bulk) it->target->FinishMembers();
+        if (open.bulk) open.target->FinishMembers();
       }
     }
     consumed = position_;
@@ -539,7 +540,9 @@ class Decoder {
   bool ok_ = true;
   unsigned depth_ = 0;
   ValueResult result_;
-  std::vector<Frame> stack_;
+  // The open containers; a document nesting no deeper than this allocates
+  // nothing for them.
+  InlineStack<Frame, 16> stack_;
   std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
   // Declared after result_: it drops its references into the document's
   // context before the document can go.
