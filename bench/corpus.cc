@@ -11,6 +11,8 @@
 #include <msgpack.hpp>
 #include <sstream>
 
+#include "common/base64.h"
+
 namespace qmx::bench {
 namespace {
 
@@ -114,7 +116,50 @@ void WriteBlock(const rapidjson::Value& v, size_t indent, std::string& out) {
   }
 }
 
+// The derived forms of document.json; false when it does not parse.
+bool Derive(Document& document) {
+  rapidjson::Document parsed;
+  parsed.Parse<rapidjson::kParseFullPrecisionFlag>(document.json.data(), document.json.size());
+  if (parsed.HasParseError()) {
+    std::fprintf(stderr, "bench: %s does not parse\n", document.name.c_str());
+    return false;
+  }
+  msgpack::sbuffer packed;
+  msgpack::packer<msgpack::sbuffer> packer(packed);
+  PackValue(parsed, packer);
+  document.msgpack.assign(packed.data(), packed.data() + packed.size());
+  WriteBlock(parsed, 0, document.yamlBlock);
+  return true;
+}
+
+// A token of the service's form: header, claims and signature, Base64url,
+// the claims listing enough entitlements to make it about 1.3 KB.
+std::string AnswerToken() {
+  std::string claims = R"({"sub":"user-42","iss":"entitlements.example","iat":1765238400,)"
+                       R"("exp":1765242000,"entitlements":[)";
+  for (int i = 0; i < 38; ++i) {
+    if (i != 0) claims += ',';
+    claims += "\"game.content." + std::to_string(1000 + i) + "\"";
+  }
+  claims += "]}";
+  return Base64UrlEncode(R"({"alg":"RS256","typ":"JWT"})") + "." + Base64UrlEncode(claims) + "." +
+         Base64UrlEncode(std::string(96, 's'));
+}
+
 }  // namespace
+
+std::vector<Document> SmallDocuments() {
+  std::vector<Document> documents(2);
+  documents[0].name = "body";
+  documents[0].json = kSmallBody;
+  documents[1].name = "answer";
+  documents[1].json = R"({"entitlements_token":")" + AnswerToken() +
+                      R"(","expires_in":3600,"token_type":"Bearer"})";
+  for (Document& document : documents) {
+    if (!Derive(document)) return {};
+  }
+  return documents;
+}
 
 std::string CorpusDir() {
   std::string dir = std::string(QMX_SOURCE_DIR) + "/../shared/corpora/json-bench";
@@ -130,17 +175,7 @@ std::vector<Document> LoadDocuments() {
     Document document;
     document.name = name;
     if (!ReadFile(dir + "/" + name + ".json", document.json)) return {};
-    rapidjson::Document parsed;
-    parsed.Parse<rapidjson::kParseFullPrecisionFlag>(document.json.data(), document.json.size());
-    if (parsed.HasParseError()) {
-      std::fprintf(stderr, "bench: %s.json does not parse\n", name);
-      return {};
-    }
-    msgpack::sbuffer packed;
-    msgpack::packer<msgpack::sbuffer> packer(packed);
-    PackValue(parsed, packer);
-    document.msgpack.assign(packed.data(), packed.data() + packed.size());
-    WriteBlock(parsed, 0, document.yamlBlock);
+    if (!Derive(document)) return {};
     documents.push_back(std::move(document));
   }
   return documents;

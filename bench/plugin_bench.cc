@@ -1,6 +1,7 @@
 // The plugin's own paths: the token endpoint called through the real shared
-// object and in this process (where the value pages can be counted too), a
-// route template match, and a token fetch against a host that answers at once.
+// object and in this process (where the value pages can be counted too), an
+// endpoint that takes a small JSON body, a route template match, and a token
+// fetch against a host that answers at once.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
@@ -9,16 +10,46 @@
 #include <string>
 
 #include "allocation_counter.h"
+#include "binding/native_conversion.h"
 #include "binding/page_pool.h"
 #include "common/base64.h"
+#include "corpus.h"
 #include "entitlements/entitlements_plugin.h"
 #include "interface/api_descriptor.h"
 #include "interface/counted_allocator.h"
 #include "interface/host_api.h"
+#include "plugin/api_descriptor_builder.h"
 #include "registry.h"
+#include "routing/arguments.h"
+#include "routing/endpoint.h"
 #include "routing/route.h"
 #include "support/state_host.h"
 #include "support/token_endpoint.h"
+
+namespace qmx::bench {
+
+// The request record of the small-body endpoint (kSmallBody) and its answer.
+struct OfferQuery {
+  std::string userId;
+  std::vector<std::string> offerIds;
+  std::string locale;
+  bool refresh = false;
+};
+
+struct OfferAnswer {
+  std::string userId;
+  int32_t offers = 0;
+  bool refreshed = false;
+};
+
+}  // namespace qmx::bench
+
+namespace qmx {
+QMX_DECLARE_TYPE_ID(bench::OfferQuery, "qmx::bench::OfferQuery");
+QMX_DECLARE_TYPE_ID(bench::OfferAnswer, "qmx::bench::OfferAnswer");
+QMX_REGISTERED_STRUCT(bench::OfferQuery);
+QMX_REGISTERED_STRUCT(bench::OfferAnswer);
+}  // namespace qmx
 
 namespace qmx::bench {
 namespace {
@@ -110,6 +141,72 @@ void TokenEndpoint(benchmark::State& state) {
       static_cast<double>(after - before) / static_cast<double>(state.iterations());
   state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
                                                  benchmark::Counter::kIsRate);
+}
+
+// POST /offers/v1/query with kSmallBody as its JSON body, called through its
+// descriptor entry as a host calls it: dispatch, body read, argument binding,
+// the handler, the answer's conversion into the response, and its release.
+void SmallBodyEndpoint(benchmark::State& state) {
+  TypeRegistry registry;
+  TypeBuilder query = registry.BeginType(sizeof(OfferQuery), "BenchOfferQuery",
+                                         TypeIdOf<OfferQuery>(), TypeKind::Struct);
+  AddMember(query, registry, "userId", &OfferQuery::userId);
+  AddMember(query, registry, "offerIds", &OfferQuery::offerIds);
+  AddMember(query, registry, "locale", &OfferQuery::locale);
+  AddMember(query, registry, "refresh", &OfferQuery::refresh);
+  TypeBuilder answer = registry.BeginType(sizeof(OfferAnswer), "BenchOfferAnswer",
+                                          TypeIdOf<OfferAnswer>(), TypeKind::Struct);
+  AddMember(answer, registry, "userId", &OfferAnswer::userId);
+  AddMember(answer, registry, "offers", &OfferAnswer::offers);
+  AddMember(answer, registry, "refreshed", &OfferAnswer::refreshed);
+  FunctionDescriptor function = MakeEndpointFrom(
+      registry, "PostOffersV1Query", {"query"},
+      std::function([](const OfferQuery& in) -> EndpointResult<OfferAnswer> {
+        return OfferAnswer{in.userId, static_cast<int32_t>(in.offerIds.size()), in.refresh};
+      }));
+  function.path = "/offers/v1/query";
+  function.method = static_cast<uint32_t>(HttpMethod::kPost);
+  function.arguments[0].location = kLocationBody;
+  registry.RegisterFunction(std::move(function), FunctionListing::Listed);
+  ApiDescriptorStorage storage;
+  ApiDescriptor descriptor{};
+  storage.Build(registry, descriptor);
+  const auto* entry = static_cast<const ApiFunctionEntry*>(descriptor.functions);
+  if (descriptor.functionCount != 1) {
+    state.SkipWithError("no PostOffersV1Query entry");
+    return;
+  }
+  auto call = [entry] {
+    HostRequest request{};
+    request.method = HostMethodPost;
+    request.target = "/offers/v1/query";
+    request.functionContext = entry->context;
+    request.contentType = "application/json";
+    request.body = reinterpret_cast<const uint8_t*>(kSmallBody);
+    request.bodyLength = sizeof kSmallBody - 1;
+    HostResponse response{};
+    entry->entry(&response, &request);
+    bool answered = response.error == nullptr && response.body.kind == HostValueStructure;
+    if (response.release != nullptr) response.release(&response);
+    return answered;
+  };
+  if (!call()) {
+    state.SkipWithError("the endpoint did not answer with its record");
+    return;
+  }
+  MemoryStats first{};
+  GetMemoryStats(&first);
+  uint64_t before = OperatorNewCalls();
+  PagePoolStats pagesBefore = GetPagePoolStats();
+  for (auto _ : state) benchmark::DoNotOptimize(call());
+  PagePoolStats pagesAfter = GetPagePoolStats();
+  MemoryStats last{};
+  GetMemoryStats(&last);
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
+                              static_cast<double>(last.allocations - first.allocations)) /
+                             iterations;
+  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
 }
 
 constexpr const char* kTemplate = "/entitlements/v1/users/{user}/libraries/{library}/items/{+item}";
@@ -223,6 +320,10 @@ void RegisterPluginCases() {
       ->Unit(benchmark::kMicrosecond);
   Cases().push_back({"GET /entitlements/v1/token in process", 0, ""});
   benchmark::RegisterBenchmark("GET /entitlements/v1/token in process/ours", TokenEndpointInProcess)
+      ->Unit(benchmark::kMicrosecond);
+  Cases().push_back({"POST /offers/v1/query, small JSON body, in process", 0, ""});
+  benchmark::RegisterBenchmark("POST /offers/v1/query, small JSON body, in process/ours",
+                               SmallBodyEndpoint)
       ->Unit(benchmark::kMicrosecond);
   Cases().push_back({"route match, 100-char target", 0, "std::regex_match of the same pattern"});
   benchmark::RegisterBenchmark("route match, 100-char target/ours", RouteMatchOurs)

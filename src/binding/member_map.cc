@@ -14,6 +14,10 @@ int CompareNames(const InternedString* a, const InternedString* b) {
   return a == b ? 0 : CompareName(a, b->View());
 }
 
+// Maps up to this size are put in order in their own array, by straight
+// insertion: most of a document's maps are this small.
+constexpr size_t kInPlace = 16;
+
 // A member's place in Finish's sort.
 struct SortKey {
   uint64_t prefix;
@@ -23,11 +27,18 @@ struct SortKey {
 // The first eight bytes of a name as a big-endian number, zero-padded: two
 // names whose prefixes differ compare as their prefixes do (a name that ends
 // early is a proper prefix of the other, or differs before it ends).
+//
+// An interned entry's block holds at least eight bytes from the start of its
+// text (header and text share a block of 32 bytes or more), so the prefix is
+// one load with the bytes past the text masked off. The shared empty entry
+// is shorter; its prefix is 0.
 uint64_t NamePrefix(const InternedString* name) {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, name->Text(), name->length < 8 ? name->length : 8);
+  if (name->length == 0) return 0;
+  unsigned char bytes[8];
+  std::memcpy(bytes, name->Text(), 8);
   uint64_t prefix = 0;
   for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+  if (name->length < 8) prefix &= ~uint64_t{0} << (8 * (8 - name->length));
   return prefix;
 }
 
@@ -86,6 +97,15 @@ bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
   if (const uint32_t* known = context->FindOrder(slots, size)) {
     // The same names as a map sorted before: its order holds, and it had no
     // repeated name.
+    if (size <= kInPlace) {
+      alignas(MemberSlot) unsigned char aside[kInPlace * sizeof(MemberSlot)];
+      std::memcpy(static_cast<void*>(aside), static_cast<const void*>(slots), size * sizeof *slots);
+      const auto* copy = reinterpret_cast<const MemberSlot*>(aside);
+      for (size_t i = 0; i < size; ++i) {
+        std::memcpy(static_cast<void*>(slots + i), static_cast<const void*>(copy + known[i]), sizeof *slots);
+      }
+      return false;
+    }
     size_t sortedCapacity = size;
     MemberSlot* sorted = AllocateEntries<MemberSlot>(context, sortedCapacity);
     for (size_t i = 0; i < size; ++i) {
@@ -111,7 +131,16 @@ bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return CompareNames(slots[a.index].name, slots[b.index].name) < 0;
   };
-  if (order == local) {
+  if (size <= kInPlace) {
+    // Straight insertion: a key moves past greater keys only, so the sort is
+    // stable.
+    for (size_t i = 1; i < size; ++i) {
+      SortKey moving = order[i];
+      size_t j = i;
+      for (; j > 0 && less(moving, order[j - 1]); --j) order[j] = order[j - 1];
+      order[j] = moving;
+    }
+  } else if (order == local) {
     // Binary insertion after any equal names keeps the sort stable.
     for (size_t i = 1; i < size; ++i) {
       SortKey moving = order[i];
@@ -154,6 +183,26 @@ bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
       for (size_t i = 0; i < size; ++i) permutation[i] = order[i].index;
       context->RememberOrder(slots, size, permutation);
     }
+  }
+  if (size <= kInPlace) {
+    // The cells are copied aside once and written back in order: no second
+    // array is cut for a small map.
+    alignas(MemberSlot) unsigned char aside[kInPlace * sizeof(MemberSlot)];
+    std::memcpy(static_cast<void*>(aside), static_cast<const void*>(slots), size * sizeof *slots);
+    auto* copy = reinterpret_cast<MemberSlot*>(aside);
+    size_t kept = 0;
+    for (size_t i = 0; i < size; ++i) {
+      MemberSlot& source = copy[order[i].index];
+      if (kept != 0 && slots[kept - 1].name == source.name) {
+        FoldInto(slots[kept - 1].value, source.value);
+        DestroySlot(context, source);
+        continue;
+      }
+      std::memcpy(static_cast<void*>(slots + kept), static_cast<const void*>(&source), sizeof source);
+      ++kept;
+    }
+    end = slots + kept;
+    return kept != size;
   }
   size_t sortedCapacity = size;
   MemberSlot* sorted;

@@ -34,9 +34,19 @@ struct MemberSlot {
 // positive. A proper prefix sorts first, so names holding a NUL stay distinct.
 inline int CompareName(const InternedString* member, std::string_view name) {
   size_t common = std::min<size_t>(member->length, name.size());
-  // memcmp compares as unsigned bytes.
-  int order = common == 0 ? 0 : std::memcmp(member->Text(), name.data(), common);
-  if (order != 0) return order;
+  if (common <= 16) {
+    // Names are short and mostly differ in their first bytes: compared in
+    // place, without a call.
+    const auto* a = reinterpret_cast<const unsigned char*>(member->Text());
+    const auto* b = reinterpret_cast<const unsigned char*>(name.data());
+    for (size_t i = 0; i < common; ++i) {
+      if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+  } else {
+    // memcmp compares as unsigned bytes.
+    int order = std::memcmp(member->Text(), name.data(), common);
+    if (order != 0) return order;
+  }
   return member->length < name.size() ? -1 : (member->length > name.size() ? 1 : 0);
 }
 

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/inline_stack.h"
 #include "binding/value.h"
 
 namespace qmx {
@@ -72,8 +73,12 @@ class MemberMarks {
     InternedString* next;  // holds a reference
   };
   static constexpr size_t kPredictions = 256;
+  // Multiplicative hashing of the address: where the names lie in their
+  // pages decides nothing, so the table's slots are used alike.
   static size_t PredictionSlot(uintptr_t after) {
-    return ((after >> 4) ^ (after >> 12) ^ ((after & 1) << 7)) & (kPredictions - 1);
+    static_assert(kPredictions == 256, "the slot is the product's top byte");
+    uint64_t mixed = static_cast<uint64_t>(after) * 0x9E3779B97F4A7C15u;
+    return static_cast<size_t>(mixed >> 56);
   }
   struct SavedMark {
     InternedString* name;
@@ -82,8 +87,10 @@ class MemberMarks {
   };
   bool IsOpenBelowTop(uint32_t mark) const;
 
-  std::vector<OpenMap> open_;
-  std::vector<SavedMark> saved_;
+  // A document nesting its maps no deeper than this allocates nothing here.
+  static constexpr size_t kLocalDepth = 16;
+  InlineStack<OpenMap, kLocalDepth> open_;
+  InlineStack<SavedMark, kLocalDepth> saved_;
   // Drops every prediction. Only the slots flagged in used_ are visited: a
   // small document does not pay for walking the whole table.
   void Forget();

@@ -407,7 +407,11 @@ void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord
   out.ReserveMembers(out.Size() + structDescriptor->fields.size());
   const auto* base = static_cast<const unsigned char*>(nativeRecord);
   for (const FieldDescriptor& field : structDescriptor->fields) {
-    if (out.HasMember(field.name)) {
+    // One lookup finds the member or makes it: a new one is Empty, and the
+    // map grows by one.
+    size_t size = out.Size();
+    Value& slot = out.Member(field.name);
+    if (out.Size() == size) {
       // A second field of the same name replaces the first one, unless it is
       // omitted: convert it apart so that an omitted one leaves the first.
       ValueResult member;
@@ -417,10 +421,9 @@ void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord
         return;
       }
       if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(member.value())) continue;
-      out.Member(field.name).Swap(member.value());
+      slot.Swap(member.value());
       continue;
     }
-    Value& slot = out.Member(field.name);
     field.codec->NativeToValueInto(result, slot, base + field.offset, field.type.descriptor, registry);
     if (!result.Ok()) return;  // out is gone with the old value
     if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(slot)) out.RemoveMember(field.name);

@@ -1,5 +1,6 @@
 #include "binding/page_pool.h"
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -41,8 +42,12 @@ class PagePool {
 
   PagePoolStats Stats() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {inUse_, acquired_};
+    return {inUse_ - setAside.load(std::memory_order_relaxed), acquired_};
   }
+
+  // Pages their owners keep aside (see NotePagesSetAside): kept apart from
+  // the pool so that noting them needs neither the pool nor its lock.
+  static inline std::atomic<size_t> setAside{0};
 
  private:
   // Maps one region and threads its pages onto the free list. Called with the
@@ -92,11 +97,22 @@ void ReleasePages(void* const* pages, size_t count) {
 
 PagePoolStats GetPagePoolStats() { return Pool().Stats(); }
 
+void NotePagesSetAside(size_t count) {
+  PagePool::setAside.fetch_add(count, std::memory_order_relaxed);
+}
+
+void NotePagesTakenBack(size_t count) {
+  PagePool::setAside.fetch_sub(count, std::memory_order_relaxed);
+}
+
 void* PageLedger::Acquire() {
-  if (inlineCount_ < kInlinePages) {
-    void* page = AcquireRawPage();
-    inline_[inlineCount_++] = page;
-    return page;
+  if (inlineUsed_ < kInlinePages) {
+    if (inlineUsed_ == inlineHeld_) {
+      inline_[inlineHeld_++] = AcquireRawPage();
+    } else {
+      UnpoisonMemory(inline_[inlineUsed_], kPageSize);
+    }
+    return inline_[inlineUsed_++];
   }
   if (directory_ == nullptr || directory_->count == std::size(directory_->pages)) {
     auto* directory = static_cast<Directory*>(AcquireRawPage());
@@ -112,9 +128,25 @@ void* PageLedger::Acquire() {
 // The owner's blocks and slots may have left parts of a page poisoned; the
 // pool poisons each page whole again once its link is written.
 void PageLedger::ReleaseAll() {
-  for (size_t i = 0; i < inlineCount_; ++i) UnpoisonMemory(inline_[i], kPageSize);
-  ReleasePages(inline_, inlineCount_);
-  inlineCount_ = 0;
+  for (size_t i = 0; i < inlineHeld_; ++i) UnpoisonMemory(inline_[i], kPageSize);
+  ReleasePages(inline_, inlineHeld_);
+  inlineHeld_ = 0;
+  inlineUsed_ = 0;
+  ReleaseDirectory();
+}
+
+size_t PageLedger::Recycle(size_t keep) {
+  if (keep > inlineHeld_) keep = inlineHeld_;
+  for (size_t i = keep; i < inlineHeld_; ++i) UnpoisonMemory(inline_[i], kPageSize);
+  ReleasePages(inline_ + keep, inlineHeld_ - keep);
+  ReleaseDirectory();
+  for (size_t i = 0; i < keep; ++i) PoisonMemory(inline_[i], kPageSize);
+  inlineHeld_ = keep;
+  inlineUsed_ = 0;
+  return keep;
+}
+
+void PageLedger::ReleaseDirectory() {
   while (directory_ != nullptr) {
     Directory* directory = directory_;
     directory_ = directory->next;

@@ -59,10 +59,10 @@ SlabPool::PageHeader* SlabPool::NewPage() {
   page->pageSize = static_cast<uint32_t>(kPageSize);
   page->used = 0;
   page->firstFree = firstSlot_;
+  // The chain through the slots is implied by the frontier until they are used.
+  fresh_ = page;
+  frontier_ = firstSlot_;
   char* base = reinterpret_cast<char*>(page);
-  for (uint16_t i = firstSlot_; i < slotCount_; ++i) {
-    WriteLink(base + i * slotSize_, static_cast<uint16_t>(i + 1 < slotCount_ ? i + 1 : 0));
-  }
   // Everything past the header belongs to no object until Allocate hands it
   // out, the unused tail of the page included.
   PoisonMemory(base + firstSlot_ * slotSize_, kPageSize - firstSlot_ * slotSize_);
@@ -75,7 +75,17 @@ void* SlabPool::Allocate() {
   PageHeader* page = withFree_ != nullptr ? withFree_ : NewPage();
   char* slot = reinterpret_cast<char*>(page) + page->firstFree * slotSize_;
   UnpoisonMemory(slot, slotSize_);
-  page->firstFree = ReadLink(slot);
+  if (page == fresh_ && page->firstFree == frontier_) {
+    // A slot never used: its link is the next slot, or the end of the page.
+    ++frontier_;
+    if (frontier_ == slotCount_) {
+      frontier_ = 0;
+      fresh_ = nullptr;
+    }
+    page->firstFree = frontier_;
+  } else {
+    page->firstFree = ReadLink(slot);
+  }
   ++page->used;
   if (page->firstFree == 0) Unlink(page);
   return slot;

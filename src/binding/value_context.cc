@@ -1,5 +1,6 @@
 #include "binding/value_context.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -50,6 +51,36 @@ constexpr size_t kBlockAlignment = 16;
 
 size_t EntrySize(size_t length) { return sizeof(InternedString) + length + 1; }
 
+// Copies size bytes; texts up to 16 bytes (most names and short values) with
+// two loads and two stores that may overlap, never touching a byte outside
+// either range.
+inline void CopyText(char* to, const char* from, size_t size) {
+  if (size >= 8 && size <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + size - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + size - 8, &tail, 8);
+  } else if (size >= 4 && size < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + size - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + size - 4, &tail, 4);
+  } else if (size < 4) {
+    for (size_t i = 0; i < size; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, size);
+  }
+}
+
+// Parked contexts, each emptied and keeping at most kKeptPages pages besides
+// its own; a slot is taken and filled by atomic exchange, so any thread may
+// take a context another thread parked.
+constexpr size_t kParkedContexts = 4;
+constexpr size_t kKeptPages = 3;
+std::atomic<ValueContext*> parked[kParkedContexts];
+
 }  // namespace
 
 BlockArena::~BlockArena() {
@@ -76,6 +107,16 @@ void BlockArena::Donate(char* begin, char* end) {
   PoisonMemory(next_, static_cast<size_t>(end_ - next_));
 }
 
+void BlockArena::Reset() {
+  while (large_ != nullptr) {
+    LargeBlock* block = large_;
+    large_ = block->next;
+    ::operator delete(block);
+  }
+  for (FreeBlock*& list : free_) list = nullptr;
+  next_ = end_ = nullptr;
+}
+
 void* BlockArena::Cut(size_t cls) {
   size_t size = size_t{1} << (cls + kMinShift);
   if (static_cast<size_t>(end_ - next_) < size) {
@@ -100,15 +141,7 @@ void* BlockArena::Cut(size_t cls) {
   return block;
 }
 
-void* BlockArena::Allocate(size_t size) {
-  if (size <= kMaxSmall) {
-    size_t cls = ClassOf(size);
-    FreeBlock* block = free_[cls];
-    if (block == nullptr) return Cut(cls);
-    UnpoisonMemory(block, size_t{1} << (cls + kMinShift));
-    free_[cls] = block->next;
-    return block;
-  }
+void* BlockArena::AllocateLarge(size_t size) {
   if (size > SIZE_MAX - kLargeHeader) throw std::bad_alloc();
   auto* block = static_cast<LargeBlock*>(::operator new(kLargeHeader + size));
   block->prev = nullptr;
@@ -135,6 +168,14 @@ ValueContext::ValueContext() : members(sizeof(MemberMap), &pages) {}
 
 ValueContext* ValueContext::Create() {
   static_assert(sizeof(ValueContext) + 256 <= kPageSize);
+  for (std::atomic<ValueContext*>& slot : parked) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    ValueContext* context = slot.exchange(nullptr, std::memory_order_acquire);
+    if (context != nullptr) {
+      NotePagesTakenBack(context->parkedPages_);
+      return context;
+    }
+  }
   void* page = AcquireRawPage();
   auto* context = new (page) ValueContext();
   context->blocks.Donate(static_cast<char*>(page) + sizeof(ValueContext),
@@ -142,9 +183,44 @@ ValueContext* ValueContext::Create() {
   return context;
 }
 
+size_t ValueContext::Recycle() {
+  blocks.Reset();
+  blobs.Reset();
+  enums.Reset();
+  elements.Reset();
+  members.Reset();
+  // The remembered names and orders were blocks of the arena: forgetting
+  // them is all that is left to do.
+  for (uint32_t used = ordersUsed_; used != 0; used &= used - 1) {
+    orders_[std::countr_zero(used)] = RememberedOrder{};
+    sightings_[std::countr_zero(used)] = 0;
+  }
+  ordersUsed_ = 0;
+  std::memset(static_cast<void*>(inlineTable_), 0, sizeof inlineTable_);
+  table_ = inlineTable_;
+  capacity_ = kInlineTable;
+  count_ = 0;
+  size_t kept = pages.Recycle(kKeptPages);
+  blocks.Donate(reinterpret_cast<char*>(this) + sizeof(ValueContext),
+                reinterpret_cast<char*>(this) + kPageSize);
+  return kept + 1;
+}
+
 void ValueContext::Destroy(ValueContext* context) {
   // Every string, array and record goes with the pages: nothing is released
   // one by one.
+  size_t held = context->Recycle();
+  context->parkedPages_ = held;
+  NotePagesSetAside(held);
+  for (std::atomic<ValueContext*>& slot : parked) {
+    ValueContext* empty = nullptr;
+    if (slot.load(std::memory_order_relaxed) == nullptr &&
+        slot.compare_exchange_strong(empty, context, std::memory_order_release,
+                                     std::memory_order_relaxed)) {
+      return;
+    }
+  }
+  NotePagesTakenBack(held);
   context->~ValueContext();
   ReleasePage(context);
 }
@@ -158,28 +234,31 @@ void ValueContext::AddRef(InternedString* entry) {
 InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   if (text.empty()) return EmptyString();
   if (text.size() > UINT32_MAX - sizeof(InternedString) - 1) throw std::bad_alloc();
-  if (capacity_ != 0) {
-    for (size_t i = Slot(hash);; i = (i + 1) & (capacity_ - 1)) {
-      InternedString* entry = table_[i];
-      if (entry == nullptr) break;
-      if (entry->hash == hash && entry->length == text.size() &&
-          std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
-        ++entry->refs;
-        return entry;
-      }
+  size_t i = Slot(hash);
+  for (;; i = (i + 1) & (capacity_ - 1)) {
+    InternedString* entry = table_[i];
+    if (entry == nullptr) break;
+    if (entry->hash == hash && entry->length == text.size() &&
+        std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
+      ++entry->refs;
+      return entry;
     }
   }
-  if ((count_ + 1) * 2 > capacity_) Grow();
+  // The text goes where the lookup stopped, unless the table grows first.
+  bool grown = (count_ + 1) * 2 > capacity_;
+  if (grown) Grow();
   auto* entry = static_cast<InternedString*>(blocks.Allocate(EntrySize(text.size())));
   entry->refs = 1;
   entry->hash = hash;
   entry->length = static_cast<uint32_t>(text.size());
   entry->mark = 0;
   entry->markPosition = 0;
-  std::memcpy(entry->Text(), text.data(), text.size());
+  CopyText(entry->Text(), text.data(), text.size());
   entry->Text()[text.size()] = '\0';
-  size_t i = Slot(hash);
-  while (table_[i] != nullptr) i = (i + 1) & (capacity_ - 1);
+  if (grown) {
+    i = Slot(hash);
+    while (table_[i] != nullptr) i = (i + 1) & (capacity_ - 1);
+  }
   table_[i] = entry;
   ++count_;
   return entry;
@@ -222,7 +301,21 @@ const uint32_t* ValueContext::FindOrder(const MemberSlot* slots, size_t size) co
 
 void ValueContext::RememberOrder(const MemberSlot* slots, size_t size, const uint32_t* order) {
   if (size == 0 || size > kMaxRememberedSize) return;
-  RememberedOrder& slot = orders_[ShapeSlot(slots, size)];
+  size_t index = ShapeSlot(slots, size);
+  // A shape is remembered when it comes a second time: most maps of a small
+  // document have a shape of their own, and remembering costs two blocks and
+  // a reference per name. A sighting is kept as a sketch of the shape; one
+  // that matches by chance only remembers a shape early, since FindOrder
+  // compares every name.
+  uint32_t sketch = static_cast<uint32_t>(size) * 0x9E3779B1u ^ slots[0].name->hash ^
+                    (slots[size - 1].name->hash * 0x85EBCA6Bu) ^
+                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(slots[0].name) >> 4);
+  ordersUsed_ |= uint32_t{1} << index;
+  if (sightings_[index] != sketch) {
+    sightings_[index] = sketch;
+    return;
+  }
+  RememberedOrder& slot = orders_[index];
   if (slot.size != 0) {
     for (size_t i = 0; i < slot.size; ++i) Release(slot.names[i]);
     blocks.Free(slot.names, slot.size * sizeof(InternedString*));
@@ -248,7 +341,7 @@ void ValueContext::RememberOrder(const MemberSlot* slots, size_t size, const uin
 }
 
 void ValueContext::Grow() {
-  size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+  size_t capacity = capacity_ * 2;
   auto** table = static_cast<InternedString**>(blocks.Allocate(capacity * sizeof(InternedString*)));
   std::memset(static_cast<void*>(table), 0, capacity * sizeof(InternedString*));
   for (size_t i = 0; i < capacity_; ++i) {
@@ -258,7 +351,7 @@ void ValueContext::Grow() {
     while (table[j] != nullptr) j = (j + 1) & (capacity - 1);
     table[j] = entry;
   }
-  blocks.Free(table_, capacity_ * sizeof(InternedString*));
+  if (table_ != inlineTable_) blocks.Free(table_, capacity_ * sizeof(InternedString*));
   table_ = table;
   capacity_ = capacity;
 }

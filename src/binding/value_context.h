@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "binding/asan_poison.h"
 #include "binding/page_pool.h"
 #include "binding/slab_pool.h"
 #include "binding/value.h"
@@ -76,11 +77,28 @@ class BlockArena {
   }
   // A block of Usable(size) bytes, aligned to 16 (small) or to the heap's
   // alignment (large). Throws std::bad_alloc.
-  void* Allocate(size_t size);
+  void* Allocate(size_t size) {
+    if (size > kMaxSmall) return AllocateLarge(size);
+    size_t cls = ClassOf(size);
+    size_t bytes = size_t{1} << (cls + kMinShift);
+    if (FreeBlock* block = free_[cls]) {
+      UnpoisonMemory(block, bytes);
+      free_[cls] = block->next;
+      return block;
+    }
+    if (static_cast<size_t>(end_ - next_) < bytes) return Cut(cls);
+    void* block = next_;
+    next_ += bytes;
+    UnpoisonMemory(block, bytes);
+    return block;
+  }
   // Returns a block; size is any value between what was asked for and Usable.
   void Free(void* block, size_t size);
   // Seeds the bump area with spare bytes of a page owned elsewhere.
   void Donate(char* begin, char* end);
+  // Forgets every block at once (the large ones are freed), as if new; the
+  // pages the small ones were cut from are the ledger owner's to take back.
+  void Reset();
 
  private:
   struct FreeBlock {
@@ -101,7 +119,10 @@ class BlockArena {
     if (size <= (size_t{1} << kMinShift)) return 0;
     return static_cast<size_t>(std::bit_width(size - 1)) - kMinShift;
   }
+  // A block of class cls from a new page, the rest of the current one going
+  // to the free lists.
   void* Cut(size_t cls);
+  void* AllocateLarge(size_t size);
   void Push(size_t cls, void* block);
 
   PageLedger& pages_;
@@ -115,6 +136,14 @@ class ValueContext {
  public:
   // A context lives at the start of a page of its own, and the rest of that
   // page is the first space its arena cuts blocks from.
+  //
+  // Most documents are small and short-lived, so Destroy empties the context
+  // and parks it with up to three of its pages, the others going back to the
+  // pool (four contexts parked at most, process-wide, lock-free), and Create
+  // takes a parked one before it builds a new one: a small document then
+  // costs no page from the pool, no lock, and no preparation of its pages. A
+  // parked context holds no string, record or block of the document it
+  // served; its pages count as free in GetPagePoolStats.
   static ValueContext* Create();
   static void Destroy(ValueContext* context);
 
@@ -155,6 +184,9 @@ class ValueContext {
   ValueContext();
   ~ValueContext() = default;
 
+  // Empties the context for its next document and keeps at most a few of its
+  // pages; returns how many pages it holds, its own included.
+  size_t Recycle();
   void Grow();
   size_t Slot(uint32_t hash) const { return hash & (capacity_ - 1); }
 
@@ -167,10 +199,18 @@ class ValueContext {
   static constexpr size_t kRememberedOrders = 32;
   static size_t ShapeSlot(const MemberSlot* slots, size_t size);
   RememberedOrder orders_[kRememberedOrders];
+  uint32_t sightings_[kRememberedOrders] = {};  // the shape last seen per slot
+  uint32_t ordersUsed_ = 0;  // bit i: orders_[i] or sightings_[i] is set
+  static_assert(kRememberedOrders <= 32);
 
-  InternedString** table_ = nullptr;  // open addressing, linear probing
-  size_t capacity_ = 0;               // a power of two, or 0
+  // The string table starts in the context itself and moves to the arena
+  // when it grows past that.
+  static constexpr size_t kInlineTable = 32;
+  InternedString* inlineTable_[kInlineTable] = {};
+  InternedString** table_ = inlineTable_;  // open addressing, linear probing
+  size_t capacity_ = kInlineTable;         // a power of two
   size_t count_ = 0;
+  size_t parkedPages_ = 0;  // pages held while parked, its own included
 };
 
 }  // namespace qmx

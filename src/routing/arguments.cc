@@ -81,7 +81,7 @@ void ArgumentFromText(ValueResult& result, Value& out, std::string_view text, bo
   out.Swap(read.value());
 }
 
-void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDescriptor& function,
+void AssignKey(ValueResult& result, std::span<Value> values, const FunctionDescriptor& function,
                std::string_view key, std::string_view text, uint32_t location) {
   if (!result.Ok()) return;
   const size_t dot = key.find('.');

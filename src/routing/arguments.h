@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,7 +44,7 @@ void ArgumentFromText(ValueResult& result, Value& out, std::string_view text, bo
 // Assigns one (key, text) candidate from location to the argument values
 // (one per declared argument of function) by the key rule. Does nothing once
 // result has failed.
-void AssignKey(ValueResult& result, std::vector<Value>& values, const FunctionDescriptor& function,
+void AssignKey(ValueResult& result, std::span<Value> values, const FunctionDescriptor& function,
                std::string_view key, std::string_view text, uint32_t location);
 
 }  // namespace qmx

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <new>
+#include <span>
 #include <string_view>
 
 #include "interface/counted_allocator.h"
@@ -42,7 +44,7 @@ void ReadBody(ValueResult& result, Value& out, const HostRequest& request) {
   out.Swap(read.value());
 }
 
-void BindHostArguments(CallContext& context, std::vector<Value>& values,
+void BindHostArguments(CallContext& context, std::span<Value> values,
                        const FunctionDescriptor& function, size_t pathParameterCount,
                        const HostRequest& request) {
   if (request.arguments == nullptr) return;
@@ -76,6 +78,38 @@ void BindHostArguments(CallContext& context, std::vector<Value>& values,
     values[position].Swap(converted.value());
   }
 }
+
+// The argument values of one call: in place for up to eight arguments, so
+// that a call allocates nothing for them; more go on the heap.
+class ArgumentValues {
+ public:
+  explicit ArgumentValues(size_t count) {
+    if (count > kLocal) {
+      many_.resize(count);
+      values_ = many_;
+      return;
+    }
+    auto* first = reinterpret_cast<Value*>(local_);
+    for (size_t i = 0; i < count; ++i) new (first + i) Value();
+    values_ = std::span<Value>(first, count);
+    inPlace_ = true;
+  }
+  ~ArgumentValues() {
+    if (!inPlace_) return;
+    for (Value& value : values_) value.~Value();
+  }
+  ArgumentValues(const ArgumentValues&) = delete;
+  ArgumentValues& operator=(const ArgumentValues&) = delete;
+
+  std::span<Value> Get() { return values_; }
+
+ private:
+  static constexpr size_t kLocal = 8;
+  alignas(Value) unsigned char local_[kLocal * sizeof(Value)];
+  std::vector<Value> many_;
+  std::span<Value> values_;
+  bool inPlace_ = false;
+};
 
 char* CopyText(std::string_view text) {
   return CountedCopy(text.data(), text.size());
@@ -149,7 +183,8 @@ CallContext* CurrentCallContext() {
 
 void BindAndCall(CallContext& context, const FunctionDescriptor& function,
                  const ParameterMap& pathParameters, const HostRequest& request) {
-  std::vector<Value> values(function.arguments.size());
+  ArgumentValues storage(function.arguments.size());
+  std::span<Value> values = storage.Get();
   ValueResult& result = context.result;
   for (size_t i = 0; i < function.arguments.size(); ++i) {
     const ArgumentDescriptor& argument = function.arguments[i];

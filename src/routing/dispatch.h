@@ -60,7 +60,7 @@ struct CallContext {
 // failure) in the context.
 class EndpointCallable {
  public:
-  virtual void Invoke(CallContext& context, std::vector<Value>& arguments) const = 0;
+  virtual void Invoke(CallContext& context, std::span<Value> arguments) const = 0;
   // The type of the context the function takes; a request-context type
   // makes the dispatcher build a RequestInfo for each call. None by default.
   virtual TypeId ContextType() const { return TypeId(); }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -51,7 +52,7 @@ class TypedEndpoint final : public EndpointCallable {
   TypedEndpoint(Handler handler, std::vector<std::string> names, TypeId contextType = TypeId())
       : handler_(std::move(handler)), names_(std::move(names)), contextType_(contextType) {}
 
-  void Invoke(CallContext& context, std::vector<Value>& arguments) const override {
+  void Invoke(CallContext& context, std::span<Value> arguments) const override {
     Run(context, arguments, std::index_sequence_for<Args...>{});
   }
 
@@ -59,7 +60,7 @@ class TypedEndpoint final : public EndpointCallable {
 
  private:
   template <size_t... I>
-  void Run(CallContext& context, std::vector<Value>& arguments, std::index_sequence<I...>) const {
+  void Run(CallContext& context, std::span<Value> arguments, std::index_sequence<I...>) const {
     if (context.registry == nullptr || arguments.size() < sizeof...(Args)) {
       context.result.SetError("Invalid function");
       context.status = 404;

@@ -36,6 +36,7 @@
 #include <system_error>
 #include <vector>
 
+#include "binding/inline_stack.h"
 #include "binding/type_registry.h"
 #include "common/base64.h"
 #include "serialization/json_number.h"
@@ -378,7 +379,9 @@ class BuildHandler {
   Value* slot_;
   const rapidjson::InsituStringStream& stream_;
   const char* end_;
-  std::vector<Value*> stack_;
+  // The open containers; a document nesting no deeper than this allocates
+  // nothing for them.
+  InlineStack<Value*, 32> stack_;
   const bool inSequence_;
   bool repeatedName_ = false;
   // In sequence: the open objects, and the indexes of objects already

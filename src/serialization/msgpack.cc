@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/inline_stack.h"
 #include "binding/member_marks.h"
 #include "messages/message_format.h"
 #include "serialization/member_index.h"
@@ -147,7 +148,6 @@ class Decoder {
   Decoder(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
   ValueResult Run(size_t& consumed) {
-    stack_.reserve(16);
     // Only open containers have frames: the item being read is slot.
     Value* slot = &result_.value();
     bool rootRead = false;
@@ -172,12 +172,13 @@ class Decoder {
       // Containers left open by the end of the input keep what was read:
       // arrays drop the elements made for items that never came, maps still
       // need their order.
-      for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
-        if (it->next != it->stop) {
-          const auto unread = static_cast<size_t>(it->stop - it->next);
-          it->container->TruncateElements(it->container->Size() - unread);
+      for (size_t i = stack_.size(); i-- > 0;) {
+        Frame& open = stack_[i];
+        if (open.next != open.stop) {
+          const auto unread = static_cast<size_t>(open.stop - open.next);
+          open.container->TruncateElements(open.container->Size() - unread);
         }
-        if (it->appendsMembers) it->container->FinishMembers();
+        if (open.appendsMembers) open.container->FinishMembers();
       }
     }
     consumed = position_;
@@ -546,7 +547,9 @@ class Decoder {
   bool ok_ = true;
   unsigned depth_ = 0;
   ValueResult result_;
-  std::vector<Frame> stack_;
+  // The open containers; a document nesting no deeper than this allocates
+  // nothing for them.
+  InlineStack<Frame, 16> stack_;
   std::vector<std::unique_ptr<MemberIndex>> spareIndexes_;
   // Declared after result_: it drops its references into the document's
   // context before the document can go.

@@ -154,12 +154,13 @@ std::string Dump(const Value& v) {
   }
 }
 
-// Both sort paths (the small local index and the larger merge sort), with
-// repeated names whose values are scalars, collections and structures in
-// any mix: the bulk path must end as the same writes through Member() do.
+// Every sort path (maps of up to 16 sorted in their own array, the local
+// index, the larger merge sort), with repeated names whose values are
+// scalars, collections and structures in any mix: the bulk path must end as
+// the same writes through Member() do.
 TEST(MemberMapTest, BulkBuildingMatchesSequentialWritesForEveryKindOfRepeat) {
   std::mt19937 random(11);
-  for (size_t size : {2u, 7u, 40u, 64u, 65u, 150u}) {
+  for (size_t size : {2u, 7u, 16u, 17u, 40u, 64u, 65u, 150u}) {
     for (int round = 0; round < 5; ++round) {
       Value appended;
       Value sequential;
@@ -171,6 +172,33 @@ TEST(MemberMapTest, BulkBuildingMatchesSequentialWritesForEveryKindOfRepeat) {
       }
       appended.FinishMembers();
       ASSERT_EQ(Dump(appended), Dump(sequential)) << size << " round " << round;
+    }
+  }
+}
+
+// Maps of one shape in one document: the second remembers the order and
+// later ones take it, small and large alike; each ends sorted with its own
+// values.
+TEST(MemberMapTest, MapsOfARepeatedShapeEachEndSortedWithTheirOwnValues) {
+  for (size_t size : {5u, 16u, 17u, 30u}) {
+    Value document;
+    document.MakeCollection();
+    for (int copy = 0; copy < 4; ++copy) {
+      Value& map = document.Append();
+      map.MakeStructure();
+      for (size_t i = size; i-- > 0;) {
+        map.AppendMember("name" + std::to_string(i)).SetSigned(copy * 100 + static_cast<int64_t>(i));
+      }
+      EXPECT_FALSE(map.FinishMembers());
+    }
+    for (int copy = 0; copy < 4; ++copy) {
+      const Value& map = document.At(static_cast<size_t>(copy));
+      ASSERT_EQ(map.Size(), size);
+      for (size_t i = 1; i < size; ++i) EXPECT_LT(map.MemberName(i - 1), map.MemberName(i)) << size;
+      for (size_t i = 0; i < size; ++i) {
+        const int64_t expected = copy * 100 + static_cast<int64_t>(i);
+        EXPECT_EQ(map.FindMember("name" + std::to_string(i)).GetSigned(), expected) << size << " copy " << copy;
+      }
     }
   }
 }

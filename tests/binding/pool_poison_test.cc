@@ -5,6 +5,7 @@
 // these tests are not built.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 
 #include "binding/asan_poison.h"
@@ -101,6 +102,23 @@ TEST_F(PoolPoisonTest, SlotsNotYetHandedOutAreReported) {
   auto* slot = static_cast<char*>(pool.Allocate());
   EXPECT_DEATH(Touch(slot + 64), "use-after-poison");
   pool.Free(slot);
+}
+
+// A destroyed document's context may be parked for the next document with
+// some of its pages: what the document held is unaddressable all the same,
+// in the context's own page and in the pages kept with it.
+TEST_F(PoolPoisonTest, ViewIntoADestroyedDocumentIsReported) {
+  std::string_view inContextPage;
+  std::string_view inKeptPage;
+  {
+    Value doc;
+    doc.Element(0).SetString("kept after the document");
+    for (int i = 1; i < 200; ++i) doc.Element(static_cast<size_t>(i)).SetString(std::string(40, 'a') + std::to_string(i));
+    inContextPage = doc.At(0).GetString();
+    inKeptPage = doc.At(199).GetString();
+  }
+  EXPECT_DEATH(Touch(inContextPage.data()), "use-after-poison");
+  EXPECT_DEATH(Touch(inKeptPage.data()), "use-after-poison");
 }
 
 TEST_F(PoolPoisonTest, ReleasedPageIsReportedUntilAcquiredAgain) {

@@ -19,7 +19,9 @@
 namespace qmx {
 namespace {
 
+using test::Arg;
 using test::BindingFixture;
+using test::RecordingCallable;
 
 struct BindingCase {
   const char* target;
@@ -130,6 +132,38 @@ TEST(BindingTest, RequestTextsBodiesAndTheirFailures) {
     ASSERT_TRUE(context.result.Ok()) << context.result.ErrorText();
     const Value& member = context.result.value().FindMember(c.member);
     EXPECT_EQ(member.IsEmpty() ? std::string() : WriteJson(member, nullptr, ""), c.expected);
+  }
+}
+
+// A call's argument values are kept in place up to eight arguments and on
+// the heap beyond: both bind alike, the body included.
+TEST(BindingTest, FewAndManyArgumentsBindAlike) {
+  for (size_t count : {1u, 2u, 8u, 9u, 12u}) {
+    SCOPED_TRACE(count);
+    FunctionDescriptor function;
+    function.name = "Many";
+    std::vector<std::string> names;
+    for (size_t i = 0; i + 1 < count; ++i) names.push_back("a" + std::to_string(i));
+    for (const std::string& name : names) function.arguments.push_back(Arg(name.c_str(), TypeCode::String));
+    function.arguments.push_back(Arg("body", TypeCode::Object, kLocationBody));
+    function.callable = std::make_shared<RecordingCallable>(&function);
+    std::string target = "/p";
+    if (count > 1) target += "?a0=first&a" + std::to_string(count - 2) + "=last";
+    const std::string body = "{\"k\":[1,2]}";
+    HostRequest request{};
+    request.target = target.c_str();
+    request.contentType = "application/json";
+    request.body = reinterpret_cast<const uint8_t*>(body.data());
+    request.bodyLength = static_cast<uint32_t>(body.size());
+    CallContext context;
+    BindAndCall(context, function, {}, request);
+    ASSERT_TRUE(context.result.Ok()) << context.result.ErrorText();
+    std::string expected = "{\"body\":{\"k\":[1,2]}}";
+    if (count == 2) expected = "{\"a0\":\"last\",\"body\":{\"k\":[1,2]}}";
+    if (count > 2) {
+      expected = "{\"a0\":\"first\",\"a" + std::to_string(count - 2) + "\":\"last\",\"body\":{\"k\":[1,2]}}";
+    }
+    EXPECT_EQ(WriteJson(context.result.value(), nullptr, nullptr), expected);
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "binding/value.h"
@@ -17,7 +18,7 @@ namespace qmx::test {
 class RecordingCallable final : public EndpointCallable {
  public:
   explicit RecordingCallable(const FunctionDescriptor* function) : function_(function) {}
-  void Invoke(CallContext& context, std::vector<Value>& arguments) const override {
+  void Invoke(CallContext& context, std::span<Value> arguments) const override {
     Value& out = context.result.value();
     out.MakeStructure();
     for (size_t i = 0; i < arguments.size(); ++i) {

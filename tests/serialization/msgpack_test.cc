@@ -169,6 +169,41 @@ TEST(DecodeMessagePackTest, NestedMapsSharingNames) {
   EXPECT_EQ(WriteJson(three.value(), nullptr, nullptr), "{\"\":3,\"x\":{\"\":2}}");
 }
 
+// Maps nested deeper than the levels the decoder keeps in place, each level
+// repeating the names of the levels around it (so that marks are saved and
+// put back across that boundary), read like the same document in JSON; so
+// does an input that ends inside them.
+TEST(DecodeMessagePack, DeepMapsSharingNamesMatchJson) {
+  for (int depth : {15, 16, 17, 40}) {
+    std::vector<uint8_t> bytes;
+    std::string json;
+    for (int level = 0; level < depth; ++level) {
+      // {"a":level,"m":{...},"a":-level}: the repeated "a" keeps the last.
+      bytes.insert(bytes.end(), {0x83, 0xA1, 'a', static_cast<uint8_t>(level), 0xA1, 'm'});
+      json += "{\"a\":" + std::to_string(level) + ",\"m\":";
+    }
+    bytes.push_back(0xC0);
+    json += "null";
+    for (int level = depth; level-- > 0;) {
+      bytes.insert(bytes.end(), {0xA1, 'a', static_cast<uint8_t>(0xE0 | (level & 0x1F))});
+      json += ",\"a\":" + std::to_string(static_cast<int>(static_cast<int8_t>(0xE0 | (level & 0x1F)))) + "}";
+    }
+    size_t consumed = 0;
+    ValueResult decoded = Decode(bytes, consumed);
+    ASSERT_TRUE(decoded.Ok()) << decoded.ErrorText();
+    ValueResult read = ReadJson(json);
+    ASSERT_TRUE(read.Ok()) << read.ErrorText();
+    EXPECT_EQ(WriteJson(decoded.value(), nullptr, nullptr), WriteJson(read.value(), nullptr, nullptr))
+        << depth;
+    EXPECT_EQ(consumed, bytes.size());
+    // Cut inside the innermost maps: what was read stays, in order.
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(6 * depth - 2));
+    ValueResult partial = Decode(cut, consumed);
+    ASSERT_TRUE(partial.Ok()) << partial.ErrorText();
+    EXPECT_EQ(partial.value().FindMember("a").GetSigned(), 0) << depth;
+  }
+}
+
 // New arrays take their elements in batches of the announced count; arrays
 // longer than a batch, and arrays the input ends inside (also nested ones,
 // which leave the outer array's batch short), keep exactly what was read.
