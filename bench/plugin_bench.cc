@@ -143,6 +143,28 @@ void TokenEndpoint(benchmark::State& state) {
                                                  benchmark::Counter::kIsRate);
 }
 
+// Times call() and reports, per call, the allocations (operator new and the
+// counted allocator) and the value pages it took, and the pages it left in
+// use over the whole run.
+template <typename Call>
+void MeasureCalls(benchmark::State& state, Call call) {
+  MemoryStats first{};
+  GetMemoryStats(&first);
+  uint64_t before = OperatorNewCalls();
+  PagePoolStats pagesBefore = GetPagePoolStats();
+  for (auto _ : state) benchmark::DoNotOptimize(call());
+  PagePoolStats pagesAfter = GetPagePoolStats();
+  MemoryStats last{};
+  GetMemoryStats(&last);
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
+                              static_cast<double>(last.allocations - first.allocations)) /
+                             iterations;
+  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
+  state.counters["pages kept"] =
+      static_cast<double>(pagesAfter.inUse) - static_cast<double>(pagesBefore.inUse);
+}
+
 // POST /offers/v1/query with kSmallBody as its JSON body, called through its
 // descriptor entry as a host calls it: dispatch, body read, argument binding,
 // the handler, the answer's conversion into the response, and its release.
@@ -194,19 +216,7 @@ void SmallBodyEndpoint(benchmark::State& state) {
     state.SkipWithError("the endpoint did not answer with its record");
     return;
   }
-  MemoryStats first{};
-  GetMemoryStats(&first);
-  uint64_t before = OperatorNewCalls();
-  PagePoolStats pagesBefore = GetPagePoolStats();
-  for (auto _ : state) benchmark::DoNotOptimize(call());
-  PagePoolStats pagesAfter = GetPagePoolStats();
-  MemoryStats last{};
-  GetMemoryStats(&last);
-  auto iterations = static_cast<double>(state.iterations());
-  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
-                              static_cast<double>(last.allocations - first.allocations)) /
-                             iterations;
-  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
+  MeasureCalls(state, call);
 }
 
 constexpr const char* kTemplate = "/entitlements/v1/users/{user}/libraries/{library}/items/{+item}";
@@ -270,21 +280,7 @@ void TokenEndpointInProcess(benchmark::State& state) {
     state.SkipWithError("the endpoint did not answer with the token record");
     return;
   }
-  MemoryStats first{};
-  GetMemoryStats(&first);
-  uint64_t before = OperatorNewCalls();
-  PagePoolStats pagesBefore = GetPagePoolStats();
-  for (auto _ : state) benchmark::DoNotOptimize(call());
-  PagePoolStats pagesAfter = GetPagePoolStats();
-  MemoryStats last{};
-  GetMemoryStats(&last);
-  auto iterations = static_cast<double>(state.iterations());
-  state.counters["allocs"] = (static_cast<double>(OperatorNewCalls() - before) +
-                              static_cast<double>(last.allocations - first.allocations)) /
-                             iterations;
-  state.counters["pages"] = static_cast<double>(pagesAfter.acquired - pagesBefore.acquired) / iterations;
-  state.counters["pages kept"] =
-      static_cast<double>(pagesAfter.inUse) - static_cast<double>(pagesBefore.inUse);
+  MeasureCalls(state, call);
   plugin->Callbacks()->Shutdown(plugin);
 }
 
