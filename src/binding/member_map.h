@@ -51,6 +51,10 @@ inline int CompareName(const InternedString* member, std::string_view name) {
 }
 
 struct MemberMap {
+  // Maps of up to this many members are searched by a scan when the name's
+  // hash is known.
+  static constexpr size_t kScannedMembers = 8;
+
   MemberSlot* begin;
   MemberSlot* end;
   MemberSlot* capacity;
@@ -80,6 +84,22 @@ struct MemberMap {
     return nullptr;
   }
 
+  // The same for a caller that knows Fnv1a(name), such as a field descriptor.
+  // Every interned name carries its hash, so in a small map a scan that
+  // compares hashes and lengths first beats the binary search's byte-wise
+  // comparisons; names are unique, so both find the same slot.
+  MemberSlot* Find(std::string_view name, uint32_t nameHash) const {
+    if (Size() > kScannedMembers) return Find(name);
+    for (MemberSlot* slot = begin; slot != end; ++slot) {
+      const InternedString* member = slot->name;
+      if (member->hash == nameHash && member->length == name.size() &&
+          std::memcmp(member->Text(), name.data(), name.size()) == 0) {
+        return slot;
+      }
+    }
+    return nullptr;
+  }
+
   // Makes room for count members, keeping those there are. Throws
   // std::length_error beyond Value::kMaxElements and std::bad_alloc; either
   // way the map is unchanged.
@@ -94,6 +114,13 @@ struct MemberMap {
       return begin[position].value;
     }
     return Place(context, context->Intern(name), position);
+  }
+
+  // The same with nameHash = Fnv1a(name): a member that is there is found by
+  // the hashed scan, and a new name is interned without hashing it again.
+  Value& FindOrInsert(ValueContext* context, std::string_view name, uint32_t nameHash) {
+    if (MemberSlot* slot = Find(name, nameHash)) return slot->value;
+    return Place(context, context->Intern(name, nameHash), LowerBound(name));
   }
 
   // Adds an Empty member named name at the end, without looking for an

@@ -353,7 +353,7 @@ void StructFromValue(ValueResult& result, void* nativeRecord, const Value& input
   auto* base = static_cast<unsigned char*>(nativeRecord);
   for (const FieldDescriptor& field : structDescriptor->fields) {
     if (!result.Ok()) return;
-    const Value& member = input.FindMember(field.name);
+    const Value& member = input.FindMember(field.name, field.nameHash);
     if (!member.IsEmpty()) {
       field.codec->NativeFromValue(result, base + field.offset, member, field.name,
                                    field.type.descriptor, registry, flags);
@@ -404,13 +404,37 @@ void StructToValueInto(ValueResult& result, Value& out, const void* nativeRecord
     return;
   }
   out.MakeStructure();
-  out.ReserveMembers(out.Size() + structDescriptor->fields.size());
+  const std::vector<FieldDescriptor>& fields = structDescriptor->fields;
   const auto* base = static_cast<const unsigned char*>(nativeRecord);
-  for (const FieldDescriptor& field : structDescriptor->fields) {
+  if (out.Size() == 0 && !fields.empty() && structDescriptor->fieldsByName.size() == fields.size()) {
+    // A fresh value of a record whose field names are unique: every member is
+    // placed at once, in member order, so no member is looked up or moved.
+    // The fields are then converted in their own order, as below, so that the
+    // first failure is the same.
+    out.ReserveMembers(fields.size());
+    for (uint32_t index : structDescriptor->fieldsByName) {
+      out.AppendMember(fields[index].name, fields[index].nameHash);
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const FieldDescriptor& field = fields[i];
+      field.codec->NativeToValueInto(result, out.MemberValue(structDescriptor->memberPositions[i]),
+                                     base + field.offset, field.type.descriptor, registry);
+      if (!result.Ok()) return;  // out is gone with the old value
+    }
+    for (size_t position = fields.size(); position-- > 0;) {
+      const FieldDescriptor& field = fields[structDescriptor->fieldsByName[position]];
+      if ((field.flags & kOmitIfEmpty) && IsEmptyForOmission(out.MemberValue(position))) {
+        out.RemoveMember(field.name);
+      }
+    }
+    return;
+  }
+  out.ReserveMembers(out.Size() + fields.size());
+  for (const FieldDescriptor& field : fields) {
     // One lookup finds the member or makes it: a new one is Empty, and the
     // map grows by one.
     size_t size = out.Size();
-    Value& slot = out.Member(field.name);
+    Value& slot = out.Member(field.name, field.nameHash);
     if (out.Size() == size) {
       // A second field of the same name replaces the first one, unless it is
       // omitted: convert it apart so that an omitted one leaves the first.

@@ -105,21 +105,39 @@ constexpr TypeCode TypeCodeOf() {
   else return TypeCode::None;
 }
 
+// The type whose descriptor a TypeRef of T carries: T itself for an Enum or
+// a Struct, the element for a vector of them, void when there is none.
+template <typename T>
+struct DescribedType {
+  using Type = void;
+};
+template <typename T>
+  requires(std::is_enum_v<T> || IsRegisteredStruct<T>::value)
+struct DescribedType<T> {
+  using Type = T;
+};
+template <typename T>
+  requires(std::is_enum_v<T> || IsRegisteredStruct<T>::value)
+struct DescribedType<std::vector<T>> {
+  using Type = T;
+};
+
+// The TypeRef of a native type without its descriptor.
+template <typename T>
+constexpr TypeRef BareTypeRefOf() {
+  TypeRef ref;
+  ref.code = TypeCodeOf<T>();
+  if constexpr (IsVector<T>::value) ref.elementCode = TypeCodeOf<typename IsVector<T>::Element>();
+  return ref;
+}
+
 // The TypeRef of a native type; Enum and Struct descriptors (directly or as a
 // vector's element) are looked up in the registry by TypeId.
 template <typename T>
 TypeRef TypeRefOf(const TypeRegistry& registry) {
-  TypeRef ref;
-  ref.code = TypeCodeOf<T>();
-  if constexpr (IsVector<T>::value) {
-    using Element = typename IsVector<T>::Element;
-    ref.elementCode = TypeCodeOf<Element>();
-    if constexpr (std::is_enum_v<Element> || IsRegisteredStruct<Element>::value) {
-      ref.descriptor = registry.FindType(TypeIdOf<Element>());
-    }
-  } else if constexpr (std::is_enum_v<T> || IsRegisteredStruct<T>::value) {
-    ref.descriptor = registry.FindType(TypeIdOf<T>());
-  }
+  TypeRef ref = BareTypeRefOf<T>();
+  using Described = typename DescribedType<T>::Type;
+  if constexpr (!std::is_void_v<Described>) ref.descriptor = registry.FindType(TypeIdOf<Described>());
   return ref;
 }
 

@@ -1,5 +1,7 @@
 #include "binding/type_registry.h"
 
+#include <algorithm>
+
 #include "binding/builtin_types.h"
 #include "binding/native_conversion.h"
 
@@ -30,7 +32,30 @@ TypeBuilder& TypeBuilder::AddField(std::string name, std::string description, si
   field.registry = descriptor_->registry;
   field.optional = optional;
   descriptor_->fields.push_back(std::move(field));
+  IndexFieldNames(*descriptor_);
   return *this;
+}
+
+void TypeBuilder::IndexFieldNames(TypeDescriptor& descriptor) {
+  const std::vector<FieldDescriptor>& fields = descriptor.fields;
+  std::vector<uint32_t>& byName = descriptor.fieldsByName;
+  std::vector<uint32_t>& positions = descriptor.memberPositions;
+  bool unique = byName.size() + 1 == fields.size();
+  byName.clear();
+  positions.clear();
+  if (!unique) return;  // a name repeated before this field
+  for (uint32_t i = 0; i < fields.size(); ++i) byName.push_back(i);
+  // std::string's order is the member order: unsigned bytes, a prefix first.
+  std::sort(byName.begin(), byName.end(),
+            [&](uint32_t a, uint32_t b) { return fields[a].name < fields[b].name; });
+  for (size_t i = 1; i < byName.size(); ++i) {
+    if (fields[byName[i - 1]].name == fields[byName[i]].name) {
+      byName.clear();
+      return;
+    }
+  }
+  positions.resize(fields.size());
+  for (uint32_t position = 0; position < byName.size(); ++position) positions[byName[position]] = position;
 }
 
 TypeBuilder& TypeBuilder::AddEnumerator(std::string name, int32_t number, std::string description) {

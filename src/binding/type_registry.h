@@ -93,7 +93,7 @@ enum FieldFlags : uint32_t {
 
 struct FieldDescriptor {
   std::string name;
-  uint32_t nameHash = 0;  // FNV-1a of name
+  uint32_t nameHash = 0;  // FNV-1a of name, set with it by TypeBuilder::AddField
   std::string description;
   TypeId typeId;
   size_t offset = 0;
@@ -120,6 +120,12 @@ struct TypeDescriptor {
   std::string description;
   std::vector<std::string> tags;
   std::vector<FieldDescriptor> fields;                      // Struct only, registration order
+  // Struct only, kept by TypeBuilder::AddField while the field names are
+  // unique (both empty once two fields share a name): fieldsByName lists the
+  // fields' indices in the member order of a Structure (byte-wise by name),
+  // and memberPositions[i] is field i's place in that order.
+  std::vector<uint32_t> fieldsByName;
+  std::vector<uint32_t> memberPositions;
   std::map<std::string, EnumeratorDescriptor> enumerators;  // Enum only, by name
   const TypeRegistry* registry = nullptr;
 };
@@ -184,6 +190,9 @@ class TypeBuilder {
   const TypeDescriptor* Descriptor() const { return descriptor_; }
 
  private:
+  // Brings fieldsByName and memberPositions up to date after a new field.
+  static void IndexFieldNames(TypeDescriptor& descriptor);
+
   TypeDescriptor* descriptor_;
   bool alreadyRegistered_;
 };

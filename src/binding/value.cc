@@ -262,6 +262,11 @@ Value& Value::Member(std::string_view name) {
   return payload_.members->FindOrInsert(context_, name);
 }
 
+Value& Value::Member(std::string_view name, uint32_t nameHash) {
+  MakeStructure();
+  return payload_.members->FindOrInsert(context_, name, nameHash);
+}
+
 Value& Value::AppendMember(std::string_view name, uint32_t nameHash) {
   MakeStructure();
   return payload_.members->Append(context_, name, nameHash);
@@ -274,6 +279,12 @@ bool Value::FinishMembers(bool foldRepeated) {
 const Value& Value::FindMember(std::string_view name) const {
   if (kind_ != ValueKind::Structure) return EmptyValue();
   const MemberSlot* slot = payload_.members->Find(name);
+  return slot != nullptr ? slot->value : EmptyValue();
+}
+
+const Value& Value::FindMember(std::string_view name, uint32_t nameHash) const {
+  if (kind_ != ValueKind::Structure) return EmptyValue();
+  const MemberSlot* slot = payload_.members->Find(name, nameHash);
   return slot != nullptr ? slot->value : EmptyValue();
 }
 

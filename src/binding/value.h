@@ -177,6 +177,10 @@ class Value {
   void ReserveMembers(size_t count);
   Value& Member(std::string_view name);
   const Value& FindMember(std::string_view name) const;
+  // The same two for a caller that has nameHash = Fnv1a(name) at hand (a
+  // field descriptor keeps its name's), so the name is not hashed again.
+  Value& Member(std::string_view name, uint32_t nameHash);
+  const Value& FindMember(std::string_view name, uint32_t nameHash) const;
   bool HasMember(std::string_view name) const;
   // Removes a member; returns false when there was none.
   bool RemoveMember(std::string_view name);

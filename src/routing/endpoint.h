@@ -5,6 +5,7 @@
 //       std::function([](const int32_t& id) -> EndpointResult<Item> { ... }));
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -44,13 +45,51 @@ struct EndpointAnswer<std::reference_wrapper<const T>> {
   static const T& Get(std::reference_wrapper<const T> answer) { return answer.get(); }
 };
 
+// The TypeRef of T in the registry an endpoint was made with. A registry keeps
+// every descriptor it has registered for as long as it lives, and it owns the
+// endpoint's descriptor, so a descriptor once found is kept rather than looked
+// up under the registry's lock on every call. A type registered after the
+// endpoint is found on the first call that sees it; another registry is
+// always asked.
+template <typename T>
+class KnownTypeRef {
+ public:
+  explicit KnownTypeRef(const TypeRegistry* registry) : registry_(registry) {}
+
+  TypeRef Get(const TypeRegistry& registry) const {
+    TypeRef ref = BareTypeRefOf<T>();
+    using Described = typename DescribedType<T>::Type;
+    if constexpr (!std::is_void_v<Described>) {
+      bool ours = &registry == registry_;
+      const TypeDescriptor* descriptor = ours ? known_.load(std::memory_order_acquire) : nullptr;
+      if (descriptor == nullptr) {
+        descriptor = registry.FindType(TypeIdOf<Described>());
+        if (ours && descriptor != nullptr) known_.store(descriptor, std::memory_order_release);
+      }
+      ref.descriptor = descriptor;
+    }
+    return ref;
+  }
+
+ private:
+  const TypeRegistry* registry_;
+  mutable std::atomic<const TypeDescriptor*> known_{nullptr};
+};
+
 template <typename R, typename... Args>
 class TypedEndpoint final : public EndpointCallable {
  public:
   using Handler = std::function<EndpointResult<R>(const Args&...)>;
 
-  TypedEndpoint(Handler handler, std::vector<std::string> names, TypeId contextType = TypeId())
-      : handler_(std::move(handler)), names_(std::move(names)), contextType_(contextType) {}
+  // registry: the one the endpoint is registered in, whose descriptors the
+  // endpoint may keep (null: none kept).
+  TypedEndpoint(Handler handler, std::vector<std::string> names, TypeId contextType = TypeId(),
+                const TypeRegistry* registry = nullptr)
+      : handler_(std::move(handler)),
+        names_(std::move(names)),
+        contextType_(contextType),
+        answerType_(registry),
+        argumentTypes_(RegistryFor<Args>(registry)...) {}
 
   void Invoke(CallContext& context, std::span<Value> arguments) const override {
     Run(context, arguments, std::index_sequence_for<Args...>{});
@@ -67,7 +106,8 @@ class TypedEndpoint final : public EndpointCallable {
       return;
     }
     std::tuple<std::decay_t<Args>...> natives{};
-    (Convert(context, std::get<I>(natives), arguments[I], names_[I]), ...);
+    (Convert(context, std::get<I>(natives), arguments[I], names_[I], std::get<I>(argumentTypes_)),
+     ...);
     if (!context.result.Ok()) return;
     EndpointResult<R> outcome = handler_(std::get<I>(natives)...);
     if (!outcome.Ok()) {
@@ -79,24 +119,31 @@ class TypedEndpoint final : public EndpointCallable {
     using Answer = typename EndpointAnswer<R>::Type;
     const Answer& value = EndpointAnswer<R>::Get(outcome.value());
     NativeCodec<Answer>().NativeToValue(context.result, &value,
-                                        TypeRefOf<Answer>(*context.registry).descriptor,
+                                        answerType_.Get(*context.registry).descriptor,
                                         *context.registry);
+  }
+
+  // The registry once for each argument's KnownTypeRef.
+  template <typename>
+  static const TypeRegistry* RegistryFor(const TypeRegistry* registry) {
+    return registry;
   }
 
   template <typename T>
   static void Convert(CallContext& context, T& native, const Value& input,
-                      const std::string& name) {
+                      const std::string& name, const KnownTypeRef<T>& type) {
     // Every argument is required: one the request did not supply reaches the
     // codec Empty and fails with "A value for '<name>' is required.".
     if (!context.result.Ok()) return;
     NativeCodec<T>().NativeFromValue(context.result, &native, input, name,
-                                     TypeRefOf<T>(*context.registry).descriptor, *context.registry,
-                                     0);
+                                     type.Get(*context.registry).descriptor, *context.registry, 0);
   }
 
   Handler handler_;
   std::vector<std::string> names_;
   TypeId contextType_;
+  KnownTypeRef<typename EndpointAnswer<R>::Type> answerType_;
+  std::tuple<KnownTypeRef<std::decay_t<Args>>...> argumentTypes_;
 };
 
 // A descriptor named name whose arguments take names (padded with "arg<N>")
@@ -120,7 +167,7 @@ FunctionDescriptor MakeEndpoint(const TypeRegistry& registry, std::string name,
     function.arguments.push_back(std::move(argument));
   }
   function.callable = std::make_shared<TypedEndpoint<R, Args...>>(
-      std::move(handler), std::move(names), contextType);
+      std::move(handler), std::move(names), contextType, &registry);
   return function;
 }
 

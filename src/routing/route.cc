@@ -100,8 +100,13 @@ bool SelectRoute(std::span<const Route> table, MatchState& state, bool ignoreMet
       candidateSum = sum;
       state.matchedName = route.name;
       state.matchedFunction = route.function;
-      state.parameters = std::move(parameters);
-      parameters = ParameterMap();
+      if (parameters.empty()) {
+        // A literal route: nothing to hand over, and nothing to allocate.
+        state.parameters.clear();
+      } else {
+        state.parameters = std::move(parameters);
+        parameters = ParameterMap();
+      }
     }
     if (state.parameters.empty()) break;
   }

@@ -77,6 +77,8 @@ constexpr std::array<BodyFormat, 3> kBodyFormats = {{
 
 bool IsContentType(std::string_view text, std::string_view type) {
   if (text.size() < type.size()) return false;
+  // Content types mostly arrive in the case they are written in.
+  if (std::memcmp(text.data(), type.data(), type.size()) == 0) return true;
   for (size_t i = 0; i < type.size(); ++i) {
     if (AsciiLower(text[i]) != AsciiLower(type[i])) return false;
   }

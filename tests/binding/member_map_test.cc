@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <random>
@@ -201,6 +202,45 @@ TEST(MemberMapTest, MapsOfARepeatedShapeEachEndSortedWithTheirOwnValues) {
       }
     }
   }
+}
+
+// Lookups that bring the name's hash scan small maps and search larger ones:
+// either way they find exactly what the plain lookup finds, also when two
+// names share a hash ("glbvs" and "yacxa" do), one name is a prefix of
+// another, or a name holds a NUL; and inserting with the hash builds the
+// same map as inserting without it.
+TEST(MemberMapTest, LookupsWithTheNameHashAgreeWithThePlainLookup) {
+  ASSERT_EQ(Fnv1a("glbvs"), Fnv1a("yacxa"));
+  const std::string nul("a\0b", 3);
+  const std::vector<std::string> pool = {"glbvs", "yacxa", "a",   "ab",  nul,  "abc", "userId",
+                                         "offerIds", "locale", "refresh", "z", "zz", "m"};
+  std::mt19937 random(7);
+  for (size_t size = 0; size <= pool.size(); ++size) {
+    std::vector<std::string> names(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(size));
+    std::shuffle(names.begin(), names.end(), random);
+    Value plain;
+    Value hashed;
+    plain.MakeStructure();
+    hashed.MakeStructure();
+    for (size_t i = 0; i < names.size(); ++i) {
+      plain.Member(names[i]).SetSigned(static_cast<int64_t>(i));
+      hashed.Member(names[i], Fnv1a(names[i])).SetSigned(static_cast<int64_t>(i));
+    }
+    // A repeated insertion finds the member instead of adding one.
+    if (!names.empty()) hashed.Member(names[0], Fnv1a(names[0])).SetSigned(0);
+    ASSERT_EQ(hashed.Size(), size);
+    for (size_t i = 0; i < size; ++i) EXPECT_EQ(hashed.MemberName(i), plain.MemberName(i)) << size;
+    for (const std::string& name : pool) {
+      const Value& found = hashed.FindMember(name, Fnv1a(name));
+      EXPECT_EQ(&found, &hashed.FindMember(name)) << size << " " << name;
+      EXPECT_EQ(found.IsEmpty(), plain.FindMember(name).IsEmpty()) << size << " " << name;
+      if (!found.IsEmpty()) {
+        EXPECT_EQ(found.GetSigned(), plain.FindMember(name).GetSigned());
+      }
+    }
+  }
+  const Value notAStructure;
+  EXPECT_TRUE(notAStructure.FindMember("a", Fnv1a("a")).IsEmpty());
 }
 
 }  // namespace

@@ -358,5 +358,108 @@ TEST_F(ConversionTest, NestedRecordsBuildInPlace) {
   EXPECT_EQ(failed.ErrorText(), "Couldn't convert native value because it's an unregistered structure.");
 }
 
+// Kind, scalar and text, members and elements, all alike.
+bool Same(const Value& a, const Value& b) {
+  if (a.Kind() != b.Kind() || a.Size() != b.Size()) return false;
+  switch (a.Kind()) {
+    case ValueKind::Bool:
+      return a.GetBool() == b.GetBool();
+    case ValueKind::Signed:
+      return a.GetSigned() == b.GetSigned();
+    case ValueKind::Unsigned:
+      return a.GetUnsigned() == b.GetUnsigned();
+    case ValueKind::Float:
+      return a.GetFloat() == b.GetFloat();
+    case ValueKind::String:
+      return a.GetString() == b.GetString();
+    case ValueKind::Enum:
+      return a.GetEnum().number == b.GetEnum().number && a.GetEnum().type == b.GetEnum().type;
+    case ValueKind::Collection:
+      for (size_t i = 0; i < a.Size(); ++i) {
+        if (!Same(a.At(i), b.At(i))) return false;
+      }
+      return true;
+    case ValueKind::Structure:
+      for (size_t i = 0; i < a.Size(); ++i) {
+        if (a.MemberName(i) != b.MemberName(i) || !Same(a.MemberValue(i), b.MemberValue(i))) return false;
+      }
+      return true;
+    default:
+      return true;
+  }
+}
+
+// A codec that fails with its own tag, to see which field fails first.
+class FailingCodec final : public FieldCodec {
+ public:
+  explicit FailingCodec(std::string tag) : tag_(std::move(tag)) {}
+  void NativeFromValue(ValueResult& result, void*, const Value&, std::string_view,
+                       const TypeDescriptor*, const TypeRegistry&, uint32_t) const override {
+    result.SetError(tag_);
+  }
+  void NativeToValue(ValueResult& result, const void*, const TypeDescriptor*,
+                     const TypeRegistry&) const override {
+    result.SetError(tag_);
+  }
+
+ private:
+  std::string tag_;
+};
+
+// A record converted into a fresh value has its members placed in name order
+// at once; converted into a Structure that holds members already, they are
+// found or inserted one by one. Both give the same members, and in both the
+// first field in declaration order that fails is the one reported, whatever
+// the order of the names.
+TEST_F(ConversionTest, FreshAndMergedRecordsGetTheSameMembersAndTheSameFailure) {
+  sample.flag = true;
+  sample.ratio = 0.5;
+  sample.names = {"b", "a"};
+  sample.payload.Member("k").SetSigned(1);
+  const TypeDescriptor* type = registry.FindType(TypeIdOf<Sample>());
+  ASSERT_EQ(type->fieldsByName.size(), type->fields.size());
+  ValueResult fresh;
+  registry.NativeToValue(fresh, &sample, type);
+  ASSERT_TRUE(fresh.Ok()) << fresh.ErrorText();
+  ValueResult merged;
+  merged.value().Member("~extra").SetBool(true);  // sorts after every field name
+  StructToValueInto(merged, merged.value(), &sample, type, registry);
+  ASSERT_TRUE(merged.Ok()) << merged.ErrorText();
+  ASSERT_EQ(merged.value().Size(), fresh.value().Size() + 1);
+  for (size_t i = 0; i < fresh.value().Size(); ++i) {
+    EXPECT_EQ(fresh.value().MemberName(i), merged.value().MemberName(i));
+    EXPECT_TRUE(Same(fresh.value().MemberValue(i), merged.value().MemberValue(i))) << fresh.value().MemberName(i);
+  }
+
+  struct Two {
+    uint32_t first = 0;
+    uint32_t second = 0;
+  };
+  TypeRegistry local;
+  TypeBuilder b = local.BeginType(sizeof(Two), "Two", TypeId(0x99999999), TypeKind::Struct);
+  b.AddField("zeta", "", OffsetOf(&Two::first), TypeIdOf<uint32_t>(), TypeRef{TypeCode::Uint32}, 0,
+             std::make_unique<FailingCodec>("zeta failed"), false);
+  b.AddField("alpha", "", OffsetOf(&Two::second), TypeIdOf<uint32_t>(), TypeRef{TypeCode::Uint32},
+             0, std::make_unique<FailingCodec>("alpha failed"), false);
+  const TypeDescriptor* two = local.FindType(TypeId(0x99999999));
+  ASSERT_EQ(two->fieldsByName, (std::vector<uint32_t>{1, 0}));
+  ASSERT_EQ(two->memberPositions, (std::vector<uint32_t>{1, 0}));
+  Two native;
+  ValueResult failed;
+  local.NativeToValue(failed, &native, two);
+  EXPECT_EQ(failed.ErrorText(), "zeta failed");
+  ValueResult failedMerged;
+  failedMerged.value().Member("x").SetBool(true);
+  StructToValueInto(failedMerged, failedMerged.value(), &native, two, local);
+  EXPECT_EQ(failedMerged.ErrorText(), "zeta failed");
+
+  // A name given twice leaves the record without a name order: it is built
+  // member by member.
+  b.AddField("alpha", "", OffsetOf(&Two::first), TypeIdOf<uint32_t>(), TypeRef{TypeCode::Uint32}, 0,
+             MakeCodec<uint32_t>(), false);
+  EXPECT_TRUE(two->fieldsByName.empty());
+  EXPECT_TRUE(two->memberPositions.empty());
+}
+
 }  // namespace
 }  // namespace qmx

@@ -135,6 +135,11 @@ TEST(SelectRouteTest, TieBreakStopAndMethods) {
     state.target = c.target;
     EXPECT_EQ(SelectRoute(table, state, c.ignoreMethods), c.winner >= 0) << "case " << i;
     EXPECT_EQ(state.matchedFunction, c.winner >= 0 ? Function(c.winner) : nullptr) << "case " << i;
+    // A literal winner leaves no parameters, also after a capturing candidate.
+    if (c.winner >= 0 && std::string_view(c.table[static_cast<size_t>(c.winner)].routeTemplate).find('{') ==
+                             std::string_view::npos) {
+      EXPECT_TRUE(state.parameters.empty()) << "case " << i;
+    }
   }
 }
 
