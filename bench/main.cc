@@ -70,6 +70,23 @@ std::string Time(double ns) {
   return text;
 }
 
+// The limits of a row without a baseline: "<time> met; allocs <n> NOT MET".
+std::string OwnLimits(const CaseInfo& info, const Best& best) {
+  std::string text;
+  if (info.maxNanoseconds > 0) {
+    text = Time(info.maxNanoseconds) + (best.nanoseconds <= info.maxNanoseconds ? " met" : " NOT MET");
+  }
+  auto allocs = best.counters.find("allocs");
+  if (info.maxAllocs > 0 && allocs != best.counters.end()) {
+    char part[48];
+    std::snprintf(part, sizeof part, "allocs %.1f %s", info.maxAllocs,
+                  allocs->second <= info.maxAllocs ? "met" : "NOT MET");
+    text += text.empty() ? "" : "; ";
+    text += part;
+  }
+  return text.empty() ? "-" : text;
+}
+
 void PrintTable(const std::map<std::string, Best>& results) {
   std::printf("\n| case | build | ours | baseline | ratio | limit | notes |\n");
   std::printf("|---|---|---:|---:|---:|---:|---|\n");
@@ -102,6 +119,8 @@ void PrintTable(const std::map<std::string, Best>& results) {
       }
     } else if (base != results.end() && !base->second.error.empty()) {
       notes += "; baseline failed: " + base->second.error;
+    } else if (ours->second.error.empty()) {
+      limitText = OwnLimits(info, ours->second);
     }
     std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", info.name.c_str(), QMX_BENCH_BUILD, oursText.c_str(),
                 baseText.c_str(), ratioText.c_str(), limitText.c_str(), notes.c_str());

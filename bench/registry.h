@@ -16,6 +16,10 @@ struct CaseInfo {
   std::string baseline; // what the baseline runs, for the table's notes
   std::string ours = {};  // benchmark names; empty means "<name>/ours" and "<name>/base"
   std::string base = {};
+  // Limits of a row without a baseline, 0 when none applies: its time, and
+  // its "allocs" counter.
+  double maxNanoseconds = 0;
+  double maxAllocs = 0;
 
   std::string OursKey() const { return ours.empty() ? name + "/ours" : ours; }
   std::string BaseKey() const { return base.empty() ? name + "/base" : base; }

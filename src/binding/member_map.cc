@@ -166,10 +166,12 @@ bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
       throw;
     }
   }
-  // Names are interned: equal names are the same entry, next to each other.
+  // Names are interned: equal names are the same entry, next to each other,
+  // and have the same prefix.
   bool unique = true;
   for (size_t i = 1; i < size && unique; ++i) {
-    unique = slots[order[i - 1].index].name != slots[order[i].index].name;
+    unique = order[i - 1].prefix != order[i].prefix ||
+             slots[order[i - 1].index].name != slots[order[i].index].name;
   }
   if (!unique && !foldRepeated) {
     if (order != local) FreeEntries(context, order, orderCapacity);
@@ -190,6 +192,12 @@ bool MemberMap::Finish(ValueContext* context, bool foldRepeated) {
     alignas(MemberSlot) unsigned char aside[kInPlace * sizeof(MemberSlot)];
     std::memcpy(static_cast<void*>(aside), static_cast<const void*>(slots), size * sizeof *slots);
     auto* copy = reinterpret_cast<MemberSlot*>(aside);
+    if (unique) {
+      for (size_t i = 0; i < size; ++i) {
+        std::memcpy(static_cast<void*>(slots + i), static_cast<const void*>(copy + order[i].index), sizeof *slots);
+      }
+      return false;
+    }
     size_t kept = 0;
     for (size_t i = 0; i < size; ++i) {
       MemberSlot& source = copy[order[i].index];

@@ -64,8 +64,35 @@ struct EnumRecord {
 };
 
 // 32-bit FNV-1a over the bytes of text (offset basis 0x811C9DC5, prime
-// 16777619): the hash of every context's string table.
-uint32_t Fnv1a(std::string_view text);
+// 16777619): the hash of every context's string table. Inline: every decoded
+// name and string is hashed, and most are a few bytes long.
+inline uint32_t Fnv1a(std::string_view text) {
+  constexpr uint32_t kPrime = 16777619u;
+  uint32_t hash = 0x811C9DC5u;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  // Eight bytes a round: the same chain of steps with less loop overhead.
+  for (; n >= 8; n -= 8, p += 8) {
+    hash = (hash ^ p[0]) * kPrime;
+    hash = (hash ^ p[1]) * kPrime;
+    hash = (hash ^ p[2]) * kPrime;
+    hash = (hash ^ p[3]) * kPrime;
+    hash = (hash ^ p[4]) * kPrime;
+    hash = (hash ^ p[5]) * kPrime;
+    hash = (hash ^ p[6]) * kPrime;
+    hash = (hash ^ p[7]) * kPrime;
+  }
+  if (n >= 4) {
+    hash = (hash ^ p[0]) * kPrime;
+    hash = (hash ^ p[1]) * kPrime;
+    hash = (hash ^ p[2]) * kPrime;
+    hash = (hash ^ p[3]) * kPrime;
+    n -= 4;
+    p += 4;
+  }
+  for (; n != 0; --n, ++p) hash = (hash ^ *p) * kPrime;
+  return hash;
+}
 
 class Value;
 class ValueContext;

@@ -10,34 +10,6 @@
 
 namespace qmx {
 
-uint32_t Fnv1a(std::string_view text) {
-  constexpr uint32_t kPrime = 16777619u;
-  uint32_t hash = 0x811C9DC5u;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size();
-  // Eight bytes a round: the same chain of steps with less loop overhead.
-  for (; n >= 8; n -= 8, p += 8) {
-    hash = (hash ^ p[0]) * kPrime;
-    hash = (hash ^ p[1]) * kPrime;
-    hash = (hash ^ p[2]) * kPrime;
-    hash = (hash ^ p[3]) * kPrime;
-    hash = (hash ^ p[4]) * kPrime;
-    hash = (hash ^ p[5]) * kPrime;
-    hash = (hash ^ p[6]) * kPrime;
-    hash = (hash ^ p[7]) * kPrime;
-  }
-  if (n >= 4) {
-    hash = (hash ^ p[0]) * kPrime;
-    hash = (hash ^ p[1]) * kPrime;
-    hash = (hash ^ p[2]) * kPrime;
-    hash = (hash ^ p[3]) * kPrime;
-    n -= 4;
-    p += 4;
-  }
-  for (; n != 0; --n, ++p) hash = (hash ^ *p) * kPrime;
-  return hash;
-}
-
 namespace {
 
 struct EmptyEntry {
@@ -234,6 +206,10 @@ void ValueContext::AddRef(InternedString* entry) {
 InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   if (text.empty()) return EmptyString();
   if (text.size() > UINT32_MAX - sizeof(InternedString) - 1) throw std::bad_alloc();
+  // The table stays at most half full, so that every probe ends. It grows
+  // before the lookup rather than after a miss, so that a new text goes where
+  // the lookup stopped and the common path probes once.
+  if ((count_ + 1) * 2 > capacity_) Grow();
   size_t i = Slot(hash);
   for (;; i = (i + 1) & (capacity_ - 1)) {
     InternedString* entry = table_[i];
@@ -244,9 +220,6 @@ InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
       return entry;
     }
   }
-  // The text goes where the lookup stopped, unless the table grows first.
-  bool grown = (count_ + 1) * 2 > capacity_;
-  if (grown) Grow();
   auto* entry = static_cast<InternedString*>(blocks.Allocate(EntrySize(text.size())));
   entry->refs = 1;
   entry->hash = hash;
@@ -255,10 +228,6 @@ InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
   entry->markPosition = 0;
   CopyText(entry->Text(), text.data(), text.size());
   entry->Text()[text.size()] = '\0';
-  if (grown) {
-    i = Slot(hash);
-    while (table_[i] != nullptr) i = (i + 1) & (capacity_ - 1);
-  }
   table_[i] = entry;
   ++count_;
   return entry;

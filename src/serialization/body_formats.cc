@@ -29,7 +29,8 @@ std::string_view UpToNul(std::string_view body) {
 
 ValueResult ReadJsonText(std::string_view text) { return ReadJson(text); }
 
-ValueResult ReadJsonBody(std::string_view body) { return ReadJson(UpToNul(body)); }
+// ReadJson ends the text at its first NUL itself.
+ValueResult ReadJsonBody(std::string_view body) { return ReadJson(body); }
 
 bool LooksLikeJson(std::string_view text) {
   const std::string_view trimmed = SkipSpaces(text);

@@ -29,6 +29,7 @@ class TypeRegistry;
 // one (four spaces per level) with lineBreak between lines.
 std::string WriteJson(const Value& value, const TypeRegistry* registry, const char* lineBreak);
 
+// Reads one JSON document; the text ends at its first NUL, if it holds one.
 ValueResult ReadJson(std::string_view text);
 ValueResult ReadJson(const char* text);
 
