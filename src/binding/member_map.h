@@ -93,7 +93,7 @@ struct MemberMap {
     for (MemberSlot* slot = begin; slot != end; ++slot) {
       const InternedString* member = slot->name;
       if (member->hash == nameHash && member->length == name.size() &&
-          std::memcmp(member->Text(), name.data(), name.size()) == 0) {
+          SameText(member->Text(), name.data(), name.size())) {
         return slot;
       }
     }

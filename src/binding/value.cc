@@ -45,6 +45,15 @@ Value::~Value() {
   Reset();
 }
 
+void Value::Clear() {
+  if (!ownsContext_ || context_ == nullptr) return Reset();
+  // Everything the tree holds lives in the context, so the tree goes with
+  // the context's contents, unvisited.
+  context_->Clear();
+  payload_.unsignedValue = 0;
+  kind_ = ValueKind::Empty;
+}
+
 Value::Value(Value&& other) noexcept { Swap(other); }
 
 Value& Value::operator=(Value&& other) noexcept {

@@ -144,6 +144,10 @@ class Value {
 
   // Releases the payload; the value becomes Empty.
   void Reset();
+  // The same, for a value about to hold something else: a root drops its
+  // whole tree at once and keeps its arena for what it holds next, where
+  // Reset releases the tree member by member; any other value is Reset.
+  void Clear();
 
   // Each setter resets the value first. The scalar ones are inline: readers
   // call them once per item.

@@ -215,7 +215,7 @@ InternedString* ValueContext::Intern(std::string_view text, uint32_t hash) {
     InternedString* entry = table_[i];
     if (entry == nullptr) break;
     if (entry->hash == hash && entry->length == text.size() &&
-        std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
+        SameText(entry->Text(), text.data(), text.size())) {
       ++entry->refs;
       return entry;
     }

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -30,6 +31,35 @@ struct InternedString {
   char* Text() { return reinterpret_cast<char*>(this + 1); }
   std::string_view View() const { return {Text(), length}; }
 };
+
+// Whether the size bytes at a and b are equal. Texts up to 16 bytes (most
+// names and short values) are compared with two loads a side that may
+// overlap, never touching a byte outside either range.
+inline bool SameText(const char* a, const char* b, size_t size) {
+  if (size >= 8 && size <= 16) {
+    uint64_t headA, tailA, headB, tailB;
+    std::memcpy(&headA, a, 8);
+    std::memcpy(&tailA, a + size - 8, 8);
+    std::memcpy(&headB, b, 8);
+    std::memcpy(&tailB, b + size - 8, 8);
+    return ((headA ^ headB) | (tailA ^ tailB)) == 0;
+  }
+  if (size >= 4 && size < 8) {
+    uint32_t headA, tailA, headB, tailB;
+    std::memcpy(&headA, a, 4);
+    std::memcpy(&tailA, a + size - 4, 4);
+    std::memcpy(&headB, b, 4);
+    std::memcpy(&tailB, b + size - 4, 4);
+    return ((headA ^ headB) | (tailA ^ tailB)) == 0;
+  }
+  if (size < 4) {
+    for (size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  return std::memcmp(a, b, size) == 0;
+}
 
 struct BlobHolder {
   uint8_t* begin;
@@ -149,6 +179,11 @@ class ValueContext {
 
   ValueContext(const ValueContext&) = delete;
   ValueContext& operator=(const ValueContext&) = delete;
+
+  // Empties the context at once for its owner's next tree, as Destroy does
+  // before it parks it: every string, record and block goes, and a few pages
+  // stay for what comes next.
+  void Clear() { Recycle(); }
 
   // The shared empty string: never counted, never released.
   static InternedString* EmptyString();

@@ -118,9 +118,18 @@ class TypedEndpoint final : public EndpointCallable {
     }
     using Answer = typename EndpointAnswer<R>::Type;
     const Answer& value = EndpointAnswer<R>::Get(outcome.value());
-    NativeCodec<Answer>().NativeToValue(context.result, &value,
-                                        answerType_.Get(*context.registry).descriptor,
-                                        *context.registry);
+    Value& answer = context.result.value();
+    if constexpr (sizeof...(Args) > 0) {
+      // The arguments are native records by now: the first one's arena,
+      // emptied, takes the answer, so that a call builds one arena, not two.
+      if (answer.IsEmpty() && arguments[0].IsRoot()) {
+        arguments[0].Clear();
+        answer.Swap(arguments[0]);
+      }
+    }
+    NativeCodec<Answer>().NativeToValueInto(context.result, answer, &value,
+                                            answerType_.Get(*context.registry).descriptor,
+                                            *context.registry);
   }
 
   // The registry once for each argument's KnownTypeRef.

@@ -124,6 +124,44 @@ TEST(DocumentReuseTest, NextDocumentStartsEmpty) {
   EXPECT_EQ(PagesInUse(), before);
 }
 
+// A root cleared in place finds nothing of its tree, as a document that took
+// over a parked context does, and takes no new page for the next one; a
+// child cleared is reset and its siblings stay.
+TEST(DocumentReuseTest, ClearedRootStartsEmptyInItsOwnArena) {
+  const size_t before = PagesInUse();
+  Value doc;
+  AppendMaps(doc, {"c", "a", "b"}, 3);
+  doc.Member("text").SetString("gone with the tree");
+  for (int i = 0; i < 200; ++i) doc.Member("m" + std::to_string(i)).SetString(std::string(100, 'z'));
+  Value& child = doc.Member("maps");
+  doc.Member("text").Clear();
+  EXPECT_TRUE(doc.FindMember("text").IsEmpty());
+  EXPECT_EQ(child.Size(), 3u);
+
+  doc.Clear();
+  EXPECT_TRUE(doc.IsEmpty());
+  EXPECT_TRUE(doc.IsRoot());
+  EXPECT_TRUE(doc.FindMember("maps").IsEmpty());
+  const size_t acquired = GetPagePoolStats().acquired;
+  for (int round = 0; round < 50; ++round) {
+    AppendMaps(doc, {"b", "c", "a"}, 3);
+    const Value& map = doc.FindMember("maps").At(2);
+    ASSERT_EQ(map.Size(), 3u);
+    EXPECT_EQ(map.MemberName(0), "a");
+    EXPECT_EQ(map.FindMember("a").GetSigned(), 2);
+    EXPECT_TRUE(doc.FindMember("text").IsEmpty());
+    doc.Member("text").SetString("gone with the tree");
+    EXPECT_EQ(doc.FindMember("text").GetString(), "gone with the tree");
+    doc.Clear();
+  }
+  EXPECT_EQ(GetPagePoolStats().acquired, acquired);
+  Value never;
+  never.Clear();
+  EXPECT_TRUE(never.IsEmpty());
+  doc = Value();
+  EXPECT_EQ(PagesInUse(), before);
+}
+
 // A large document's context goes back with only a few of its pages and its
 // heap blocks freed; small documents after it take no page from the pool.
 TEST(DocumentReuseTest, SmallDocumentsAfterALargeOneTakeNoNewPages) {

@@ -71,5 +71,32 @@ TEST(TypedEndpointTest, DescriptorsComeFromTheRegistryOfTheCall) {
   EXPECT_EQ(elsewhere.value().FindMember("name").GetString(), "hello e");
 }
 
+// The answer is built where the first argument was read: a handler that
+// answers with its argument, a copy of it, or a text gets it whole.
+TEST(TypedEndpointTest, AnswersBuiltInTheFirstArgumentsPlace) {
+  TypeRegistry registry;
+  FunctionDescriptor echo = MakeEndpoint(
+      registry, "Echo", {"value"},
+      std::function([](const Value& in) -> EndpointResult<Value> {
+        Value copy;
+        copy.Assign(in);
+        return copy;
+      }));
+  FunctionDescriptor name = MakeEndpoint(
+      registry, "Name", {"value"},
+      std::function([](const Value& in) -> EndpointResult<std::string> {
+        return std::string(in.FindMember("name").GetString());
+      }));
+  for (int round = 0; round < 3; ++round) {
+    ValueResult echoed = Call(echo, registry, "same " + std::to_string(round));
+    ASSERT_TRUE(echoed.Ok()) << echoed.ErrorText();
+    EXPECT_TRUE(echoed.value().IsRoot());
+    EXPECT_EQ(echoed.value().FindMember("name").GetString(), "same " + std::to_string(round));
+    ValueResult named = Call(name, registry, "text");
+    ASSERT_TRUE(named.Ok()) << named.ErrorText();
+    EXPECT_EQ(named.value().GetString(), "text");
+  }
+}
+
 }  // namespace
 }  // namespace qmx
