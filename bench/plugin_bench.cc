@@ -317,12 +317,12 @@ void RegisterPluginCases() {
   Cases().push_back({"GET /entitlements/v1/token in process", 0, ""});
   benchmark::RegisterBenchmark("GET /entitlements/v1/token in process/ours", TokenEndpointInProcess)
       ->Unit(benchmark::kMicrosecond);
-  // Half the time and the allocations of the call at 0a87de8, where the
-  // small-document work began: 1.94 us and 9 allocations on the machine
-  // bench/README.md describes.
+  // Half the allocations of the call at 0a87de8, where the small-document
+  // work began, and on the x86-64 Release build half its time: 9
+  // allocations, and 1.94 us on the machine bench/README.md describes.
   CaseInfo smallBody{"POST /offers/v1/query, small JSON body, in process", 0, ""};
-  smallBody.maxNanoseconds = 970;
   smallBody.maxAllocs = 4.5;
+  if (sizeof(void*) == 8) smallBody.maxNanoseconds = 970;
   Cases().push_back(smallBody);
   benchmark::RegisterBenchmark("POST /offers/v1/query, small JSON body, in process/ours",
                                SmallBodyEndpoint)

@@ -32,26 +32,24 @@ struct InternedString {
   std::string_view View() const { return {Text(), length}; }
 };
 
+// Whether the first and the last sizeof(Word) bytes of a and b are equal;
+// for sizeof(Word) <= size <= 2 * sizeof(Word) the two cover every byte.
+template <typename Word>
+bool SameEnds(const char* a, const char* b, size_t size) {
+  Word headA, tailA, headB, tailB;
+  std::memcpy(&headA, a, sizeof(Word));
+  std::memcpy(&tailA, a + size - sizeof(Word), sizeof(Word));
+  std::memcpy(&headB, b, sizeof(Word));
+  std::memcpy(&tailB, b + size - sizeof(Word), sizeof(Word));
+  return ((headA ^ headB) | (tailA ^ tailB)) == 0;
+}
+
 // Whether the size bytes at a and b are equal. Texts up to 16 bytes (most
 // names and short values) are compared with two loads a side that may
 // overlap, never touching a byte outside either range.
 inline bool SameText(const char* a, const char* b, size_t size) {
-  if (size >= 8 && size <= 16) {
-    uint64_t headA, tailA, headB, tailB;
-    std::memcpy(&headA, a, 8);
-    std::memcpy(&tailA, a + size - 8, 8);
-    std::memcpy(&headB, b, 8);
-    std::memcpy(&tailB, b + size - 8, 8);
-    return ((headA ^ headB) | (tailA ^ tailB)) == 0;
-  }
-  if (size >= 4 && size < 8) {
-    uint32_t headA, tailA, headB, tailB;
-    std::memcpy(&headA, a, 4);
-    std::memcpy(&tailA, a + size - 4, 4);
-    std::memcpy(&headB, b, 4);
-    std::memcpy(&tailB, b + size - 4, 4);
-    return ((headA ^ headB) | (tailA ^ tailB)) == 0;
-  }
+  if (size >= 8 && size <= 16) return SameEnds<uint64_t>(a, b, size);
+  if (size >= 4 && size < 8) return SameEnds<uint32_t>(a, b, size);
   if (size < 4) {
     for (size_t i = 0; i < size; ++i) {
       if (a[i] != b[i]) return false;
